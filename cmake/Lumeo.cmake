@@ -1,0 +1,50 @@
+# Shared build helpers.
+
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt and has not
+# been added explicitly, so new areas slot in without editing their parent.
+function(lumeo_add_existing_subdirs)
+    file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT children)
+    get_property(added DIRECTORY PROPERTY SUBDIRECTORIES)
+    foreach(child ${children})
+        set(full ${CMAKE_CURRENT_SOURCE_DIR}/${child})
+        if(IS_DIRECTORY ${full} AND EXISTS ${full}/CMakeLists.txt)
+            get_filename_component(bin ${CMAKE_CURRENT_BINARY_DIR}/${child} ABSOLUTE)
+            list(FIND added ${full} at)
+            if(at EQUAL -1)
+                add_subdirectory(${child})
+            endif()
+        endif()
+    endforeach()
+endfunction()
+
+# lumeo_test(NAME SOURCES ... LIBS ...): one GoogleTest executable; each test is a CTest case.
+function(lumeo_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
+        ENVIRONMENT "LUMEO_SOURCE_DIR=${PROJECT_SOURCE_DIR};LUMEO_DIST_DIR=${LUMEO_DIST_DIR}")
+endfunction()
+
+# lumeo_plugin(NAME SOURCES ... LIBS ...): a player-core plug-in file NAME.plg in the program folder.
+function(lumeo_plugin name)
+    cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} MODULE ${P_SOURCES})
+    target_link_libraries(${name} PRIVATE ${P_LIBS})
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".plg"
+        LIBRARY_OUTPUT_DIRECTORY ${LUMEO_DIST_DIR}
+        CXX_VISIBILITY_PRESET hidden)
+endfunction()
+
+# lumeo_program(NAME SOURCES ... LIBS ... [DEST subfolder]): a program in the program folder.
+function(lumeo_program name)
+    cmake_parse_arguments(P "" "DEST" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${P_SOURCES})
+    target_link_libraries(${name} PRIVATE ${P_LIBS})
+    set(dest ${LUMEO_DIST_DIR})
+    if(P_DEST)
+        set(dest ${LUMEO_DIST_DIR}/${P_DEST})
+    endif()
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dest})
+endfunction()
