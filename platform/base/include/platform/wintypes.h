@@ -44,6 +44,31 @@ using LRESULT = intptr_t;
 using HANDLE = void*;
 using HINSTANCE = void*;
 using HMODULE = void*;
+// Handles of the window system, GDI, registry and WinINet: distinct opaque types, declared
+// here so every area of the layer and the program agree on them.
+#define LUMEO_DECLARE_HANDLE(name) struct name##__; using name = name##__*
+LUMEO_DECLARE_HANDLE(HWND);
+LUMEO_DECLARE_HANDLE(HDC);
+LUMEO_DECLARE_HANDLE(HMENU);
+LUMEO_DECLARE_HANDLE(HICON);
+LUMEO_DECLARE_HANDLE(HACCEL);
+LUMEO_DECLARE_HANDLE(HKEY);
+LUMEO_DECLARE_HANDLE(HRGN);
+LUMEO_DECLARE_HANDLE(HRSRC);
+using HCURSOR = HICON;
+using HGDIOBJ = void*;
+LUMEO_DECLARE_HANDLE(HBITMAP);
+LUMEO_DECLARE_HANDLE(HBRUSH);
+LUMEO_DECLARE_HANDLE(HPEN);
+LUMEO_DECLARE_HANDLE(HFONT);
+LUMEO_DECLARE_HANDLE(HPALETTE);
+using HGLOBAL = void*;
+using HINTERNET = void*;
+using COLORREF = DWORD;
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | (((WORD)((BYTE)(g))) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 #ifndef TRUE
