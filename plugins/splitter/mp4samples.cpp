@@ -151,7 +151,7 @@ int SeekTrack(Mp4Reader* r, In* in, Mp4Track* t, int* time, int filePos, int* fl
     if (*flag && target >= 0)
         target += scale / 256 + 1;
 
-    Mp4Cursor c, candidate, found;
+    Mp4Cursor c{}, candidate{}, found{};
     CursorInit(t, &c);
     int64_t candidateOffset = -1, foundOffset = -1;
     while (foundOffset < 0 && StartChunk(t, &c)) {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/common.h"
-#include "core/host.h"
 #include "core/testing.h"
 #include "mp4.h"
 #include "mp4probe.h"
@@ -64,6 +63,9 @@ struct Got {
 
 void PrintTo(const Got& g, std::ostream* os) { *os << "{s" << g.stream << " t" << g.time << " n" << g.size << " k" << g.key << "}"; }
 
+// Drives one reader object the way the host does: its input 0 on a memory stream,
+// the comment sink set before the open, packets read from input 0 (where the core binds
+// every track).
 class Mp4 : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -71,32 +73,41 @@ protected:
         if (!NodeFindClass(MP4_CLASS))
             NodeRegisterClass(&Mp4Class);
     }
-    void TearDown() override { host.Close(); }
+    void TearDown() override { Close(); }
 
-    // Opens a file of the fixtures through the core's memory stream.
-    int Open(const std::string& name, Sink* sink = nullptr)
+    void Close()
     {
-        return OpenBytes(ReadFile(DataPath(name)), sink);
+        NodeDelete(format);
+        NodeDelete(stream);
+        format = nullptr;
+        stream = nullptr;
     }
+    int Open(const std::string& name, Sink* sink = nullptr) { return OpenBytes(ReadFile(DataPath(name)), sink); }
     int OpenBytes(const std::vector<uint8_t>& bytes, Sink* sink = nullptr)
     {
-        host.Close();
+        Close();
         core::ClearShownErrors();
-        Stream* s = MemStreamCreate(bytes.data(), int(bytes.size()));
-        CommentSink c{};
-        if (sink)
-            c = sink->Of();
-        return host.OpenStream(s, sink ? &c : nullptr);
+        stream = MemStreamCreate(bytes.data(), int(bytes.size()));
+        format = static_cast<Format*>(NodeCreate(MP4_CLASS));
+        if (!stream || !format)
+            return ERR_OUT_OF_MEMORY;
+        Format_SetInput(format, 0, stream);
+        if (sink) {
+            CommentSink c = sink->Of();
+            FormatBaseSet(format, FormatCommentSink, &c, sizeof(c));
+        }
+        return format->openFormat(format);
     }
-    Format* reader() { return host.reader(); }
-    int streams() { return reader() ? reader()->streamCount : 0; }
-    Mp4Track* track(int i) { return reinterpret_cast<Mp4Track*>(reader()->streams[i]); }
+    Format* reader() { return format; }
+    int streams() { return format ? format->streamCount : 0; }
+    Mp4Track* track(int i) { return reinterpret_cast<Mp4Track*>(format->streams[i]); }
+    int ReadPacket(Packet* p) { return format->readPacket(format, &format->input[0], p); }
 
     std::vector<Got> ReadAll(size_t limit = 200000)
     {
         std::vector<Got> out;
         Packet p{};
-        while (out.size() < limit && host.ReadPacket(&p) == 0) {
+        while (out.size() < limit && ReadPacket(&p) == 0) {
             out.push_back({p.stream ? p.stream->number : -1, p.time, Format_RefLength(p.data), p.key});
             Format_ReleaseRef(p.data);
             p = Packet{};
@@ -104,7 +115,8 @@ protected:
         return out;
     }
 
-    core::Host host;
+    Format* format = nullptr;
+    Stream* stream = nullptr;
 };
 
 // ---- packed tables ----
@@ -249,6 +261,14 @@ TEST_F(Mp4, PacketsFollowFileOrderWithFfprobesSizesKeysAndTimes)
         std::vector<Section> report = ReadReport(DataPath(std::string(f.name) + ".ffprobe"));
         std::vector<Got> want = Expected(report, f.dropped);
         std::vector<Got> got = ReadAll();
+        // ffprobe takes a text track that holds chapters as chapters and lists none of
+        // its packets; ChaptersFromChplAndFromTheTextTrack checks them.
+        std::set<int> listed;
+        for (const Got& g : want)
+            listed.insert(g.stream);
+        std::erase_if(got, [&](const Got& g) {
+            return !listed.count(g.stream) && track(g.stream)->base.format.kind == PACKET_TEXT;
+        });
         EXPECT_EQ(got, want);
     }
 }
@@ -280,17 +300,27 @@ TEST_F(Mp4, StreamsCarryFfprobesCodecsAndGeometry)
                 EXPECT_EQ(pf.aspect, 0x10000);
             } else if (type == "audio") {
                 EXPECT_EQ(pf.kind, PACKET_AUDIO);
-                EXPECT_EQ(pf.channels, s.Int("channels"));
+                if (tag == "mp4a") {
+                    // The sample entry says 2 channels; the AAC configuration in the
+                    // extra data (ffprobe's source) says how many there are.
+                    ASSERT_GE(pf.extraLength, 2);
+                    EXPECT_EQ((pf.extra[1] >> 3) & 15, s.Int("channels"));
+                } else {
+                    EXPECT_EQ(pf.channels, s.Int("channels"));
+                }
                 EXPECT_EQ(pf.sampleRate, s.Int("sample_rate"));
                 static const std::map<std::string, int> tags = {
                     {"mp4a", 0xAAC0}, {"twos", 1}, {"sowt", 1}, {"raw ", 1}, {"ulaw", 7}, {"alaw", 6}, {"ima4", 0x10011}};
                 EXPECT_EQ(pf.formatTag, tags.at(tag));
-                if (tag == "twos" || tag == "sowt")
+                if (tag == "twos" || tag == "sowt") {
                     EXPECT_EQ(pf.bits, 16);
-                if (tag == "raw " || tag == "ulaw" || tag == "alaw")
+                }
+                if (tag == "raw " || tag == "ulaw" || tag == "alaw") {
                     EXPECT_EQ(pf.bits, 8);
-                if (tag == "mp4a")  // the decoder configuration of the esds
+                }
+                if (tag == "mp4a") {  // the decoder configuration of the esds
                     EXPECT_GT(pf.extraLength, 0);
+                }
             } else {
                 EXPECT_EQ(pf.kind, PACKET_TEXT);
                 EXPECT_EQ(core::FourCCText(pf.fourcc), tag == "text" ? "TEXT" : "TX3G");
@@ -392,8 +422,9 @@ std::vector<std::wstring> ChapterTexts(const std::string& name)
         stprintf_s(head, 64, L"CHAPTER%02dNAME=", n);
         out.push_back(head + Wide(c.Get("TAG:title")));
         tchar when[32];
-        long long ms = std::llround(std::stod(c.Get("start_time")) * 1000);
-        BuildChapter(when, 32, n, ms, 1);
+        std::string tb = c.Get("time_base");  // "1/1000"
+        long long den = std::stoll(tb.substr(tb.find('/') + 1));
+        BuildChapter(when, 32, n, c.Int("start") * 1000, int(den));
         out.push_back(when);
         ++n;
     }
@@ -404,17 +435,24 @@ TEST_F(Mp4, ChaptersFromChplAndFromTheTextTrack)
 {
     std::vector<std::wstring> want = ChapterTexts("chapters.mov");
     ASSERT_EQ(want.size(), 4u);
-    {
+    // ffmpeg writes both forms: 'chpl', then the text track.
+    std::vector<std::wstring> twice = want;
+    twice.insert(twice.end(), want.begin(), want.end());
+    for (const char* name : {"chapters.mp4", "chapters.mov"}) {
+        SCOPED_TRACE(name);
         Sink sink;
-        ASSERT_EQ(Open("chapters.mp4", &sink), 0);  // 'chpl' only
-        EXPECT_EQ(sink.texts, want);
-    }
-    {
-        Sink sink;
-        ASSERT_EQ(Open("chapters.mov", &sink), 0);  // 'chpl', then the text track
-        std::vector<std::wstring> twice = want;
-        twice.insert(twice.end(), want.begin(), want.end());
+        ASSERT_EQ(Open(name, &sink), 0);
         EXPECT_EQ(sink.texts, twice);
+        // The text track's packets come at the chapters' times: a 16-bit length and the title.
+        std::vector<Got> text;
+        for (const Got& g : ReadAll())
+            if (track(g.stream)->base.format.kind == PACKET_TEXT)
+                text.push_back(g);
+        ASSERT_EQ(text.size(), 2u);
+        EXPECT_EQ(text[0].time, 0);
+        EXPECT_EQ(text[1].time, MulDiv(400, 16384, 1000));
+        EXPECT_GE(text[0].size, 2 + 7);   // "Opening"
+        EXPECT_GE(text[1].size, 2 + 11);  // "Second part"
     }
     {
         Sink sink;
@@ -461,13 +499,7 @@ TEST_F(Mp4, WithoutMovieHeaderTheFileIsRefused)
     std::string bytes(file.begin(), file.end());
     size_t moov = bytes.find("moov") - 4;
     file.resize(moov);  // ftyp, free, mdat
-    Stream* s = MemStreamCreate(file.data(), int(file.size()));
-    Format* f = static_cast<Format*>(NodeCreate(MP4_CLASS));
-    ASSERT_NE(f, nullptr);
-    Format_SetInput(f, 0, s);
-    EXPECT_EQ(f->openFormat(f), ERR_INVALID_DATA);
-    NodeDelete(f);
-    NodeDelete(s);
+    EXPECT_EQ(OpenBytes(file), ERR_INVALID_DATA);
 }
 
 // ---- seeking ----
@@ -484,18 +516,19 @@ int KeyTicks(const std::string& name, int keyIndex)
 
 TEST_F(Mp4, SeekLandsOnAKeySample)
 {
-    // Keys every 5 frames at 10 frames a second: at 0 and 0.5 s.
+    // Keys every 5 frames at 10 frames a second; times start at the smallest composition
+    // offset, 0.1 s, so the keys lie at 0.1 and 0.6 s.
     struct Case {
         int ms;
         int preferEarlier;
         int key;
-    } cases[] = {{300, 1, 0}, {300, 0, 1}, {700, 1, 1}, {500, 1, 1}, {0, 0, 0}};
+    } cases[] = {{300, 1, 0}, {300, 0, 1}, {700, 1, 1}, {500, 1, 0}, {600, 1, 1}, {0, 0, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ms);
         ASSERT_EQ(Open("h264-bframes.mp4"), 0);
         ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(c.ms, 16384, 1000), -1, c.preferEarlier), 0);
         Packet p{};
-        ASSERT_EQ(host.ReadPacket(&p), 0);
+        ASSERT_EQ(ReadPacket(&p), 0);
         EXPECT_EQ(p.time, KeyTicks("h264-bframes.mp4", c.key));
         EXPECT_EQ(p.key, 1);
         Format_ReleaseRef(p.data);
@@ -505,7 +538,6 @@ TEST_F(Mp4, SeekLandsOnAKeySample)
 TEST_F(Mp4, AfterASeekEveryTrackGoesOnInFileOrder)
 {
     std::vector<Section> report = ReadReport(DataPath("mpeg4-aac.mp4.ffprobe"));
-    std::vector<Section> packets = OfKind(report, "PACKET");
     std::vector<Got> all = Expected(report, {});
     ASSERT_EQ(Open("mpeg4-aac.mp4"), 0);
     ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(600, 16384, 1000), -1, 1), 0);
@@ -526,7 +558,7 @@ TEST_F(Mp4, SeekOnAnAllKeyTrackTellsTheReachedTime)
     reader()->seekTime = -1;
     ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(450, 16384, 1000), -1, 0), 0);
     Packet p{};
-    ASSERT_EQ(host.ReadPacket(&p), 0);
+    ASSERT_EQ(ReadPacket(&p), 0);
     // Frames every 0.2 s: the one at 0.4 s; every PNG frame is a key frame.
     EXPECT_EQ(p.time, MulDiv(400, 16384, 1000));
     EXPECT_EQ(p.key, 1);
@@ -562,15 +594,22 @@ TEST_F(Mp4, DamagedFilesOpenOrFailAndNeverRunAway)
             }
             variants.push_back(v);
         }
+        size_t opened = 0, packets = 0;
         for (const auto& v : variants) {
             int rc = OpenBytes(v);
             ASSERT_TRUE(codes.count(rc)) << rc;
             if (rc != 0)
                 continue;
-            ReadAll(20000);
+            ++opened;
+            packets += ReadAll(20000).size();
             int sought = reader()->seekFormat(reader(), 8192, -1, 1);
             ASSERT_TRUE(codes.count(sought)) << sought;
-            ReadAll(20000);
+            packets += ReadAll(20000).size();
+        }
+        // Most changed bytes hit media data: those files still open and deliver.
+        if (name != "hostile.mp4" && name != "redirect.mov" && name != "cmov-broken.mov") {
+            EXPECT_GT(opened, 30u);
+            EXPECT_GT(packets, 0u);
         }
     }
 }
@@ -579,8 +618,9 @@ TEST_F(Mp4, TablesOfBillionsOfEntriesCostOnlyWhatTheFileHolds)
 {
     int rc = Open("hostile.mp4");
     EXPECT_TRUE(rc == 0 || rc == ERR_INVALID_DATA) << rc;
-    if (rc == 0)
+    if (rc == 0) {
         EXPECT_LE(ReadAll().size(), 1u);
+    }
 }
 
 }  // namespace
