@@ -2,6 +2,9 @@
 // HTTP (and https) only; bodies are pulled in the caller's chunks, never held whole.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/wintypes.h"
 
 #define INTERNET_OPEN_TYPE_PRECONFIG 0
@@ -168,4 +171,10 @@ namespace platform {
 // variable LUMEO_WININET_NO_GOONLINE=1) to stand for a system that lacks it.
 void* GetWininetExport(const char* name);
 void SetWininetExportHidden(const char* name, bool hidden);
+
+// For tests: a log of the calls that open and close things ("InternetOpenW access=1
+// flags=0x10000000 agent=...", "InternetOpenUrlW url=... flags=0x...", "InternetCloseHandle
+// session|request", "InternetGoOnlineW url=..."). Off until enabled; the last 1000 lines.
+void SetWininetCallLog(bool enabled);
+std::vector<std::string> TakeWininetCallLog();
 }  // namespace platform
