@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/codepage.h"
+#include "platform/crt.h"
 #include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/format.h"
