@@ -6,6 +6,7 @@
 
 #include "flv.h"
 #include "flvasf_driver.h"
+#include "plugin/frame.h"
 
 using namespace flvasf;
 
