@@ -1,19 +1,28 @@
 // The splitter plug-in file: the container readers for MP4/QuickTime and FLV. It also
 // holds the ASF reader, whose registration routine DLLRegister does not call.
+#include "asf.h"
+#include "flv.h"
 #include "mp4.h"
 #include "plugin/frame.h"
-
-#define FLV_CLASS FOURCC('F', 'L', 'V', '_')
 
 int DLLRegister(int version) {
     if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
     // In this order; results are not looked at.
     NodeRegisterClass(&Mp4Class);
-    // FLV_: the FLV reader's three StringAdd texts, then its NodeRegisterClass, go here.
+    FlvRegister();
+#ifdef SPLITTER_REGISTERS_ASF
+    // The build that registers the ASF reader (splitter-asf.plg).
+    AsfRegister();
+#endif
     return 0;
 }
 
 int DLLUnRegister() {
     NodeUnRegisterClass(MP4_CLASS);
-    return NodeUnRegisterClass(FLV_CLASS);
+#ifdef SPLITTER_REGISTERS_ASF
+    FlvUnRegister();
+    return AsfUnRegister();
+#else
+    return FlvUnRegister();
+#endif
 }

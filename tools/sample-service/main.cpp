@@ -300,6 +300,7 @@ bool ApplyFault(const std::string& fault, httplib::Response& res) {
     if (fault.rfind("status=", 0) == 0 || fault.rfind("status:", 0) == 0) {
         int code = std::clamp(std::atoi(fault.c_str() + 7), 100, 599);
         res.status = code;
+        if (code == 204 || code == 304) return true;  // these carry no body
         res.set_content("<html><body><h1>" + std::to_string(code) + "</h1>sample service fault</body></html>\n",
                         "text/html");
         return true;
@@ -331,7 +332,6 @@ void Record(const httplib::Request& req) {
 }
 
 void Api(const httplib::Request& req, httplib::Response& res) {
-    Record(req);
     std::string fault = TakeFault(req);
     if (ApplyFault(fault, res)) return;
     std::string method = req.matches[1];
@@ -350,7 +350,6 @@ void Api(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Thumbnail(const httplib::Request& req, httplib::Response& res) {
-    Record(req);
     std::string fault = TakeFault(req);
     if (ApplyFault(fault, res)) return;
     std::string vid = req.matches[1];
@@ -379,7 +378,6 @@ std::string ReadFile(const std::string& path, bool* ok) {
 }
 
 void Segment(const httplib::Request& req, httplib::Response& res) {
-    Record(req);
     std::string fault = TakeFault(req);
     if (ApplyFault(fault, res)) return;
     std::string name = req.matches[1];
@@ -400,7 +398,6 @@ void Segment(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Package(const httplib::Request& req, httplib::Response& res) {
-    Record(req);
     std::string fault = TakeFault(req);
     if (ApplyFault(fault, res)) return;
     Send(res, g.package, "application/vnd.ms-cab-compressed", fault);
@@ -502,6 +499,11 @@ int main(int argc, char** argv) {
     server.set_keep_alive_timeout(5);
     server.set_read_timeout(30);
     server.set_write_timeout(30);
+    // Every request is recorded, also those no route answers; the control requests are not.
+    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        if (req.path.rfind("/control/", 0) != 0) Record(req);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     server.Get(R"(/openapi-common/(\w+))", Api);
     server.Get(R"(/img/([A-Za-z0-9_]+)\.jpg)", Thumbnail);
     server.Get(R"(/media/[^/]+/\d+/(seg\d\.(?:flv|mp4|3gp)))", Segment);
