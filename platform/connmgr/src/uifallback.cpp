@@ -1,6 +1,7 @@
 #include "platform/uifallback.h"
 #include "platform/lasterror.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -19,6 +20,16 @@ struct Names {
 Names& N() {
     static Names* n = new Names();
     return *n;
+}
+
+struct Texts {
+    std::mutex lock;
+    std::map<HWND, std::wstring> texts;
+};
+
+Texts& T() {
+    static Texts* t = new Texts();
+    return *t;
 }
 
 }  // namespace
@@ -42,6 +53,33 @@ __attribute__((weak)) UINT RegisterWindowMessageW(LPCWSTR name) {
 __attribute__((weak)) int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     platform::MessageBoxHook hook = g_hook.load();
     return hook ? hook(owner, text, caption, type) : IDOK;
+}
+
+__attribute__((weak)) BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    Texts& t = T();
+    std::lock_guard<std::mutex> g(t.lock);
+    t.texts[window] = text ? text : L"";
+    return TRUE;
+}
+
+__attribute__((weak)) int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount) {
+    if (!buffer || maxCount <= 0) return 0;
+    buffer[0] = 0;
+    Texts& t = T();
+    std::lock_guard<std::mutex> g(t.lock);
+    auto it = t.texts.find(window);
+    if (it == t.texts.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    size_t n = std::min<size_t>(it->second.size(), static_cast<size_t>(maxCount - 1));
+    it->second.copy(buffer, n);
+    buffer[n] = 0;
+    return static_cast<int>(n);
 }
 
 namespace platform {

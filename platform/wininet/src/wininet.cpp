@@ -585,6 +585,28 @@ DWORD* TimeoutSlot(Timeouts& t, DWORD option) {
 
 std::atomic<bool> g_goOnlineHidden{false};
 
+struct CallLog {
+    std::atomic<bool> enabled{false};
+    std::mutex mu;
+    std::vector<std::string> lines;
+};
+CallLog& Log() {
+    static CallLog* log = new CallLog;
+    return *log;
+}
+void LogCall(const std::string& line) {
+    CallLog& log = Log();
+    if (!log.enabled) return;
+    std::lock_guard<std::mutex> g(log.mu);
+    if (log.lines.size() >= 1000) log.lines.erase(log.lines.begin());
+    log.lines.push_back(line);
+}
+std::string Hex32(DWORD v) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(v));
+    return buf;
+}
+
 }  // namespace
 
 // --- the API ---------------------------------------------------------------------------------
@@ -598,6 +620,8 @@ HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR /*proxy*/, LPCW
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    LogCall("InternetOpenW access=" + std::to_string(accessType) + " flags=" + Hex32(flags) +
+            " agent=" + (agent ? platform::WideToUtf8(agent) : std::string()));
     auto s = std::make_shared<Session>();
     s->agent = agent ? platform::WideToUtf8(agent) : std::string();
     s->accessType = accessType;
@@ -623,6 +647,7 @@ HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR /*proxy*/, LPCW
 BOOL InternetCloseHandle(HINTERNET handle) {
     auto h = TakeHandle(handle);
     if (!h) return Fail(ERROR_INVALID_HANDLE);
+    LogCall(h->kind == Kind::Request ? "InternetCloseHandle request" : "InternetCloseHandle session");
     if (h->kind == Kind::Request) {
         auto r = std::static_pointer_cast<Request>(h);
         auto s = r->session;
@@ -749,6 +774,11 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
         return nullptr;
     }
     std::string u = platform::WideToUtf8(url);
+    LogCall("InternetOpenUrlW url=" + u + " flags=" + Hex32(flags) +
+            " headers=" + (headers ? platform::WideToUtf8(headersLength == 0xFFFFFFFFu
+                                                              ? std::wstring_view(headers)
+                                                              : std::wstring_view(headers, headersLength))
+                                   : std::string()));
     size_t lead = 0;
     while (lead < u.size() && (u[lead] == ' ' || u[lead] == '\t')) ++lead;
     u.erase(0, lead);
@@ -1010,7 +1040,10 @@ BOOL InternetGetLastResponseInfoW(DWORD* error, LPWSTR buffer, DWORD* length) {
     return TRUE;
 }
 
-extern "C" BOOL InternetGoOnlineW(LPCWSTR /*url*/, HWND /*parent*/, DWORD /*flags*/) { return TRUE; }
+extern "C" BOOL InternetGoOnlineW(LPCWSTR url, HWND /*parent*/, DWORD /*flags*/) {
+    LogCall("InternetGoOnlineW url=" + (url ? platform::WideToUtf8(url) : std::string()));
+    return TRUE;
+}
 
 namespace platform {
 
@@ -1036,6 +1069,16 @@ void* GetWininetExport(const char* name) {
     };
     auto it = exports.find(n);
     return it == exports.end() ? nullptr : it->second;
+}
+
+void SetWininetCallLog(bool enabled) { Log().enabled = enabled; }
+
+std::vector<std::string> TakeWininetCallLog() {
+    CallLog& log = Log();
+    std::lock_guard<std::mutex> g(log.mu);
+    std::vector<std::string> out;
+    out.swap(log.lines);
+    return out;
 }
 
 void SetWininetExportHidden(const char* name, bool hidden) {

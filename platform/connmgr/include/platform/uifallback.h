@@ -23,6 +23,9 @@
 
 UINT RegisterWindowMessageW(LPCWSTR name);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// Without the window system a window is only a handle with a text.
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount);
 
 namespace platform {
 

@@ -2,6 +2,9 @@
 // HTTP (and https) only; bodies are pulled in the caller's chunks, never held whole.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/wintypes.h"
 
 #define INTERNET_OPEN_TYPE_PRECONFIG 0
@@ -162,10 +165,21 @@ BOOL InternetGetLastResponseInfoW(DWORD* error, LPWSTR buffer, DWORD* length);
 // Always online here; reachable through GetWininetExport (see below).
 extern "C" BOOL InternetGoOnlineW(LPCWSTR url, HWND parent, DWORD flags);
 
+// The module handle of "wininet.dll" (for GetProc / dlsym), or null; other names give
+// null here. Null as well while InternetGoOnlineW is hidden, which a caller looking it up
+// sees the same way as a module without it.
+HMODULE GetModuleHandleW(LPCWSTR name);
+
 namespace platform {
 // The module "wininet.dll" as the module layer sees it: the address of an export by
 // name, or null when absent. InternetGoOnlineW can be hidden (tests, or the environment
 // variable LUMEO_WININET_NO_GOONLINE=1) to stand for a system that lacks it.
 void* GetWininetExport(const char* name);
 void SetWininetExportHidden(const char* name, bool hidden);
+
+// For tests: a log of the calls that open and close things ("InternetOpenW access=1
+// flags=0x10000000 agent=...", "InternetOpenUrlW url=... flags=0x...", "InternetCloseHandle
+// session|request", "InternetGoOnlineW url=..."). Off until enabled; the last 1000 lines.
+void SetWininetCallLog(bool enabled);
+std::vector<std::string> TakeWininetCallLog();
 }  // namespace platform
