@@ -236,6 +236,15 @@ void AudioEntry(Mp4Reader* r, Mp4Track* t, In* in, int end)
         t->framesPerBlock = 64;
         t->bytesPerBlock = 34 * f->channels;
     }
+    // Values no sound description holds would only overflow what is derived from them.
+    if (f->channels < 0 || f->channels > 255)
+        f->channels = 0;
+    if (f->bits < 0 || f->bits > 64)
+        f->bits = 0;
+    if (t->framesPerBlock < 0 || t->framesPerBlock > (1 << 20) || t->bytesPerBlock < 0 || t->bytesPerBlock > (1 << 20))
+        t->framesPerBlock = t->bytesPerBlock = 0;
+    if (f->blockAlign < 0 || f->blockAlign > 32767)
+        f->blockAlign = 0;
     if (c == FCC("samr") || c == FCC("sawb")) {
         f->sampleRate = c == FCC("samr") ? 8000 : 16000;
         f->bits = 16;
