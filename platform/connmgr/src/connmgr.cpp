@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/format.h"
+#include "platform/uifallback.h"
 
 namespace {
 
@@ -172,7 +173,19 @@ bool ParseConfig(const std::wstring& text, Config* cfg) {
     return true;
 }
 
-void NoDelivery(HWND, DWORD) {}
+}  // namespace
+
+// Present only when the window system is linked.
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) __attribute__((weak));
+
+namespace {
+
+// Status changes go to the window as the registered message, the status as wParam.
+void PostDelivery(HWND window, DWORD status) {
+    if (PostMessageW == nullptr) return;
+    UINT msg = RegisterWindowMessageW(CONNMGR_STATUS_CHANGE_NOTIFICATION_MSG_NAME);
+    if (msg != 0) PostMessageW(window, msg, status, 0);
+}
 
 struct Manager {
     std::mutex lock;
@@ -180,7 +193,7 @@ struct Manager {
     std::map<uintptr_t, Request> requests;
     uintptr_t nextHandle = 0x100;
     std::vector<HWND> windows;
-    platform::ConnMgrDelivery delivery = NoDelivery;
+    platform::ConnMgrDelivery delivery = PostDelivery;
     platform::ConnMgrCounts counts{};
 
     Manager() {
@@ -384,7 +397,7 @@ void ConnMgrSetConnectionStatus(int index, DWORD status) {
 void ConnMgrSetDelivery(ConnMgrDelivery hook) {
     Manager& m = M();
     std::lock_guard<std::mutex> g(m.lock);
-    m.delivery = hook ? hook : NoDelivery;
+    m.delivery = hook ? hook : PostDelivery;
 }
 
 ConnMgrCounts ConnMgrGetCounts() {

@@ -241,7 +241,7 @@ int TabWidth(SizedFont& f, UINT format) { return (format & DT_EXPANDTABS) ? 8 * 
 }  // namespace
 
 int DrawTextW(HDC hdc, LPCWSTR text, int length, LPRECT rect, UINT format) {
-    if (!rect) {
+    if (!rect || !text) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -251,13 +251,12 @@ int DrawTextW(HDC hdc, LPCWSTR text, int length, LPRECT rect, UINT format) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
-    if (!text) length = 0;
-    else if (length < 0) length = static_cast<int>(std::wcslen(text));
+    if (length < 0) length = static_cast<int>(std::wcslen(text));
     SizedFont& f = FontOf(*dc);
     const int lh = f.height() + ((format & DT_EXTERNALLEADING) ? 0 : 0);
     const int W = rect->right - rect->left, H = rect->bottom - rect->top;
     const int tab = TabWidth(f, format);
-    Layout L = MakeLayout(f, text ? text : L"", length, format, std::max(W, 0), tab);
+    Layout L = MakeLayout(f, text, length, format, std::max(W, 0), tab);
     const bool ellipsis = format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS);
 
     size_t shown = L.lines.size();

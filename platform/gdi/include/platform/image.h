@@ -9,8 +9,9 @@
 #include <memory>
 
 // A colour bitmap of a PNG, JPEG or GIF file (GIF: its first frame, through the decoder
-// set below), or NULL: ERROR_FILE_NOT_FOUND, ERROR_INVALID_DATA for a file of another
-// kind or a broken one, ERROR_NOT_ENOUGH_MEMORY for a picture too big to hold.
+// set below), or NULL: ERROR_FILE_NOT_FOUND, or ERROR_INVALID_DATA for a file of another
+// kind, a broken one or a picture larger than kMaxImagePixels. The kind is read from the
+// file's first bytes, not from its name.
 HBITMAP SHLoadImageFile(LPCWSTR path);
 
 namespace platform {

@@ -1,0 +1,226 @@
+// The core's byte streams: the base set-up of STRM, local files and memory.
+#include "streams.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/format.h"
+#include "core/text.h"
+#include "platform/files.h"
+
+namespace core {
+namespace {
+
+int NoRead(void*, void*, int) { return -1; }
+int NoSeek(void*, int, int) { return -1; }
+int NoLinks(void*, const tchar*, const tchar*, int, LinkEntry*) { return ERR_NOT_DIRECTORY; }
+int NoData(void*) { return -1; }
+
+// readStreamBlock in terms of the object's own readStream.
+int ReadIntoBlock(void* self, Block* block, int offset, int n) {
+    if (!block || offset < 0 || n < 0 || offset > block->size || n > block->size - offset) return -1;
+    auto* s = static_cast<Stream*>(self);
+    return s->readStream(self, block->data + offset, n);
+}
+
+int SeekTarget(int offset, int whence, int position, int length) {
+    long long target;
+    switch (whence) {
+        case 0: target = offset; break;
+        case 1: target = static_cast<long long>(position) + offset; break;
+        case 2:
+            if (length < 0) return -1;
+            target = static_cast<long long>(length) + offset;
+            break;
+        default: return -1;
+    }
+    if (target < 0 || target > 0x7FFFFFFF) return -1;
+    return static_cast<int>(target);
+}
+
+// --- file ---
+
+void FileClose(FileStream* f) {
+    if (f->file) std::fclose(f->file);
+    f->file = nullptr;
+    f->length = -1;
+    f->position = 0;
+    f->path[0] = 0;
+}
+
+int FileOpen(FileStream* f, const tchar* path) {
+    FileClose(f);
+    if (!path || !path[0]) return 0;
+    FILE* file = _wfopen(path, L"rb");
+    if (!file) return ERR_OPEN_FAILED;
+    long long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    if (length < 0 || length > 0x7FFFFFFF) {
+        std::fclose(file);
+        return ERR_NOT_SUPPORTED;
+    }
+    f->file = file;
+    f->length = static_cast<int>(length);
+    tcscpy_s(f->path, 1024, path);
+    return 0;
+}
+
+int FileRead(void* self, void* buffer, int n) {
+    auto* f = static_cast<FileStream*>(self);
+    if (!f->file || n < 0) return -1;
+    size_t got = std::fread(buffer, 1, static_cast<size_t>(n), f->file);
+    if (got == 0 && std::ferror(f->file)) return -1;
+    f->position += static_cast<int>(got);
+    return static_cast<int>(got);
+}
+
+int FileSeek(void* self, int offset, int whence) {
+    auto* f = static_cast<FileStream*>(self);
+    if (!f->file) return -1;
+    int target = SeekTarget(offset, whence, f->position, f->length);
+    if (target < 0 || std::fseek(f->file, target, SEEK_SET) != 0) return -1;
+    f->position = target;
+    return target;
+}
+
+int FileData(void* self) {
+    auto* f = static_cast<FileStream*>(self);
+    if (!f->file || f->position >= f->length) return -1;
+    return f->length - f->position;
+}
+
+int FileGet(void* self, int id, void* data, int size) {
+    auto* f = static_cast<FileStream*>(self);
+    switch (id) {
+        case HttpUrl:
+            if (!data || size < static_cast<int>(sizeof(tchar))) return ERR_INVALID_PARAM;
+            tcscpy_s(static_cast<tchar*>(data), size / sizeof(tchar), f->path);
+            return 0;
+        case HttpLength:
+            if (!data || size < static_cast<int>(sizeof(int)) || f->length < 0) return ERR_INVALID_PARAM;
+            *static_cast<int*>(data) = f->length;
+            return 0;
+        default: return ERR_INVALID_PARAM;
+    }
+}
+
+int FileSet(void* self, int id, const void* data, int size) {
+    auto* f = static_cast<FileStream*>(self);
+    switch (id) {
+        case HttpUrl: {
+            if (!data || size < static_cast<int>(sizeof(tchar))) return FileOpen(f, nullptr);
+            // The text may fill the buffer without a terminator.
+            size_t cap = size / sizeof(tchar);
+            tchar path[1024];
+            tcsncpy_s(path, 1024, static_cast<const tchar*>(data), cap);
+            return FileOpen(f, path);
+        }
+        case HttpSilent: return 0;
+        default: return ERR_INVALID_PARAM;
+    }
+}
+
+// --- memory ---
+
+int MemRead(void* self, void* buffer, int n) {
+    auto* m = static_cast<MemStream*>(self);
+    if (n < 0) return -1;
+    int left = m->length - m->position;
+    if (n > left) n = left;
+    if (n > 0) std::memcpy(buffer, m->data + m->position, static_cast<size_t>(n));
+    m->position += n;
+    return n;
+}
+
+int MemSeek(void* self, int offset, int whence) {
+    auto* m = static_cast<MemStream*>(self);
+    int target = SeekTarget(offset, whence, m->position, m->length);
+    if (target < 0 || target > m->length) return -1;
+    m->position = target;
+    return target;
+}
+
+int MemData(void* self) {
+    auto* m = static_cast<MemStream*>(self);
+    return m->position >= m->length ? -1 : m->length - m->position;
+}
+
+int MemGet(void* self, int id, void* data, int size) {
+    auto* m = static_cast<MemStream*>(self);
+    if (id == HttpLength && data && size >= static_cast<int>(sizeof(int))) {
+        *static_cast<int*>(data) = m->length;
+        return 0;
+    }
+    return ERR_INVALID_PARAM;
+}
+
+int MemSet(void*, int id, const void*, int) { return id == HttpSilent ? 0 : ERR_INVALID_PARAM; }
+
+}  // namespace
+
+int StreamSetUp(void* object) {
+    auto* s = static_cast<Stream*>(object);
+    s->readStream = NoRead;
+    s->readStreamBlock = ReadIntoBlock;
+    s->seekStream = NoSeek;
+    s->enumLinks = NoLinks;
+    s->dataAvailable = NoData;
+    return 0;
+}
+
+int FileStreamSetUp(void* object) {
+    auto* f = static_cast<FileStream*>(object);
+    f->base.node.getParam = FileGet;
+    f->base.node.setParam = FileSet;
+    f->base.readStream = FileRead;
+    f->base.seekStream = FileSeek;
+    f->base.dataAvailable = FileData;
+    f->length = -1;
+    return 0;
+}
+
+void FileStreamTearDown(void* object) { FileClose(static_cast<FileStream*>(object)); }
+
+int MemStreamSetUp(void* object) {
+    auto* m = static_cast<MemStream*>(object);
+    m->base.node.getParam = MemGet;
+    m->base.node.setParam = MemSet;
+    m->base.readStream = MemRead;
+    m->base.seekStream = MemSeek;
+    m->base.dataAvailable = MemData;
+    return 0;
+}
+
+void MemStreamTearDown(void* object) {
+    auto* m = static_cast<MemStream*>(object);
+    std::free(m->data);
+    m->data = nullptr;
+}
+
+}  // namespace core
+
+Stream* MemStreamCreate(const void* data, int length, fourcc_t classWord) {
+    if (length < 0 || (length > 0 && !data)) return nullptr;
+    auto* m = static_cast<core::MemStream*>(NodeCreate(MEMSTREAM_CLASS));
+    if (!m) return nullptr;
+    m->data = static_cast<unsigned char*>(std::malloc(length > 0 ? static_cast<size_t>(length) : 1));
+    if (!m->data) {
+        NodeDelete(m);
+        return nullptr;
+    }
+    if (length > 0) std::memcpy(m->data, data, static_cast<size_t>(length));
+    m->length = length;
+    if (classWord) m->base.node.classId = classWord;
+    return &m->base;
+}
+
+Stream* FileStreamCreate(const tchar* path) {
+    auto* f = static_cast<core::FileStream*>(NodeCreate(FILE_CLASS));
+    if (!f) return nullptr;
+    if (!path || core::FileOpen(f, path) != 0 || !f->file) {
+        NodeDelete(f);
+        return nullptr;
+    }
+    return &f->base;
+}

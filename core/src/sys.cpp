@@ -1,0 +1,202 @@
+// Memory, time, events, module look-ups, the context record and user-visible errors.
+#include "core/sys.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "core/testing.h"
+#include "core/text.h"
+
+namespace {
+
+std::atomic<int> g_freq{1000};
+std::atomic<int (*)()> g_clock{nullptr};
+std::atomic<bool> g_skipSleep{false};
+
+std::mutex& StateLock() {
+    static std::mutex m;
+    return m;
+}
+std::vector<int>& Sleeps() {
+    static std::vector<int> v;
+    return v;
+}
+std::vector<core::ShownError>& Errors() {
+    static std::vector<core::ShownError> v;
+    return v;
+}
+void (*g_errorHandler)(const core::ShownError&, void*) = nullptr;
+void* g_errorUser = nullptr;
+
+struct Event {
+    std::mutex m;
+    std::condition_variable cv;
+    bool manual;
+    bool signalled;
+};
+
+struct Message {
+    fourcc_t cls;
+    int id;
+    bool takesText;
+    const wchar_t* text;
+};
+
+// The core's message texts.
+const Message kMessages[] = {
+    {ERR_CLASS, -8, true, L"File not found: %s"},
+    {ERR_CLASS, -13, true, L"Could not connect (%s)"},
+    {ERR_CLASS, -16, true, L"Could not open %s"},
+    {ERR_CLASS, -19, false, L"Access denied"},
+    {FOURCC('M', 'P', '4', 'F'), 513, false, L"A track mixes sample descriptions and was left out"},
+    {FOURCC('A', 'H', 'I', '_'), 512, false, L"Fewer than two overlay surfaces are available"},
+    {FOURCC('A', 'H', 'I', '_'), 513, false, L"The video device or its IDCT engine could not be opened"},
+    {FOURCC('A', 'H', 'I', '_'), 514, true, L"The video driver is too old (version %s)"},
+    {FOURCC('2', '7', '0', 'G'), 1024, false, L"The chip's video driver could not be started"},
+};
+
+}  // namespace
+
+void* malloc_win32(size_t size) { return std::malloc(size ? size : 1); }
+void free_win32(void* p) { std::free(p); }
+
+int GetTimeFreq() { return g_freq.load(); }
+
+int GetTimeTick() {
+    if (auto clock = g_clock.load()) return clock();
+    using namespace std::chrono;
+    static const steady_clock::time_point start = steady_clock::now();
+    return static_cast<int>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+}
+
+void ThreadSleep(int milliseconds) {
+    {
+        std::lock_guard<std::mutex> g(StateLock());
+        Sleeps().push_back(milliseconds);
+    }
+    if (g_skipSleep.load() || milliseconds <= 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void* EventCreate(bool manualReset, bool signalled) {
+    auto* e = new (std::nothrow) Event;
+    if (!e) return nullptr;
+    e->manual = manualReset;
+    e->signalled = signalled;
+    return e;
+}
+
+void EventSet(void* event) {
+    auto* e = static_cast<Event*>(event);
+    if (!e) return;
+    {
+        std::lock_guard<std::mutex> g(e->m);
+        e->signalled = true;
+    }
+    e->cv.notify_all();
+}
+
+void EventReset(void* event) {
+    auto* e = static_cast<Event*>(event);
+    if (!e) return;
+    std::lock_guard<std::mutex> g(e->m);
+    e->signalled = false;
+}
+
+bool EventWait(void* event, int ticks) {
+    auto* e = static_cast<Event*>(event);
+    if (!e) return false;
+    std::unique_lock<std::mutex> g(e->m);
+    if (ticks > 0)
+        e->cv.wait_for(g, std::chrono::milliseconds(ticks), [e] { return e->signalled; });
+    if (!e->signalled) return false;
+    if (!e->manual) e->signalled = false;
+    return true;
+}
+
+void EventClose(void* event) { delete static_cast<Event*>(event); }
+
+bool GetProc(HMODULE* module, void* slot, const char* name, int optional) {
+    if (!module || !*module || !slot || !name) return false;
+    void* sym = dlsym(*module, name);
+    if (sym) {
+        *static_cast<void**>(slot) = sym;
+        return true;
+    }
+    if (optional)
+        *static_cast<void**>(slot) = nullptr;
+    else
+        *module = nullptr;
+    return false;
+}
+
+CoreContext* Context() {
+    static CoreContext context = {CORE_INTERFACE_VERSION, {0, 0, 0, 0}, nullptr, nullptr, nullptr};
+    return &context;
+}
+
+void ShowError(fourcc_t sourceClass, fourcc_t messageClass, int id, ...) {
+    core::ShownError e{sourceClass, messageClass, id, {}, {}};
+    const Message* message = nullptr;
+    for (const Message& m : kMessages)
+        if (m.cls == messageClass && m.id == id) message = &m;
+    if (message && message->takesText) {
+        va_list ap;
+        va_start(ap, id);
+        const tchar* arg = va_arg(ap, const tchar*);
+        va_end(ap);
+        if (arg) e.argument = arg;
+    }
+    e.text = message ? platform::FormatW(message->text, e.argument.c_str())
+                     : platform::FormatW(L"Error %d", id);
+    void (*handler)(const core::ShownError&, void*);
+    void* user;
+    {
+        std::lock_guard<std::mutex> g(StateLock());
+        Errors().push_back(e);
+        handler = g_errorHandler;
+        user = g_errorUser;
+    }
+    if (handler) handler(e, user);
+}
+
+namespace core {
+
+std::vector<ShownError> ShownErrors() {
+    std::lock_guard<std::mutex> g(StateLock());
+    return Errors();
+}
+
+void ClearShownErrors() {
+    std::lock_guard<std::mutex> g(StateLock());
+    Errors().clear();
+}
+
+void SetShowErrorHandler(void (*handler)(const ShownError& e, void* user), void* user) {
+    std::lock_guard<std::mutex> g(StateLock());
+    g_errorHandler = handler;
+    g_errorUser = user;
+}
+
+void SetTimeFreq(int ticksPerSecond) { g_freq.store(ticksPerSecond > 0 ? ticksPerSecond : 1000); }
+void SetFakeClock(int (*clock)()) { g_clock.store(clock); }
+void SetSleepSkipped(bool skipped) { g_skipSleep.store(skipped); }
+
+std::vector<int> SleepLog() {
+    std::lock_guard<std::mutex> g(StateLock());
+    return Sleeps();
+}
+
+void ClearSleepLog() {
+    std::lock_guard<std::mutex> g(StateLock());
+    Sleeps().clear();
+}
+
+}  // namespace core

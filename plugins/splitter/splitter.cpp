@@ -1,0 +1,30 @@
+// The splitter plug-in file: the container readers for MP4/QuickTime and FLV. It also
+// holds the ASF reader, whose registration routine DLLRegister does not call.
+#include "plugin/frame.h"
+
+#include "asf.h"
+#include "flv.h"
+
+#define MP4F_CLASS FOURCC('M', 'P', '4', 'F')
+
+int DLLRegister(int version) {
+    if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
+    // In this order; results are not looked at.
+    // MP4F: the MP4 reader's NodeRegisterClass(&its class record) goes here.
+    FlvRegister();
+#ifdef SPLITTER_REGISTERS_ASF
+    // The build that registers the ASF reader (splitter-asf.plg).
+    AsfRegister();
+#endif
+    return 0;
+}
+
+int DLLUnRegister() {
+    NodeUnRegisterClass(MP4F_CLASS);
+#ifdef SPLITTER_REGISTERS_ASF
+    FlvUnRegister();
+    return AsfUnRegister();
+#else
+    return FlvUnRegister();
+#endif
+}

@@ -1,0 +1,73 @@
+#include "clientenv.h"
+
+#include <filesystem>
+#include <mutex>
+
+#include "connMgr.h"
+#include "entryGlobals.h"
+#include "listview.h"
+#include "platform/codepage.h"
+#include "platform/connmgr.h"
+#include "platform/format.h"
+#include "platform/uifallback.h"
+
+namespace nettest {
+
+namespace {
+
+std::mutex g_boxLock;
+std::vector<ShownBox> g_boxes;
+
+int RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+    std::lock_guard<std::mutex> l(g_boxLock);
+    g_boxes.push_back({text ? text : L"", caption ? caption : L"", type});
+    return IDOK;
+}
+
+}  // namespace
+
+ClientEnv& ClientEnv::Get() {
+    static ClientEnv* env = new ClientEnv();
+    return *env;
+}
+
+ClientEnv::ClientEnv() : dir_(new TempDir()), service_(new SampleService()) {
+    std::filesystem::create_directories(dir_->path() + "/Xml");
+    log_ = StartLog(*dir_);
+    platform::CopyCut(g_appDir, APP_DIR_LEN, dir_->wpath());
+    InitializeCriticalSection(&g_csXml);
+    InitializeCriticalSection(&g_csRunning);
+    SetApiHost(platform::Utf8ToWide(service_->host()).c_str());
+    platform::SetMessageBoxHook(RecordBox);
+    g_hSearchEdit = reinterpret_cast<HWND>(0x5104);
+    SetWindowTextW(g_hSearchEdit, L"");
+}
+
+std::wstring ClientEnv::WUrl(const std::string& target) const { return platform::Utf8ToWide(Url(target)); }
+
+std::wstring ClientEnv::Path(const std::string& relative) const {
+    return platform::Utf8ToWide(dir_->path() + "/" + relative);
+}
+
+void ClientEnv::Reset() {
+    platform::ConnMgrConfigure(L"");
+    g_connMgr.connected = 1;
+    g_running = 1;
+    service_->Get("/control/reset");
+    std::lock_guard<std::mutex> l(g_boxLock);
+    g_boxes.clear();
+}
+
+std::vector<ShownBox> ClientEnv::Boxes() {
+    std::lock_guard<std::mutex> l(g_boxLock);
+    return g_boxes;
+}
+
+std::vector<std::string> ClientEnv::RequestsWith(const std::string& text) {
+    std::vector<std::string> out;
+    for (auto& line : service_->Requests())
+        if (line.rfind("GET ", 0) == 0 && line.find(text) != std::string::npos) out.push_back(line);
+    return out;
+}
+
+}  // namespace nettest

@@ -1,0 +1,256 @@
+// The download manager against the sample service on loopback.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "clientenv.h"
+#include "connMgr.h"
+#include "download.h"
+#include "log.h"
+#include "phoneInfo.h"
+#include "platform/codepage.h"
+#include "platform/connmgr.h"
+
+namespace {
+
+using nettest::ClientEnv;
+
+const std::string kTop = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
+
+struct DownloadTest : ::testing::Test {
+    ClientEnv& env = ClientEnv::Get();
+    void SetUp() override { env.Reset(); }
+    void TearDown() override { env.Reset(); }
+
+    size_t FreeSessions() {
+        EnterCriticalSection(&g_downloader.csPool);
+        size_t n = g_downloader.sessions.size();
+        LeaveCriticalSection(&g_downloader.csPool);
+        return n;
+    }
+    // The request block (request line and header lines) of the last request containing `text`.
+    std::vector<std::string> LastRequest(const std::string& text) {
+        std::vector<std::string> block, found;
+        for (auto& line : env.service().Requests()) {
+            if (line.rfind("GET ", 0) == 0) {
+                if (!block.empty() && block[0].find(text) != std::string::npos) found = block;
+                block.clear();
+            }
+            block.push_back(line);
+        }
+        if (!block.empty() && block[0].find(text) != std::string::npos) found = block;
+        return found;
+    }
+    static std::string Header(const std::vector<std::string>& block, const std::string& name) {
+        for (auto& l : block)
+            if (l.rfind("  " + name + ": ", 0) == 0) return l.substr(name.size() + 4);
+        return "<absent>";
+    }
+};
+
+TEST_F(DownloadTest, PoolHoldsTwentySessions) { EXPECT_EQ(FreeSessions(), 20u); }
+
+TEST_F(DownloadTest, FileAndMemoryTargetsReceiveTheWholeBody) {
+    std::string expected = env.service().Get(kTop);
+    ASSERT_GT(expected.size(), 5000u) << "several read chunks";
+    std::wstring file = env.Path("Xml/whole.xml");
+    CStringA none;
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, file.c_str(), 0, none, 1), 0);
+    EXPECT_EQ(env.dir().Read("Xml/whole.xml"), expected);
+    EXPECT_TRUE(none.empty());
+
+    std::string segment = env.service().Get("/media/x/1/seg3.mp4");
+    ASSERT_GT(segment.size(), 10000u);
+    ASSERT_EQ(Download(&g_downloader, env.WUrl("/media/x/1/seg3.mp4").c_str(), L"", env.Path("seg.mp4").c_str(), 1,
+                       none, 0),
+              0);
+    EXPECT_EQ(env.dir().Read("seg.mp4"), segment);
+
+    CStringA body;
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 1), 0);
+    EXPECT_EQ(body, expected);
+
+    // An empty body gives success and an empty file.
+    env.dir().Write("empty.bin", "old content");
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=status:204").c_str(), nullptr,
+                       env.Path("empty.bin").c_str(), 1, none, 0),
+              0);
+    EXPECT_TRUE(env.dir().Exists("empty.bin"));
+    EXPECT_EQ(env.dir().Read("empty.bin"), "");
+    EXPECT_EQ(FreeSessions(), 20u);
+}
+
+TEST_F(DownloadTest, HeaderTexts) {
+    CStringA body;
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(kTop + "&h=0").c_str(), nullptr, nullptr, 0, body, 0), 0);
+    auto plain = LastRequest("&h=0");
+    ASSERT_FALSE(plain.empty());
+    EXPECT_EQ(Header(plain, "Accept"), "*/*");
+    EXPECT_EQ(Header(plain, "User-Agent"), "Lumeo Client: Windows Mobile; Windows Phone") << "the session's agent";
+
+    wchar_t phone[512];
+    ASSERT_EQ(GetPhoneInfo(phone, 512), 0);
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(kTop + "&h=1").c_str(), nullptr, nullptr, 0, body, 1), 0);
+    auto withAgent = LastRequest("&h=1");
+    EXPECT_EQ(Header(withAgent, "Accept"), "*/*");
+    EXPECT_EQ(Header(withAgent, "User-Agent"), platform::WideToUtf8(phone));
+}
+
+TEST_F(DownloadTest, UrlTemplateTakesTheQueryOnlyInItsOneDirective) {
+    struct Case {
+        const wchar_t* templ;
+        const wchar_t* query;
+        const wchar_t* url;
+    } cases[] = {
+        {L"http://h/s?keyword=%s&pg=1", L"a b", L"http://h/s?keyword=a b&pg=1"},
+        {L"http://h/s?keyword=%s&pg=1", nullptr, L"http://h/s?keyword=&pg=1"},
+        {L"http://h/s?keyword=%s&pg=1", L"", L"http://h/s?keyword=&pg=1"},
+        {L"http://h/img/a%20b%d%x%%.jpg", nullptr, L"http://h/img/a%20b%d%x%%.jpg"},
+        {L"http://h/img/a%20b.jpg?k=%s", L"v", L"http://h/img/a%20b.jpg?k=v"},
+        {L"http://h/%s/%s", L"x", L"http://h/x/%s"},
+        {L"http://h/plain", L"ignored", L"http://h/plain"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatUrlTemplate(c.templ, c.query), CStringW(c.url)) << c.templ;
+
+    // A server's own URL goes out byte for byte.
+    CStringA body;
+    std::string target = "/img/lv3f2a0000%20%25s%d.jpg?x=%41";
+    Download(&g_downloader, env.WUrl(target).c_str(), nullptr, nullptr, 1, body, 0);
+    auto seen = env.RequestsWith("/img/");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "GET " + target);
+}
+
+TEST_F(DownloadTest, QueryIsPercentEncodedUtf8AndBounded) {
+    std::string search = "/openapi-common/searchVideos?pid=4f7be1c09a2d6e53&keyword=%s&pg=1&pz=10&rt=1&f=8&seg=1&rp=1";
+    CStringA body;
+    ASSERT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), L"猫咪 幕后", nullptr, 0, body, 1), 0);
+    auto seen = env.RequestsWith("searchVideos");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].find("keyword=%E7%8C%AB%E5%92%AA+%E5%B9%95%E5%90%8E&pg=1"), std::string::npos) << seen[0];
+    EXPECT_NE(body.find("<total>1</total>"), std::string::npos) << "the service found the one video";
+
+    // 170 Chinese characters are 510 bytes, but 1530 once encoded; 200 Latin letters fit.
+    std::wstring longChinese(170, L'猫');
+    std::wstring tooLongAnsi(171, L'猫');
+    std::wstring latin(200, L'a');
+    int before = env.LogCount("Utf8UrlEncode failed.");
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), longChinese.c_str(), nullptr, 0, body, 1), -1);
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), tooLongAnsi.c_str(), nullptr, 0, body, 1), -1);
+    EXPECT_EQ(env.LogCount("Utf8UrlEncode failed."), before + 2);
+    EXPECT_EQ(env.RequestsWith("searchVideos").size(), 1u) << "refused queries send nothing";
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), latin.c_str(), nullptr, 0, body, 1), 0);
+    EXPECT_EQ(env.RequestsWith("keyword=" + std::string(200, 'a') + "&").size(), 1u);
+    EXPECT_EQ(FreeSessions(), 20u);
+}
+
+TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
+    CStringA body;
+    std::wstring file = env.Path("fail.bin");
+    int failedOpen = env.LogCount("InternetOpenUrl failed");
+    // Nobody listens on port 1 of this machine.
+    EXPECT_EQ(Download(&g_downloader, L"http://127.0.0.1:1/x", nullptr, file.c_str(), 1, body, 0), -1);
+    EXPECT_EQ(env.LogCount("InternetOpenUrl failed : errno=12029"), failedOpen + 1);
+    EXPECT_EQ(env.LogCount("Url=http://127.0.0.1:1/x"), 1);
+
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("no/such/dir/f.xml").c_str(), 0,
+                       body, 0),
+              -1);
+    EXPECT_GE(env.LogCount("failed to open file : "), 1);
+
+    // A connection dropped in the middle of the body: the partial file stays.
+    std::string whole = env.service().Get(kTop);
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=drop").c_str(), nullptr, file.c_str(), 1, body, 0), -1);
+    EXPECT_GE(env.LogCount("InternetReadFile return FALSE : errno="), 1);
+    std::string partial = env.dir().Read("fail.bin");
+    EXPECT_LT(partial.size(), whole.size());
+    EXPECT_EQ(whole.compare(0, partial.size(), partial), 0);
+
+    // An error page is a body like any other.
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=status:500").c_str(), nullptr, file.c_str(), 0, body,
+                       0),
+              0);
+    EXPECT_NE(env.dir().Read("fail.bin").find("500"), std::string::npos);
+    EXPECT_EQ(FreeSessions(), 20u);
+}
+
+TEST_F(DownloadTest, TheTwentyFirstRequestWaitsForASession) {
+    std::atomic<int> finished{0};
+    std::vector<std::thread> slow;
+    for (int i = 0; i < 20; ++i) {
+        slow.emplace_back([&, i] {
+            CStringA body;
+            std::string t = kTop + "&fault=delay:1500&n=" + std::to_string(i);
+            EXPECT_EQ(Download(&g_downloader, env.WUrl(t).c_str(), nullptr, nullptr, 0, body, 0), 0);
+            finished++;
+        });
+    }
+    for (int i = 0; i < 100 && FreeSessions() > 0; ++i) Sleep(10);
+    ASSERT_EQ(FreeSessions(), 0u) << "all twenty sessions are in use";
+    CStringA body;
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&n=21").c_str(), nullptr, nullptr, 0, body, 0), 0);
+    EXPECT_GE(finished.load(), 1) << "it got a session only when one was given back";
+    for (auto& t : slow) t.join();
+    EXPECT_EQ(FreeSessions(), 20u);
+    EXPECT_EQ(env.LogCount("Get HINTERNET timeout"), 0);
+}
+
+TEST_F(DownloadTest, AnEmptyPoolFailsAfterTwentySeconds) {
+    std::deque<HINTERNET> taken;
+    EnterCriticalSection(&g_downloader.csPool);
+    taken.swap(g_downloader.sessions);
+    LeaveCriticalSection(&g_downloader.csPool);
+    CStringA body;
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 0), -1);
+    EXPECT_EQ(env.LogCount("Get HINTERNET timeout: 20s"), 1);
+    EXPECT_TRUE(env.RequestsWith("getTopVideos").empty());
+    EnterCriticalSection(&g_downloader.csPool);
+    g_downloader.sessions.swap(taken);
+    LeaveCriticalSection(&g_downloader.csPool);
+}
+
+TEST_F(DownloadTest, DownloadExReconnectsOnceAndRetries) {
+    env.service().Get("/control/fault?mode=drop&count=1&match=getTopVideos");
+    platform::ConnMgrResetCounts();
+    CStringA body;
+    int failed = env.LogCount("): Download failed.");
+    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1),
+              0);
+    EXPECT_EQ(platform::ConnMgrGetCounts().establishes, 1) << "one reconnect";
+    EXPECT_EQ(env.RequestsWith("getTopVideos").size(), 2u);
+    EXPECT_EQ(env.dir().Read("ex.xml"), env.service().Get(kTop));
+    EXPECT_EQ(env.LogCount("): Download failed."), failed + 1);
+    EXPECT_EQ(env.LogCount("ERROR"), env.LogCount("): Download failed.")) << "logged at ERROR";
+    EXPECT_TRUE(env.Boxes().empty());
+
+    // Both tries fail: the box only when asked.
+    env.service().Get("/control/fault?mode=drop&count=2&match=getTopVideos");
+    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 0),
+              -1);
+    EXPECT_TRUE(env.Boxes().empty());
+    env.service().Get("/control/fault?mode=drop&count=2&match=getTopVideos");
+    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1),
+              -1);
+    auto boxes = env.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"无法连接网络，请检查网络设置。");
+    EXPECT_EQ(boxes[0].caption, L"提示");
+    EXPECT_EQ(boxes[0].type, 0x40u);
+    EXPECT_EQ(FreeSessions(), 20u);
+}
+
+TEST_F(DownloadTest, DownloadExOffline) {
+    ASSERT_TRUE(platform::ConnMgrConfigure(L"offline"));
+    CStringA body;
+    int cant = env.LogCount("Can't connect");
+    EXPECT_EQ(DownloadEx(&g_downloader, L"http://127.0.0.1:1/x", nullptr, nullptr, 1, 0, body, 0), -1);
+    EXPECT_TRUE(env.Boxes().empty()) << "never a box when not asked, also offline";
+    EXPECT_EQ(DownloadEx(&g_downloader, L"http://127.0.0.1:1/x", nullptr, nullptr, 1, 0, body, 1), -1);
+    EXPECT_EQ(env.Boxes().size(), 1u);
+    EXPECT_EQ(env.LogCount("Can't connect"), cant + 2);
+}
+
+}  // namespace
