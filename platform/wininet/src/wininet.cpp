@@ -35,7 +35,11 @@ constexpr DWORD kDefaultConnectTimeout = 60000;
 constexpr DWORD kDefaultReceiveTimeout = 60000;
 constexpr size_t kMaxHeaderBlock = 256 * 1024;  // a longer header block is a hostile answer
 constexpr long kCurlBuffer = 128 * 1024;
-constexpr size_t kAsyncSpill = 256 * 1024;  // what an asynchronous request reads ahead
+// What a request takes from curl beyond the caller's buffer before it pauses the
+// transfer: pausing makes curl copy what it holds, so a paused transfer costs more than
+// a modest read-ahead.
+constexpr size_t kSyncSpill = 1024 * 1024;
+constexpr size_t kAsyncSpill = 1024 * 1024;
 
 uint64_t NowMs() {
     using namespace std::chrono;
@@ -793,7 +797,7 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
     r->session = s;
     r->requestedUrl = u;
     r->follow = (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
-    r->spillCap = s->async ? kAsyncSpill : 1;
+    r->spillCap = s->async ? kAsyncSpill : kSyncSpill;
     r->easy = curl_easy_init();
     if (!r->easy) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
