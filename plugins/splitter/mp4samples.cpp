@@ -130,7 +130,9 @@ Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
             return nullptr;
         if (!StartChunk(best, &best->cursor))
             continue;  // it now shows no further chunk
-        if (in->inputSeek(in, best->cursor.chunkEntry[-1], 0) < 0)
+        // Chunks mostly follow each other: then there is nothing to seek.
+        int offset = best->cursor.chunkEntry[-1];
+        if (in->inputPosition != offset && in->inputSeek(in, offset, 0) < 0)
             return nullptr;
         in->user = best;
         return best;
