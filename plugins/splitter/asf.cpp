@@ -756,8 +756,8 @@ BlockRef* ChunkFill(FormatReaderInput* v, int wanted) {
         }
         int type = in->inputRead16LE(in);
         int length = in->inputRead16LE(in);
-        in->inputSkip(in, 8);
-        if (in->atEnd) return nullptr;
+        // Checked before the skip: a stream may seek past its end without failing.
+        if (in->atEnd || in->inputSkip(in, 8) != 0 || in->atEnd) return nullptr;
         int body = length - 8;
         if ((type & ~0x80) == h->expectedChunk) {
             h->chunkLeft = body > 0 ? body : 0;
