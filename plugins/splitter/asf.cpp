@@ -298,11 +298,16 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
 
 int ReadBitrates(AsfReader* r, FormatReaderInput* in, int64_t end) {
     int count = in->inputRead16LE(in);
-    for (int i = 0; i < count && in->inputPosition + 6 <= end; ++i) {
+    // No more entries than the object holds; room for them all at once.
+    int64_t fits = (end - in->inputPosition) / 6;
+    if (count > fits) count = static_cast<int>(fits > 0 ? fits : 0);
+    if (!ArrayAlloc(&r->bitrates, ArraySize(&r->bitrates) + static_cast<size_t>(count) * sizeof(AsfBitrate), 1024))
+        return ERR_OUT_OF_MEMORY;
+    for (int i = 0; i < count && !in->atEnd; ++i) {
         AsfBitrate b;
         b.streamNumber = in->inputRead16LE(in) & 0x7F;
         b.bitrate = static_cast<int>(in->inputRead32LE(in));
-        if (!ArrayAppend(&r->bitrates, &b, sizeof(b), 64)) return ERR_OUT_OF_MEMORY;
+        if (!ArrayAppend(&r->bitrates, &b, sizeof(b), 1024)) return ERR_OUT_OF_MEMORY;
         AsfStream* s = FindStream(r, b.streamNumber);
         if (s) GiveByteRate(r, s);
     }
