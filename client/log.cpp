@@ -166,7 +166,7 @@ const wchar_t* GetErrorMsg(DWORD code) {
 }
 
 void LogWrite(int level, const char* sourceFile, int line, const std::wstring& message) {
-    if (g_logLevel < level) return;
+    if (g_logLevel < level || !g_logPath[0]) return;  // before InitLog lines are lost
     DWORD keep = GetLastError();  // a log line must not change what the caller reads next
     SYSTEMTIME st;
     GetLocalTime(&st);

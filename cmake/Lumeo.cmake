@@ -23,8 +23,12 @@ function(lumeo_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
-        ENVIRONMENT "LUMEO_SOURCE_DIR=${PROJECT_SOURCE_DIR};LUMEO_DIST_DIR=${LUMEO_DIST_DIR}")
+    # Where the sources and the program folder are, for tests that read fixtures or load plug-ins.
+    target_compile_definitions(${name} PRIVATE
+        LUMEO_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMEO_TEST_DIST_DIR="${LUMEO_DIST_DIR}")
+    # (Test properties cannot carry a list of variables through test discovery, so the
+    # folders come as compile definitions rather than as environment.)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
 # lumeo_plugin(NAME SOURCES ... LIBS ...): a player-core plug-in file NAME.plg in the program folder.

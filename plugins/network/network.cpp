@@ -1,4 +1,5 @@
 // The network plug-in file: the HTTP byte stream and its "mms://" twin.
+#include "http_stream.h"
 #include "plugin/frame.h"
 
 // MMS_ adds nothing to HTTP: the HTTP stream turns "mms://" into "http://" itself.
@@ -6,7 +7,7 @@ static const NodeClassDef kMmsClass = {NODE_CLASS_SIZE(0, 0), MMS_CLASS, HTTP_CL
 
 int DLLRegister(int version) {
     if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
-    // HTTP: the HTTP stream's NodeRegisterClass(&its class record) goes here, before MMS_.
+    NodeRegisterClass(&kHttpClass);
     NodeRegisterClass(&kMmsClass);
     return 0;
 }

@@ -1,16 +1,14 @@
 // The splitter plug-in file: the container readers for MP4/QuickTime and FLV. It also
 // holds the ASF reader, whose registration routine DLLRegister does not call.
-#include "plugin/frame.h"
-
 #include "asf.h"
 #include "flv.h"
-
-#define MP4F_CLASS FOURCC('M', 'P', '4', 'F')
+#include "mp4.h"
+#include "plugin/frame.h"
 
 int DLLRegister(int version) {
     if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
     // In this order; results are not looked at.
-    // MP4F: the MP4 reader's NodeRegisterClass(&its class record) goes here.
+    NodeRegisterClass(&Mp4Class);
     FlvRegister();
 #ifdef SPLITTER_REGISTERS_ASF
     // The build that registers the ASF reader (splitter-asf.plg).
@@ -20,7 +18,7 @@ int DLLRegister(int version) {
 }
 
 int DLLUnRegister() {
-    NodeUnRegisterClass(MP4F_CLASS);
+    NodeUnRegisterClass(MP4_CLASS);
 #ifdef SPLITTER_REGISTERS_ASF
     FlvUnRegister();
     return AsfUnRegister();

@@ -2,6 +2,10 @@
 // built-in catalogue, thumbnails, video segments and fault modes for tests.
 #include <httplib.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 
 #include <algorithm>
 #include <chrono>
@@ -403,6 +407,32 @@ void Package(const httplib::Request& req, httplib::Response& res) {
     Send(res, g.package, "application/vnd.ms-cab-compressed", fault);
 }
 
+// Streams a file of the --files folder, so large files need no memory of their size.
+void ServeFile(const std::string& dir, const httplib::Request& req, httplib::Response& res) {
+    std::string fault = TakeFault(req);
+    if (ApplyFault(fault, res)) return;
+    std::string path = dir + "/" + std::string(req.matches[1]);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) close(fd);
+        res.status = 404;
+        res.set_content("no such file\n", "text/plain");
+        return;
+    }
+    auto file = std::shared_ptr<int>(new int(fd), [](int* f) { close(*f); delete f; });
+    size_t size = static_cast<size_t>(st.st_size);
+    bool drop = fault == "drop";
+    res.set_content_provider(size, "application/octet-stream",
+                             [file, size, drop](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 if (drop && offset >= size / 2) return false;
+                                 std::vector<char> buf(std::min<size_t>(length, 256 * 1024));
+                                 ssize_t n = pread(*file, buf.data(), buf.size(), static_cast<off_t>(offset));
+                                 if (n <= 0) return false;
+                                 return sink.write(buf.data(), static_cast<size_t>(n));
+                             });
+}
+
 void Control(const httplib::Request& req, httplib::Response& res) {
     std::string what = req.matches[1];
     std::lock_guard<std::mutex> l(g.lock);
@@ -509,9 +539,14 @@ int main(int argc, char** argv) {
     server.Get(R"(/media/[^/]+/\d+/(seg\d\.(?:flv|mp4|3gp)))", Segment);
     server.Get(R"(/packages/[^/]+)", Package);
     server.Get(R"(/control/(\w+))", Control);
-    if (!filesDir.empty() && !server.set_mount_point("/files", filesDir)) {
-        std::fprintf(stderr, "lumeo-sample-service: no such folder %s\n", filesDir.c_str());
-        return 2;
+    if (!filesDir.empty()) {
+        struct stat st;
+        if (stat(filesDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "lumeo-sample-service: no such folder %s\n", filesDir.c_str());
+            return 2;
+        }
+        server.Get(R"(/files/([A-Za-z0-9_][A-Za-z0-9_.-]*))",
+                   [filesDir](const httplib::Request& req, httplib::Response& res) { ServeFile(filesDir, req, res); });
     }
 
     int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);

@@ -27,6 +27,7 @@ const wchar_t kSystemFace[] = L"WenQuanYi Micro Hei";
 const wchar_t kMonoFace[] = L"WenQuanYi Micro Hei Mono";
 constexpr int kSystemHeight = 16;
 constexpr size_t kMaxGlyphsPerSize = 8192;
+constexpr size_t kMaxSizes = 48;
 
 struct Library {
     FT_Library ft = nullptr;
@@ -81,7 +82,7 @@ const Glyph* SizedFont::Get(char32_t c) {
         FT_GlyphSlot slot = face->glyph;
         int extra = 0;
         if (bold && slot->format == FT_GLYPH_FORMAT_OUTLINE) {
-            FT_Pos strength = std::max<FT_Pos>(64, em * 64 / 20);
+            FT_Pos strength = std::max<FT_Pos>(24, em * 64 / 22);
             FT_Outline_Embolden(&slot->outline, strength);
             extra = static_cast<int>((strength + 32) >> 6);
         }
@@ -103,14 +104,32 @@ const Glyph* SizedFont::Get(char32_t c) {
 }
 
 std::shared_ptr<SizedFont> ResolveFont(const LOGFONTW& lf) {
-    // Sized fonts are shared by every HFONT of the same face, size and weight.
-    static std::map<std::tuple<int, int, bool>, std::weak_ptr<SizedFont>> sizes;
+    // Sized fonts (and their glyphs) are shared by every HFONT of the same face, size and
+    // weight, and outlive them: painters create their fonts per paint.
+    struct Entry {
+        std::shared_ptr<SizedFont> font;
+        uint64_t used = 0;
+    };
+    static std::map<std::tuple<int, int, bool>, Entry> sizes;
+    static uint64_t clock = 0;
     const int faceIndex = std::wcsncmp(lf.lfFaceName, kMonoFace, LF_FACESIZE) == 0 ? 1 : 0;
     const bool bold = lf.lfWeight >= FW_SEMIBOLD;
     const int requested = lf.lfHeight == 0 ? kSystemHeight : lf.lfHeight;
     const int key = std::clamp(requested, -2048, 2048);
     auto k = std::make_tuple(faceIndex, key, bold);
-    if (auto found = sizes[k].lock()) return found;
+    auto found = sizes.find(k);
+    if (found != sizes.end()) {
+        found->second.used = ++clock;
+        return found->second.font;
+    }
+    if (sizes.size() >= kMaxSizes) {
+        // Forget the size used longest ago that no font holds any more.
+        auto victim = sizes.end();
+        for (auto it = sizes.begin(); it != sizes.end(); ++it)
+            if (it->second.font.use_count() == 1 && (victim == sizes.end() || it->second.used < victim->second.used))
+                victim = it;
+        if (victim != sizes.end()) sizes.erase(victim);
+    }
 
     auto f = std::make_shared<SizedFont>();
     f->bold = bold;
@@ -148,7 +167,7 @@ std::shared_ptr<SizedFont> ResolveFont(const LOGFONTW& lf) {
         f->ascent = cell * 4 / 5;
         f->descent = cell - f->ascent;
     }
-    sizes[k] = f;
+    sizes[k] = Entry{f, ++clock};
     return f;
 }
 

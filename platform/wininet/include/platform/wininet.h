@@ -165,6 +165,11 @@ BOOL InternetGetLastResponseInfoW(DWORD* error, LPWSTR buffer, DWORD* length);
 // Always online here; reachable through GetWininetExport (see below).
 extern "C" BOOL InternetGoOnlineW(LPCWSTR url, HWND parent, DWORD flags);
 
+// The module handle of "wininet.dll" (for GetProc / dlsym), or null; other names give
+// null here. Null as well while InternetGoOnlineW is hidden, which a caller looking it up
+// sees the same way as a module without it.
+HMODULE GetModuleHandleW(LPCWSTR name);
+
 namespace platform {
 // The module "wininet.dll" as the module layer sees it: the address of an export by
 // name, or null when absent. InternetGoOnlineW can be hidden (tests, or the environment

@@ -1,0 +1,549 @@
+// MP4/QuickTime reader: sample tables, cursors, packets in file order, and seeking.
+#include <climits>
+#include <cstring>
+
+#include "mp4.h"
+#include "mp4table.h"
+#include "plugin/frame.h"
+
+namespace mp4 {
+namespace {
+
+using In = FormatReaderInput;
+
+constexpr int kMaxPacket = 64 << 20;  // no sample or chunk of a real file comes near this
+
+inline int Pos(In* in) { return in->inputPosition; }
+inline int Remaining(In* in, int end) { return end > Pos(in) ? end - Pos(in) : 0; }
+inline uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+// The entry count of a table, no more than the atom holds.
+uint32_t TableCount(In* in, int end, int entryBytes)
+{
+    in->inputSkip(in, 4);  // version and flags
+    uint32_t count = in->inputRead32BE(in);
+    uint32_t fit = uint32_t(Remaining(in, end)) / uint32_t(entryBytes);
+    return count < fit ? count : fit;
+}
+
+// Reads count entries of `words` 32-bit values in batches; fn(const uint8_t*) per entry.
+template <class F>
+uint32_t ReadEntries(In* in, uint32_t count, int words, F&& fn)
+{
+    uint8_t buffer[4096];
+    const int bytes = 4 * words;
+    const uint32_t batch = sizeof(buffer) / bytes;
+    uint32_t done = 0;
+    while (done < count) {
+        uint32_t n = count - done < batch ? count - done : batch;
+        int got = in->inputRead(in, buffer, int(n) * bytes);
+        if (got <= 0)
+            break;
+        n = uint32_t(got / bytes);
+        for (uint32_t i = 0; i < n; ++i)
+            fn(buffer + i * bytes);
+        done += n;
+        if (got < int(n) * bytes + bytes && n < batch && done < count)
+            break;
+    }
+    return done;
+}
+
+// Growth of an array: the steps rise with its size, so that large tables do not copy
+// themselves over and over.
+int Growth(const Array* a)
+{
+    size_t size = ArraySize(a);
+    return size > 8192 ? int(size / 2) : 1024;
+}
+
+// Packs residuals through a small staging buffer.
+struct Packer {
+    Array* array;
+    uint8_t buffer[4096];
+    int length = 0;
+    bool ok = true;
+
+    explicit Packer(Array* a) : array(a) {}
+    void Put(int32_t e)
+    {
+        if (length > int(sizeof(buffer)) - 5)
+            Flush();
+        length += PackResidual(buffer + length, e);
+    }
+    void Flush()
+    {
+        if (length && ok && !ArrayAppend(array, buffer, size_t(length), Growth(array)))
+            ok = false;
+        length = 0;
+    }
+};
+
+int32_t ClampCount(uint32_t v) { return v >= uint32_t(INT_MAX) ? INT_MAX - 1 : int32_t(v); }
+
+void StepTime(const Mp4Track* t, Mp4Cursor* c)
+{
+    const Mp4TimeEntry* end = ARRAYEND(t->timeTable, const Mp4TimeEntry);
+    while (c->timeLeft <= 0) {
+        if (c->timeEntry + 1 < end) {
+            ++c->timeEntry;
+            c->timeLeft = c->timeEntry->count;
+        } else {
+            c->timeLeft = INT_MAX;
+        }
+    }
+}
+
+bool HasKeyInfo(const Mp4Track* t) { return t->syncTable.data != nullptr || t->allKey; }
+
+void NextSync(const Mp4Track* t, Mp4Cursor* c)
+{
+    if (t->syncTable.data)
+        NextLinear(&c->syncPos, c->syncEnd, &c->syncDelta, &c->nextSync);
+    else
+        ++c->nextSync;
+}
+
+const int32_t* LastChunk(const Mp4Track* t) { return ARRAYEND(t->chunkOffsets, const int32_t) - 1; }
+
+Mp4Track* TrackAt(Mp4Reader* r, int i) { return reinterpret_cast<Mp4Track*>(r->base.streams[i]); }
+
+// Among the selected tracks of this input, the one whose next chunk comes first in the
+// file; its chunk is started and the input sought there.
+Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
+{
+    in->user = nullptr;
+    for (;;) {
+        Mp4Track* best = nullptr;
+        int bestOffset = INT_MAX;
+        for (int i = 0; i < r->base.streamCount; ++i) {
+            Mp4Track* t = TrackAt(r, i);
+            if (t->base.reader != in || !t->base.selected)
+                continue;
+            int offset = *t->cursor.chunkEntry;
+            if (offset < bestOffset) {
+                best = t;
+                bestOffset = offset;
+            }
+        }
+        if (!best)
+            return nullptr;
+        if (!StartChunk(best, &best->cursor))
+            continue;  // it now shows no further chunk
+        if (in->inputSeek(in, best->cursor.chunkEntry[-1], 0) < 0)
+            return nullptr;
+        in->user = best;
+        return best;
+    }
+}
+
+// Seeks one input by its sync track (steps of the seek described in Seek).
+int SeekTrack(Mp4Reader* r, In* in, Mp4Track* t, int* time, int filePos, int* flag)
+{
+    if (!in->inputStream)
+        return 0;
+    const int scale = t->timescale;
+    int64_t target = *time >= 0 ? MulDiv(*time, scale, 16384) : -1;
+    if (!HasKeyInfo(t))
+        *flag = 0;
+    if (t->allKey)
+        *flag = 1;
+    if (*flag && target >= 0)
+        target += scale / 256 + 1;
+
+    Mp4Cursor c{}, candidate{}, found{};
+    CursorInit(t, &c);
+    int64_t candidateOffset = -1, foundOffset = -1;
+    while (foundOffset < 0 && StartChunk(t, &c)) {
+        int64_t offset = c.chunkEntry[-1];
+        while (c.chunkLeft > 0) {
+            Mp4Cursor before = c;
+            bool key = c.nextSync < 0 || c.sample == c.nextSync;
+            if (key && c.nextSync >= 0)
+                NextSync(t, &c);
+            if (key && target >= 0 && before.time >= target) {
+                if (*flag && before.time > target && candidateOffset >= 0) {
+                    found = candidate;
+                    foundOffset = candidateOffset;
+                } else {
+                    found = before;
+                    foundOffset = offset;
+                }
+                break;
+            }
+            if (filePos >= 0 && offset >= filePos) {
+                if (candidateOffset >= 0) {
+                    found = candidate;
+                    foundOffset = candidateOffset;
+                } else {
+                    found = before;
+                    foundOffset = offset;
+                }
+                break;
+            }
+            if (key) {
+                candidate = before;
+                candidateOffset = offset;
+            }
+            offset += ConsumeSample(t, &c);
+        }
+    }
+    if (foundOffset < 0 && candidateOffset >= 0) {
+        found = candidate;
+        foundOffset = candidateOffset;
+    }
+    if (foundOffset < 0 || foundOffset >= INT_MAX || in->inputSeek(in, int(foundOffset), 0) < 0)
+        return ERR_NOT_SUPPORTED;
+    t->cursor = found;
+    in->user = found.chunkLeft > 0 ? t : nullptr;
+    int reached = Ticks(found.time, scale);
+    int64_t apart = int64_t(reached) - *time;
+    if (!t->allKey || (apart > -1024 && apart < 1024))
+        *time = reached;
+
+    // The other tracks of this input continue behind the reached offset.
+    for (int i = 0; i < r->base.streamCount; ++i) {
+        Mp4Track* o = TrackAt(r, i);
+        if (o == t || o->base.reader != in)
+            continue;
+        CursorInit(o, &o->cursor);
+        while (*o->cursor.chunkEntry < foundOffset && StartChunk(o, &o->cursor))
+            while (o->cursor.chunkLeft > 0)
+                ConsumeSample(o, &o->cursor);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---- table readers ----
+
+void ReadSyncTable(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    uint32_t count = TableCount(in, end, 4);
+    if (count <= 1 && t->base.format.kind == PACKET_VIDEO && UpperFourCC(t->codec) == FOURCC('S', '2', '6', '3')) {
+        t->allKey = 1;
+        return;
+    }
+    ArrayClear(&t->syncTable);
+    if (!ArrayAlloc(&t->syncTable, count + 128, 1024))
+        return;
+    Predictor p;
+    Packer packer(&t->syncTable);
+    ReadEntries(in, count, 1, [&](const uint8_t* e) { packer.Put(LinearResidual(p, Be32(e) - 1)); });
+    packer.Flush();
+}
+
+void ReadSizeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    in->inputSkip(in, 4);
+    uint32_t constSize = in->inputRead32BE(in);
+    uint32_t count = in->inputRead32BE(in);
+    t->constSize = constSize > uint32_t(kMaxPacket) ? kMaxPacket + 1 : int(constSize);
+    if (constSize == 0) {
+        t->chunkPackets = 0;
+        uint32_t fit = uint32_t(Remaining(in, end)) / 4;
+        if (count > fit)
+            count = fit;
+        ArrayClear(&t->sizeTable);
+        size_t reserve = (t->base.format.kind == PACKET_VIDEO ? 2 * size_t(count) : count) + 1024;
+        if (!ArrayAlloc(&t->sizeTable, reserve, 1024))
+            return;
+        Predictor p;
+        Packer packer(&t->sizeTable);
+        t->sampleCount = int(ReadEntries(in, count, 1, [&](const uint8_t* e) { packer.Put(TwoBackResidual(p, Be32(e))); }));
+        packer.Flush();
+        return;
+    }
+    if (constSize == 1)
+        t->chunkPackets = 1;
+    t->sampleCount = ClampCount(count);
+}
+
+void ReadChunkMap(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    uint32_t count = TableCount(in, end, 12);
+    ArrayClear(&t->chunkMap);
+    if (!ArrayAlloc(&t->chunkMap, (size_t(count) + 1) * sizeof(Mp4MapEntry), 1024))
+        return;
+    ReadEntries(in, count, 3, [&](const uint8_t* e) {
+        Mp4MapEntry m = {ClampCount(Be32(e) - 1), int32_t(Be32(e + 4))};
+        if (Be32(e) == 0)
+            m.firstChunk = 0;
+        ArrayAppend(&t->chunkMap, &m, sizeof(m), 1024);
+    });
+    Mp4MapEntry last = {INT_MAX, 0};
+    ArrayAppend(&t->chunkMap, &last, sizeof(last), 1024);
+}
+
+void ReadChunkOffsets(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    uint32_t count = TableCount(in, end, 4);
+    ArrayClear(&t->chunkOffsets);
+    if (!ArrayAlloc(&t->chunkOffsets, (size_t(count) + 1) * 4, 1024))
+        return;
+    int32_t* out = static_cast<int32_t*>(ArrayAppend(&t->chunkOffsets, nullptr, size_t(count) * 4, 1024));
+    if (!out && count)
+        return;
+    uint32_t got = ReadEntries(in, count, 1, [&](const uint8_t* e) {
+        *out++ = ClampCount(Be32(e));
+    });
+    t->chunkOffsets.end = t->chunkOffsets.data + size_t(got) * 4;  // drop what the file did not hold
+    int32_t* first = ARRAYBEGIN(t->chunkOffsets, int32_t);
+    int32_t* last = first + got;
+    int32_t* from = got < 3 ? first : first + 1;
+    int32_t* to = got < 3 ? last : last - 1;
+    t->minChunk = INT_MAX;
+    t->maxChunk = 0;
+    for (int32_t* p = from; p < to; ++p) {
+        if (*p < t->minChunk)
+            t->minChunk = *p;
+        if (*p > t->maxChunk)
+            t->maxChunk = *p;
+    }
+    int32_t terminator = INT_MAX;
+    ArrayAppend(&t->chunkOffsets, &terminator, 4, 1024);
+}
+
+void ReadTimeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    uint32_t count = TableCount(in, end, 8);
+    ArrayClear(&t->timeTable);
+    if (!ArrayAlloc(&t->timeTable, (size_t(count) + 1) * sizeof(Mp4TimeEntry), 1024))
+        return;
+    Mp4TimeEntry* out = static_cast<Mp4TimeEntry*>(ArrayAppend(&t->timeTable, nullptr, size_t(count) * sizeof(Mp4TimeEntry), 1024));
+    if (!out && count)
+        return;
+    uint32_t got = ReadEntries(in, count, 2, [&](const uint8_t* e) {
+        *out++ = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
+    });
+    t->timeTable.end = t->timeTable.data + size_t(got) * sizeof(Mp4TimeEntry);
+    Mp4TimeEntry last = {INT_MAX, 0};
+    ArrayAppend(&t->timeTable, &last, sizeof(last), 1024);
+}
+
+void ReadCompositionTable(Mp4Reader*, Mp4Track* t, In* in, int end)
+{
+    uint32_t count = TableCount(in, end, 8);
+    int64_t smallest = INT64_MAX;
+    ReadEntries(in, count, 2, [&](const uint8_t* e) {
+        int32_t offset = int32_t(Be32(e + 4));
+        if (offset < smallest)
+            smallest = offset;
+    });
+    if (smallest > 0 && smallest < t->timescale)
+        t->startTime = int(smallest);
+}
+
+// ---- tracks and cursors ----
+
+void FinishTrack(Mp4Reader* r, Mp4Track* t)
+{
+    size_t chunks = t->chunkOffsets.data ? ARRAYCOUNT(t->chunkOffsets, int32_t) : 0;
+    size_t times = t->timeTable.data ? ARRAYCOUNT(t->timeTable, Mp4TimeEntry) : 0;
+    size_t maps = t->chunkMap.data ? ARRAYCOUNT(t->chunkMap, Mp4MapEntry) : 0;
+    if (!t->hasFormat || chunks < 2 || times < 2 || maps < 2) {
+        Format_RemoveStream(r, &t->base);
+        return;
+    }
+    const Mp4MapEntry* map = ARRAYBEGIN(t->chunkMap, const Mp4MapEntry);
+    int64_t samples = 0;
+    int64_t chunkCount = int64_t(chunks - 1);
+    for (size_t i = 0; i + 1 < maps; ++i) {
+        int64_t next = map[i + 1].firstChunk < chunkCount ? map[i + 1].firstChunk : chunkCount;
+        int64_t n = next - map[i].firstChunk;
+        if (n > 0 && map[i].samplesPerChunk > 0)
+            samples += n * map[i].samplesPerChunk;
+    }
+    t->samples = samples > INT_MAX ? INT_MAX : int(samples);
+    // Samples of a constant size cannot outnumber the bytes of the file.
+    if (t->constSize > 0 && !t->chunkPackets) {
+        int limit = r->fileLength > 0 ? r->fileLength / t->constSize + 1 : 1 << 26;
+        if (t->sampleCount > limit)
+            t->sampleCount = limit;
+    }
+    PacketFormat* f = &t->base.format;
+    if (f->kind == PACKET_VIDEO && t->duration > 0) {
+        f->packetRateNum = MulDiv(t->samples, 16384000, t->duration);
+        f->packetRateDen = 1000;
+        if (f->packetRateNum < 1000)
+            f->pixelFlags |= 0x4000;
+    }
+    PacketFormatDefault(f);
+    CursorInit(t, &t->cursor);
+    Format_PrepairStream(r, &t->base);
+}
+
+void CursorInit(const Mp4Track* t, Mp4Cursor* c)
+{
+    memset(c, 0, sizeof(*c));
+    c->time = t->startTime;
+    c->syncPos = reinterpret_cast<const uint8_t*>(t->syncTable.data);
+    c->syncEnd = reinterpret_cast<const uint8_t*>(t->syncTable.end);
+    c->sizePos = reinterpret_cast<const uint8_t*>(t->sizeTable.data);
+    c->sizeEnd = reinterpret_cast<const uint8_t*>(t->sizeTable.end);
+    c->timeEntry = ARRAYBEGIN(t->timeTable, const Mp4TimeEntry);
+    c->timeLeft = c->timeEntry->count;
+    c->mapEntry = ARRAYBEGIN(t->chunkMap, const Mp4MapEntry);
+    c->chunkEntry = ARRAYBEGIN(t->chunkOffsets, const int32_t);
+    c->size = t->constSize;
+    if (t->syncTable.data)
+        NextLinear(&c->syncPos, c->syncEnd, &c->syncDelta, &c->nextSync);
+    else
+        c->nextSync = t->allKey ? 0 : -1;
+}
+
+bool StartChunk(const Mp4Track* t, Mp4Cursor* c)
+{
+    const int32_t* first = ARRAYBEGIN(t->chunkOffsets, const int32_t);
+    for (;;) {
+        if (*c->chunkEntry == INT_MAX)
+            return false;
+        if (c->sample >= t->sampleCount) {
+            c->chunkEntry = LastChunk(t);
+            c->chunkLeft = 0;
+            return false;
+        }
+        int index = int(c->chunkEntry - first);
+        while (c->mapEntry[1].firstChunk <= index)
+            ++c->mapEntry;
+        c->chunkLeft = c->mapEntry->samplesPerChunk;
+        ++c->chunkEntry;
+        if (c->chunkLeft > 0) {
+            if (c->chunkLeft > t->sampleCount - c->sample)
+                c->chunkLeft = t->sampleCount - c->sample;
+            return true;
+        }
+    }
+}
+
+int ConsumeSample(const Mp4Track* t, Mp4Cursor* c)
+{
+    if (t->chunkPackets) {
+        int n = c->chunkLeft;
+        if (n <= 0)
+            return 0;
+        for (int left = n; left > 0;) {
+            if (c->timeLeft <= 0)
+                StepTime(t, c);
+            int k = left < c->timeLeft ? left : c->timeLeft;
+            c->time += int64_t(k) * c->timeEntry->delta;
+            c->timeLeft -= k;
+            left -= k;
+        }
+        c->sample += n;
+        c->chunkLeft = 0;
+        int64_t size = t->constSize == 1 && t->framesPerBlock > 0 && t->bytesPerBlock > 0
+                           ? int64_t(n) * t->bytesPerBlock / t->framesPerBlock
+                           : int64_t(n) * t->constSize;
+        return size > INT_MAX ? INT_MAX : int(size);
+    }
+    if (c->timeLeft <= 0)
+        StepTime(t, c);
+    --c->timeLeft;
+    ++c->sample;
+    --c->chunkLeft;
+    c->time += c->timeEntry->delta;
+    if (t->constSize == 0)
+        NextTwoBack(&c->sizePos, c->sizeEnd, &c->sizeDelta, &c->size);
+    return c->size;
+}
+
+void BindTracks(Mp4Reader* r)
+{
+    for (int i = 0; i < r->base.streamCount; ++i) {
+        Mp4Track* t = TrackAt(r, i);
+        FormatReaderInput* in = Format_FindReader(r, t->minChunk, t->maxChunk);
+        if (!in)
+            break;
+        t->base.reader = in;
+    }
+    for (In& in : r->base.input) {
+        in.user = nullptr;
+        if (in.inputStream)
+            ChooseChunk(r, &in);
+    }
+}
+
+// ---- slots ----
+
+int ReadPacket(void* self, In* in, Packet* packet)
+{
+    Mp4Reader* r = static_cast<Mp4Reader*>(self);
+    Mp4Track* t = static_cast<Mp4Track*>(in->user);
+    if (!t || t->cursor.chunkLeft <= 0 || !t->base.selected) {
+        t = ChooseChunk(r, in);
+        if (!t)
+            return ERR_END_OF_FILE;
+    }
+    Mp4Cursor& c = t->cursor;
+    packet->time = Ticks(c.time, t->timescale);
+    int key = 1;
+    if (c.nextSync >= 0) {
+        key = c.sample == c.nextSync;
+        if (key)
+            NextSync(t, &c);
+    }
+    int size = ConsumeSample(t, &c);
+    if (c.chunkLeft <= 0)
+        in->user = nullptr;
+    if (size < 0 || size > kMaxPacket) {
+        // A size no file holds: the track ends here.
+        c.chunkEntry = LastChunk(t);
+        c.chunkLeft = 0;
+        in->user = nullptr;
+        return ERR_INVALID_DATA;
+    }
+    BlockRef* data = size > 0 ? in->inputReadBlock(in, size) : Format_AllocRef(0);
+    if (!data && size > 0)
+        return ERR_END_OF_FILE;
+    packet->data = data;
+    packet->stream = &t->base;
+    packet->key = key;
+    return 0;
+}
+
+int Seek(void* self, int time, int filePos, int preferEarlierKey)
+{
+    Mp4Reader* r = static_cast<Mp4Reader*>(self);
+    int flag = preferEarlierKey ? 1 : 0;
+    int first = -1;
+    for (int i = 0; i < 2 && first < 0; ++i) {
+        FormatStream* s = Format_DefSyncStream(r, &r->base.input[i]);
+        Mp4Track* t = reinterpret_cast<Mp4Track*>(s);
+        if (s && s->format.kind == PACKET_VIDEO && HasKeyInfo(t)) {
+            first = i;
+            int rc = SeekTrack(r, &r->base.input[i], t, &time, filePos, &flag);
+            if (rc < 0)
+                return rc;
+            if (t->allKey && time >= 0)
+                r->base.seekTime = time;
+        }
+    }
+    if (first < 0)
+        flag = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (i == first)
+            continue;
+        FormatStream* s = Format_DefSyncStream(r, &r->base.input[i]);
+        if (!s)
+            continue;
+        int rc = SeekTrack(r, &r->base.input[i], reinterpret_cast<Mp4Track*>(s), &time, filePos, &flag);
+        if (rc < 0)
+            return rc;
+    }
+    Format_AfterSeek(r);
+    return 0;
+}
+
+void FreeStreams(void*, FormatStream* stream)
+{
+    Mp4Track* t = reinterpret_cast<Mp4Track*>(stream);
+    ArrayClear(&t->syncTable);
+    ArrayClear(&t->sizeTable);
+    ArrayClear(&t->timeTable);
+    ArrayClear(&t->chunkMap);
+    ArrayClear(&t->chunkOffsets);
+}
+
+}  // namespace mp4

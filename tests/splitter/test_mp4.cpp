@@ -1,0 +1,626 @@
+// The MP4/QuickTime reader against ffprobe's reports of the fixtures in tests/data/mp4,
+// the packed sample tables, seeking, and damaged input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/common.h"
+#include "core/testing.h"
+#include "mp4.h"
+#include "mp4probe.h"
+#include "mp4table.h"
+#include "plugin/frame.h"
+
+using namespace mp4test;
+
+namespace {
+
+std::string DataPath(const std::string& name)
+{
+    const char* root = std::getenv("LUMEO_SOURCE_DIR");
+    return std::string(root ? root : ".") + "/tests/data/mp4/" + name;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A comment receiver: records every text it is given.
+struct Sink {
+    Node node{};
+    std::vector<std::wstring> texts;
+
+    Sink() { node.setParam = Set; }
+    static int Set(void* self, int, const void* data, int size)
+    {
+        const tchar* text = static_cast<const tchar*>(data);
+        size_t cap = size_t(size) / sizeof(tchar);
+        static_cast<Sink*>(self)->texts.emplace_back(text, std::find(text, text + cap, L'\0'));
+        return 0;
+    }
+    CommentSink Of() { return CommentSink{&node, 7}; }
+    bool Has(const std::wstring& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
+};
+
+struct Got {
+    int stream;
+    int time;
+    int size;
+    int key;
+    bool operator==(const Got& o) const { return stream == o.stream && time == o.time && size == o.size && key == o.key; }
+};
+
+void PrintTo(const Got& g, std::ostream* os) { *os << "{s" << g.stream << " t" << g.time << " n" << g.size << " k" << g.key << "}"; }
+
+// Drives one reader object the way the host does: its input 0 on a memory stream,
+// the comment sink set before the open, packets read from input 0 (where the core binds
+// every track).
+class Mp4 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!NodeFindClass(MP4_CLASS))
+            NodeRegisterClass(&Mp4Class);
+    }
+    void TearDown() override { Close(); }
+
+    void Close()
+    {
+        NodeDelete(format);
+        NodeDelete(stream);
+        format = nullptr;
+        stream = nullptr;
+    }
+    int Open(const std::string& name, Sink* sink = nullptr) { return OpenBytes(ReadFile(DataPath(name)), sink); }
+    int OpenBytes(const std::vector<uint8_t>& bytes, Sink* sink = nullptr)
+    {
+        Close();
+        core::ClearShownErrors();
+        stream = MemStreamCreate(bytes.data(), int(bytes.size()));
+        format = static_cast<Format*>(NodeCreate(MP4_CLASS));
+        if (!stream || !format)
+            return ERR_OUT_OF_MEMORY;
+        Format_SetInput(format, 0, stream);
+        if (sink) {
+            CommentSink c = sink->Of();
+            FormatBaseSet(format, FormatCommentSink, &c, sizeof(c));
+        }
+        return format->openFormat(format);
+    }
+    Format* reader() { return format; }
+    int streams() { return format ? format->streamCount : 0; }
+    Mp4Track* track(int i) { return reinterpret_cast<Mp4Track*>(format->streams[i]); }
+    int ReadPacket(Packet* p) { return format->readPacket(format, &format->input[0], p); }
+
+    std::vector<Got> ReadAll(size_t limit = 200000)
+    {
+        std::vector<Got> out;
+        Packet p{};
+        while (out.size() < limit && ReadPacket(&p) == 0) {
+            out.push_back({p.stream ? p.stream->number : -1, p.time, Format_RefLength(p.data), p.key});
+            Format_ReleaseRef(p.data);
+            p = Packet{};
+        }
+        return out;
+    }
+
+    Format* format = nullptr;
+    Stream* stream = nullptr;
+};
+
+// ---- packed tables ----
+
+TEST(Mp4Packing, ResidualsTakeTheBytesOfTheirSize)
+{
+    struct Case {
+        int32_t value;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {5, {0x0B}}, {-1, {0xFF}}, {100, {0x00, 0xC9}}, {-100, {0xFE, 0x39}},
+        {63, {0x7F}}, {64, {0x00, 0x81}}, {-64, {0x81}}, {-65, {0xFE, 0x7F}},
+        {INT_MAX, {0x0E, 0xFE, 0xFE, 0xFE, 0xFF}}, {INT_MIN, {0xF0, 0x00, 0x00, 0x00, 0x01}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[8];
+        int n = mp4::PackResidual(out, c.value);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << c.value;
+        const uint8_t* at = out;
+        EXPECT_EQ(mp4::UnpackResidual(&at, out + n), c.value);
+        EXPECT_EQ(at, out + n);
+    }
+}
+
+TEST(Mp4Packing, PredictorsGiveSecondAndTwoBackDifferences)
+{
+    mp4::Predictor sync, size;
+    std::vector<int32_t> syncRes, sizeRes;
+    for (uint32_t v : {0u, 30u, 60u, 90u})  // stss 1, 31, 61, 91 less one
+        syncRes.push_back(mp4::LinearResidual(sync, v));
+    for (uint32_t v : {500u, 40u, 480u, 60u})
+        sizeRes.push_back(mp4::TwoBackResidual(size, v));
+    EXPECT_EQ(syncRes, (std::vector<int32_t>{0, 30, 0, 0}));
+    EXPECT_EQ(sizeRes, (std::vector<int32_t>{500, 40, -20, 20}));
+
+    // And back, through the readers, with the value 0 past the end.
+    uint8_t buf[32];
+    int n = 0;
+    for (int32_t e : sizeRes)
+        n += mp4::PackResidual(buf + n, e);
+    const uint8_t* at = buf;
+    int32_t delta = 0, value = 0;
+    std::vector<int32_t> back;
+    for (int i = 0; i < 5; ++i)
+        back.push_back(mp4::NextTwoBack(&at, buf + n, &delta, &value));
+    EXPECT_EQ(back, (std::vector<int32_t>{500, 40, 480, 60, 0}));
+}
+
+// ---- files against ffprobe ----
+
+struct FileCase {
+    const char* name;
+    std::set<int> dropped;  // ffprobe streams the reader drops (an attached picture, a track it removes)
+};
+
+// Audio tags whose tracks deliver whole chunks.
+bool ChunkTrack(const std::string& tag)
+{
+    static const std::set<std::string> tags = {"twos", "sowt", "raw ", "ulaw", "alaw", "ima4"};
+    return tags.count(tag) != 0;
+}
+
+// What the reader should deliver, from ffprobe's packets: in file order (by position);
+// times are decode times from the track's first sample, plus the smallest composition
+// offset when it lies within the first second (the reader starts the track there), in
+// ticks of 1/16384 s. Tracks of PCM-like audio deliver whole chunks where ffprobe splits
+// them: a chunk is a run of packets of one stream that follow each other in the file
+// (the fixtures never put two chunks of one track side by side).
+std::vector<Got> Expected(const std::vector<Section>& report, const std::set<int>& dropped)
+{
+    std::vector<Section> streams = OfKind(report, "STREAM");
+    std::vector<Section> packets = OfKind(report, "PACKET");
+    std::map<int, int> number;
+    std::map<int, int> scale;
+    std::map<int, bool> chunked;
+    int next = 0;
+    for (const Section& s : streams) {
+        int index = int(s.Int("index"));
+        if (dropped.count(index) || s.Get("DISPOSITION:attached_pic") == "1")
+            continue;
+        number[index] = next++;
+        scale[index] = TimeBaseDen(s);
+        chunked[index] = ChunkTrack(s.Get("codec_tag_string"));
+    }
+    std::map<int, long long> firstDts, smallest;
+    for (const Section& p : packets) {
+        int s = int(p.Int("stream_index"));
+        long long dts = p.Int("dts"), pts = p.Int("pts", dts);
+        if (!firstDts.count(s) || dts < firstDts[s])
+            firstDts[s] = dts;
+        if (!smallest.count(s) || pts - dts < smallest[s])
+            smallest[s] = pts - dts;
+    }
+    std::stable_sort(packets.begin(), packets.end(), [](const Section& a, const Section& b) { return a.Int("pos") < b.Int("pos"); });
+    std::vector<Got> out;
+    long long lastEnd = -1;
+    int lastStream = -1;
+    for (const Section& p : packets) {
+        int s = int(p.Int("stream_index"));
+        if (!number.count(s))
+            continue;
+        long long start = smallest[s] > 0 && smallest[s] < scale[s] ? smallest[s] : 0;
+        int ticks = MulDiv(int(p.Int("dts") - firstDts[s] + start), 16384, scale[s]);
+        int size = int(p.Int("size"));
+        bool key = p.Get("flags").find('K') != std::string::npos;
+        if (chunked[s] && lastStream == s && lastEnd == p.Int("pos")) {
+            out.back().size += size;
+        } else {
+            out.push_back({number[s], ticks, size, key ? 1 : 0});
+        }
+        lastStream = s;
+        lastEnd = p.Int("pos") + size;
+    }
+    return out;
+}
+
+const FileCase kFiles[] = {
+    {"mpeg4-aac.mp4", {}},
+    {"h264-bframes.mp4", {}},
+    {"tags.m4a", {}},
+    {"chapters.mp4", {}},
+    {"chapters.mov", {}},
+    {"avdj.mov", {}},
+    {"twos.mov", {}},
+    {"sowt.mov", {}},
+    {"ulaw.mov", {}},
+    {"alaw.mov", {}},
+    {"ima4.mov", {}},
+    {"raw8.mov", {}},
+    {"png-twos.mov", {}},
+    {"cmov.mov", {}},
+    {"size0.mp4", {1}},
+    {"co64.mp4", {1}},
+    {"synthetic.mov", {}},
+};
+
+TEST_F(Mp4, PacketsFollowFileOrderWithFfprobesSizesKeysAndTimes)
+{
+    for (const FileCase& f : kFiles) {
+        SCOPED_TRACE(f.name);
+        ASSERT_EQ(Open(f.name), 0);
+        std::vector<Section> report = ReadReport(DataPath(std::string(f.name) + ".ffprobe"));
+        std::vector<Got> want = Expected(report, f.dropped);
+        std::vector<Got> got = ReadAll();
+        // ffprobe takes a text track that holds chapters as chapters and lists none of
+        // its packets; ChaptersFromChplAndFromTheTextTrack checks them.
+        std::set<int> listed;
+        for (const Got& g : want)
+            listed.insert(g.stream);
+        std::erase_if(got, [&](const Got& g) {
+            return !listed.count(g.stream) && track(g.stream)->base.format.kind == PACKET_TEXT;
+        });
+        EXPECT_EQ(got, want);
+    }
+}
+
+TEST_F(Mp4, StreamsCarryFfprobesCodecsAndGeometry)
+{
+    for (const FileCase& f : kFiles) {
+        SCOPED_TRACE(f.name);
+        ASSERT_EQ(Open(f.name), 0);
+        std::vector<Section> want;
+        for (const Section& s : OfKind(ReadReport(DataPath(std::string(f.name) + ".ffprobe")), "STREAM"))
+            if (!f.dropped.count(int(s.Int("index"))) && s.Get("DISPOSITION:attached_pic") != "1")
+                want.push_back(s);
+        ASSERT_EQ(streams(), int(want.size()));
+        for (int i = 0; i < streams(); ++i) {
+            const PacketFormat& pf = track(i)->base.format;
+            const Section& s = want[size_t(i)];
+            std::string type = s.Get("codec_type"), tag = s.Get("codec_tag_string");
+            if (type == "video") {
+                EXPECT_EQ(pf.kind, PACKET_VIDEO);
+                std::string fourcc = tag == "png " ? "PNG_" : tag == "AVDJ" ? "jpeg" : tag;
+                EXPECT_EQ(core::FourCCText(pf.fourcc), fourcc);
+                if (tag == "mp4v") {
+                    EXPECT_EQ(pf.width, 0);  // the decoder takes them from the extra data
+                } else {
+                    EXPECT_EQ(pf.width, s.Int("width"));
+                    EXPECT_EQ(pf.height, s.Int("height"));
+                }
+                EXPECT_EQ(pf.aspect, 0x10000);
+            } else if (type == "audio") {
+                EXPECT_EQ(pf.kind, PACKET_AUDIO);
+                if (tag == "mp4a") {
+                    // The sample entry says 2 channels; the AAC configuration in the
+                    // extra data (ffprobe's source) says how many there are.
+                    ASSERT_GE(pf.extraLength, 2);
+                    EXPECT_EQ((pf.extra[1] >> 3) & 15, s.Int("channels"));
+                } else {
+                    EXPECT_EQ(pf.channels, s.Int("channels"));
+                }
+                EXPECT_EQ(pf.sampleRate, s.Int("sample_rate"));
+                static const std::map<std::string, int> tags = {
+                    {"mp4a", 0xAAC0}, {"twos", 1}, {"sowt", 1}, {"raw ", 1}, {"ulaw", 7}, {"alaw", 6}, {"ima4", 0x10011}};
+                EXPECT_EQ(pf.formatTag, tags.at(tag));
+                if (tag == "twos" || tag == "sowt") {
+                    EXPECT_EQ(pf.bits, 16);
+                }
+                if (tag == "raw " || tag == "ulaw" || tag == "alaw") {
+                    EXPECT_EQ(pf.bits, 8);
+                }
+                if (tag == "mp4a") {  // the decoder configuration of the esds
+                    EXPECT_GT(pf.extraLength, 0);
+                }
+            } else {
+                EXPECT_EQ(pf.kind, PACKET_TEXT);
+                EXPECT_EQ(core::FourCCText(pf.fourcc), tag == "text" ? "TEXT" : "TX3G");
+            }
+        }
+    }
+}
+
+TEST_F(Mp4, SampleTableRulesOfTheSyntheticFile)
+{
+    ASSERT_EQ(Open("synthetic.mov"), 0);
+    ASSERT_EQ(streams(), 5);
+    std::vector<Got> got = ReadAll();
+    // The smallest composition offset, 2 units of 600, starts the video times.
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], (Got{0, MulDiv(2, 16384, 600), 100, 1}));
+    // Raw 8-bit audio with sample size 1: one packet per chunk of 300 and 200 samples.
+    std::vector<int> audio;
+    for (const Got& g : got)
+        if (g.stream == 1)
+            audio.push_back(g.size);
+    EXPECT_EQ(audio, (std::vector<int>{300, 200}));
+    // 5 samples in 0.5 s: 10 per second; one sample in 2 s is under one a second.
+    EXPECT_EQ(track(0)->base.format.packetRateNum, 10000);
+    EXPECT_EQ(track(0)->base.format.packetRateDen, 1000);
+    EXPECT_EQ(track(2)->base.format.packetRateNum, 500);
+    EXPECT_TRUE(track(2)->base.format.pixelFlags & 0x4000);
+    EXPECT_FALSE(track(3)->base.format.pixelFlags & 0x4000);
+}
+
+TEST_F(Mp4, PalettesOfTwoFourAndEightBits)
+{
+    ASSERT_EQ(Open("synthetic.mov"), 0);
+    ASSERT_EQ(streams(), 5);
+    const PacketFormat& grey = track(2)->base.format;
+    ASSERT_EQ(grey.extraLength, 256 * 4);
+    for (int i : {0, 1, 128, 255})
+        EXPECT_EQ(grey.extra[i * 4 + 1], 255 - i) << i;
+    EXPECT_EQ(track(3)->base.format.extraLength, 16 * 4);  // the built-in 4-bit palette
+    const PacketFormat& own = track(4)->base.format;
+    ASSERT_EQ(own.extraLength, 4 * 4);
+    // The file's entries (red, green, blue) = (10, 20, 30) ... as blue, green, red.
+    EXPECT_EQ(std::vector<uint8_t>(own.extra, own.extra + 16),
+              (std::vector<uint8_t>{30, 20, 10, 0, 60, 50, 40, 0, 90, 80, 70, 0, 120, 110, 100, 0}));
+}
+
+// ---- tags, chapters, redirects ----
+
+std::map<std::string, std::string> FormatTags(const std::string& name)
+{
+    std::map<std::string, std::string> tags;
+    for (const Section& s : OfKind(ReadReport(DataPath(name + ".ffprobe-meta")), "FORMAT"))
+        for (auto& [k, v] : s.values)
+            if (k.rfind("TAG:", 0) == 0)
+                tags[k.substr(4)] = v;
+    return tags;
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+TEST_F(Mp4, ItemListTagsAndTheCoverOffset)
+{
+    Sink sink;
+    ASSERT_EQ(Open("tags.m4a", &sink), 0);
+    auto tags = FormatTags("tags.m4a");
+    EXPECT_TRUE(sink.Has(L"TITLE=" + Wide(tags["title"])));
+    EXPECT_TRUE(sink.Has(L"ARTIST=" + Wide(tags["artist"])));
+    EXPECT_TRUE(sink.Has(L"GENRE=" + Wide(tags["genre"])));
+    // The picture bytes follow the 16-byte header of covr's 'data' child.
+    std::vector<uint8_t> file = ReadFile(DataPath("tags.m4a"));
+    std::string bytes(file.begin(), file.end());
+    size_t covr = bytes.find("covr");
+    ASSERT_NE(covr, std::string::npos);
+    size_t data = covr + 4;  // the child's size field
+    uint32_t size = uint32_t(file[data]) << 24 | file[data + 1] << 16 | file[data + 2] << 8 | file[data + 3];
+    ASSERT_EQ(bytes.substr(data + 4, 4), "data");
+    EXPECT_EQ(file[data + 16], 0xFF);  // a JPEG starts there
+    std::wstring want = L"COVER=:" + std::to_wstring(data + 16) + L":" + std::to_wstring(size - 16) + L":";
+    EXPECT_TRUE(sink.Has(want)) << "want " << std::string(want.begin(), want.end());
+}
+
+TEST_F(Mp4, TextFormTitleFreeformNameAndGenreNumber)
+{
+    Sink sink;
+    ASSERT_EQ(Open("synthetic.mov", &sink), 0);
+    auto tags = FormatTags("synthetic.mov");
+    EXPECT_TRUE(sink.Has(L"TITLE=" + Wide(tags["title"])));
+    EXPECT_TRUE(sink.Has(L"GENRE=" + Wide(tags["genre"])));
+    EXPECT_TRUE(sink.Has(L"MOOD=" + Wide(tags["MOOD"])));
+}
+
+// Chapter texts as ffprobe lists them: the name, then the core's time text.
+std::vector<std::wstring> ChapterTexts(const std::string& name)
+{
+    std::vector<std::wstring> out;
+    int n = 1;
+    for (const Section& c : OfKind(ReadReport(DataPath(name + ".ffprobe-meta")), "CHAPTER")) {
+        tchar head[64];
+        stprintf_s(head, 64, L"CHAPTER%02dNAME=", n);
+        out.push_back(head + Wide(c.Get("TAG:title")));
+        tchar when[32];
+        std::string tb = c.Get("time_base");  // "1/1000"
+        long long den = std::stoll(tb.substr(tb.find('/') + 1));
+        BuildChapter(when, 32, n, c.Int("start") * 1000, int(den));
+        out.push_back(when);
+        ++n;
+    }
+    return out;
+}
+
+TEST_F(Mp4, ChaptersFromChplAndFromTheTextTrack)
+{
+    std::vector<std::wstring> want = ChapterTexts("chapters.mov");
+    ASSERT_EQ(want.size(), 4u);
+    // ffmpeg writes both forms: 'chpl', then the text track.
+    std::vector<std::wstring> twice = want;
+    twice.insert(twice.end(), want.begin(), want.end());
+    for (const char* name : {"chapters.mp4", "chapters.mov"}) {
+        SCOPED_TRACE(name);
+        Sink sink;
+        ASSERT_EQ(Open(name, &sink), 0);
+        EXPECT_EQ(sink.texts, twice);
+        // The text track's packets come at the chapters' times: a 16-bit length and the title.
+        std::vector<Got> text;
+        for (const Got& g : ReadAll())
+            if (track(g.stream)->base.format.kind == PACKET_TEXT)
+                text.push_back(g);
+        ASSERT_EQ(text.size(), 2u);
+        EXPECT_EQ(text[0].time, 0);
+        EXPECT_EQ(text[1].time, MulDiv(400, 16384, 1000));
+        EXPECT_GE(text[0].size, 2 + 7);   // "Opening"
+        EXPECT_GE(text[1].size, 2 + 11);  // "Second part"
+    }
+    {
+        Sink sink;
+        ASSERT_EQ(Open("synthetic.mov", &sink), 0);
+        for (const std::wstring& t : ChapterTexts("synthetic.mov"))
+            EXPECT_TRUE(sink.Has(t)) << std::string(t.begin(), t.end());
+    }
+}
+
+TEST_F(Mp4, RedirectFromReferenceMovie)
+{
+    Sink sink;
+    ASSERT_EQ(Open("redirect.mov", &sink), 0);
+    EXPECT_EQ(streams(), 0);
+    // The second reference has non-zero flags and is ignored.
+    EXPECT_EQ(sink.texts, (std::vector<std::wstring>{L"REDIRECT=http://127.0.0.1/elsewhere.mov"}));
+}
+
+// ---- open ----
+
+TEST_F(Mp4, CompressedMovieHeader)
+{
+    ASSERT_EQ(Open("cmov.mov"), 0);
+    EXPECT_EQ(streams(), 2);
+    // A header that does not inflate is skipped: the file opens with no track.
+    ASSERT_EQ(Open("cmov-broken.mov"), 0);
+    EXPECT_EQ(streams(), 0);
+}
+
+TEST_F(Mp4, MixedSampleDescriptionsDropTheirTracksAndWarnOnce)
+{
+    ASSERT_EQ(Open("mixed-stsd.mov"), 0);
+    EXPECT_EQ(streams(), 1);
+    auto shown = core::ShownErrors();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].sourceClass, MP4_CLASS);
+    EXPECT_EQ(shown[0].messageClass, MP4_CLASS);
+    EXPECT_EQ(shown[0].id, 513);
+}
+
+TEST_F(Mp4, WithoutMovieHeaderTheFileIsRefused)
+{
+    std::vector<uint8_t> file = ReadFile(DataPath("mpeg4-aac.mp4"));
+    std::string bytes(file.begin(), file.end());
+    size_t moov = bytes.find("moov") - 4;
+    file.resize(moov);  // ftyp, free, mdat
+    EXPECT_EQ(OpenBytes(file), ERR_INVALID_DATA);
+}
+
+// ---- seeking ----
+
+int KeyTicks(const std::string& name, int keyIndex)
+{
+    std::vector<Got> want = Expected(ReadReport(DataPath(name + ".ffprobe")), {});
+    int n = 0;
+    for (const Got& g : want)
+        if (g.key && g.stream == 0 && n++ == keyIndex)
+            return g.time;
+    return -1;
+}
+
+TEST_F(Mp4, SeekLandsOnAKeySample)
+{
+    // Keys every 5 frames at 10 frames a second; times start at the smallest composition
+    // offset, 0.1 s, so the keys lie at 0.1 and 0.6 s.
+    struct Case {
+        int ms;
+        int preferEarlier;
+        int key;
+    } cases[] = {{300, 1, 0}, {300, 0, 1}, {700, 1, 1}, {500, 1, 0}, {600, 1, 1}, {0, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ms);
+        ASSERT_EQ(Open("h264-bframes.mp4"), 0);
+        ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(c.ms, 16384, 1000), -1, c.preferEarlier), 0);
+        Packet p{};
+        ASSERT_EQ(ReadPacket(&p), 0);
+        EXPECT_EQ(p.time, KeyTicks("h264-bframes.mp4", c.key));
+        EXPECT_EQ(p.key, 1);
+        Format_ReleaseRef(p.data);
+    }
+}
+
+TEST_F(Mp4, AfterASeekEveryTrackGoesOnInFileOrder)
+{
+    std::vector<Section> report = ReadReport(DataPath("mpeg4-aac.mp4.ffprobe"));
+    std::vector<Got> all = Expected(report, {});
+    ASSERT_EQ(Open("mpeg4-aac.mp4"), 0);
+    ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(600, 16384, 1000), -1, 1), 0);
+    std::vector<Got> got = ReadAll();
+    ASSERT_FALSE(got.empty());
+    // From the video key sample at or before 0.6 s, everything that lies behind it.
+    auto at = std::find(all.begin(), all.end(), got[0]);
+    ASSERT_NE(at, all.end());
+    EXPECT_EQ(got, std::vector<Got>(at, all.end()));
+    EXPECT_EQ(got[0].stream, 0);
+    EXPECT_EQ(got[0].key, 1);
+    EXPECT_LE(got[0].time, MulDiv(600, 16384, 1000));
+}
+
+TEST_F(Mp4, SeekOnAnAllKeyTrackTellsTheReachedTime)
+{
+    ASSERT_EQ(Open("png-twos.mov"), 0);
+    reader()->seekTime = -1;
+    ASSERT_EQ(reader()->seekFormat(reader(), MulDiv(450, 16384, 1000), -1, 0), 0);
+    Packet p{};
+    ASSERT_EQ(ReadPacket(&p), 0);
+    // Frames every 0.2 s: the one at 0.4 s; every PNG frame is a key frame.
+    EXPECT_EQ(p.time, MulDiv(400, 16384, 1000));
+    EXPECT_EQ(p.key, 1);
+    EXPECT_EQ(reader()->seekTime, p.time);
+    Format_ReleaseRef(p.data);
+}
+
+// ---- damaged input ----
+
+// Every fixture cut short and with bytes changed: each opens or fails with a code, and
+// reading and seeking end, within bounds (the sanitizer build watches the memory).
+TEST_F(Mp4, DamagedFilesOpenOrFailAndNeverRunAway)
+{
+    std::mt19937 random(5);
+    const std::set<int> codes = {0, ERR_INVALID_DATA, ERR_END_OF_FILE, ERR_NOT_SUPPORTED, ERR_OUT_OF_MEMORY, ERR_READ};
+    std::vector<std::string> names;
+    for (const FileCase& f : kFiles)
+        names.push_back(f.name);
+    for (const char* extra : {"hostile.mp4", "redirect.mov", "mixed-stsd.mov", "cmov-broken.mov"})
+        names.push_back(extra);
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> whole = ReadFile(DataPath(name));
+        std::vector<std::vector<uint8_t>> variants;
+        for (int i = 1; i <= 40; ++i)
+            variants.emplace_back(whole.begin(), whole.begin() + long(whole.size() * i / 41));
+        for (int i = 0; i < 60; ++i) {
+            std::vector<uint8_t> v = whole;
+            int changes = 1 + int(random() % 8);
+            for (int k = 0; k < changes; ++k) {
+                size_t at = random() % v.size();
+                v[at] = uint8_t(random() % 3 == 0 ? 0xFF : random());
+            }
+            variants.push_back(v);
+        }
+        size_t opened = 0, packets = 0;
+        for (const auto& v : variants) {
+            int rc = OpenBytes(v);
+            ASSERT_TRUE(codes.count(rc)) << rc;
+            if (rc != 0)
+                continue;
+            ++opened;
+            packets += ReadAll(20000).size();
+            int sought = reader()->seekFormat(reader(), 8192, -1, 1);
+            ASSERT_TRUE(codes.count(sought)) << sought;
+            packets += ReadAll(20000).size();
+        }
+        // Most changed bytes hit media data: those files still open and deliver.
+        if (name != "hostile.mp4" && name != "redirect.mov" && name != "cmov-broken.mov") {
+            EXPECT_GT(opened, 30u);
+            EXPECT_GT(packets, 0u);
+        }
+    }
+}
+
+TEST_F(Mp4, TablesOfBillionsOfEntriesCostOnlyWhatTheFileHolds)
+{
+    int rc = Open("hostile.mp4");
+    EXPECT_TRUE(rc == 0 || rc == ERR_INVALID_DATA) << rc;
+    if (rc == 0) {
+        EXPECT_LE(ReadAll().size(), 1u);
+    }
+}
+
+}  // namespace
