@@ -15,6 +15,7 @@ namespace {
 enum { SeekSet = 0 };
 enum { ChunkHeader = 0x4824, ChunkData = 0x4424, ChunkEnd = 0x4524 };
 enum { MaxSearch = 32768, BroadcastMaxPacket = 4194304 };
+const int kMaxFormatData = 65535;  // format data sizes are 16-bit
 
 // Results of the packet parser's steps besides the plugin codes.
 enum { Nothing = 1, Delivered = 2 };
@@ -272,16 +273,22 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
         f->aspect = 0x10000;
         in->inputSkip(in, 20);
         // The codec data lies within the type data: a larger size is not believed.
-        int extra = formatSize - 40;
-        int left = typeStart + static_cast<int>(typeLength) - in->inputPosition;
+        int64_t extra = formatSize - 40;
+        int64_t left = typeStart + static_cast<int64_t>(typeLength) - in->inputPosition;
         if (extra > left) extra = left;
-        if (extra > 0 && PacketFormatExtra(f, extra) && in->inputRead(in, f->extra, extra) < extra) return ERR_INVALID_DATA;
+        if (extra > kMaxFormatData) extra = kMaxFormatData;
+        if (extra > 0 && PacketFormatExtra(f, static_cast<int>(extra)) &&
+            in->inputRead(in, f->extra, static_cast<int>(extra)) < extra)
+            return ERR_INVALID_DATA;
     } else {
-        uint8_t* data = static_cast<uint8_t*>(malloc_win32(typeLength ? typeLength : 1));
+        // A wave format is 18 bytes and at most 65535 of codec data.
+        int take = typeLength < 18u + kMaxFormatData ? static_cast<int>(typeLength) : 18 + kMaxFormatData;
+        uint8_t* data = static_cast<uint8_t*>(malloc_win32(take > 0 ? static_cast<size_t>(take) : 1));
         if (!data) return ERR_OUT_OF_MEMORY;
-        int got = in->inputRead(in, data, static_cast<int>(typeLength));
+        int got = in->inputRead(in, data, take);
         Format_WaveFormat(r, f, data, got);
         free_win32(data);
+        if (got < take || !SkipTo(in, static_cast<int64_t>(typeStart) + typeLength)) return ERR_INVALID_DATA;
         f->kind = PACKET_AUDIO;
         if (IsGuid(r, ec, AsfAudioSpread) && ecLength >= 7) {
             s->span = in->inputRead8(in) & 0xFF;
