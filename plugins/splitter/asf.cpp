@@ -5,6 +5,7 @@
 // sending a Pragma header through the HTTP stream.
 #include "asf.h"
 
+#include <cstdint>
 #include <cstring>
 #include <random>
 
@@ -59,6 +60,16 @@ void ParseGuid(const char* text, AsfGuid* out) {
 }
 
 AsfReader* ReaderOf(void* self) { return static_cast<AsfReader*>(self); }
+
+int ClampInt(int64_t v) {
+    return static_cast<int>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+}
+
+// An object's time in ticks from its presentation time and its stream's offset (ms).
+int ObjectTicks(int presentationMs, int offsetMs) {
+    int t = MulDiv(ClampInt(static_cast<int64_t>(presentationMs) + offsetMs), TICKSPERSEC, 1000);
+    return t > 0 ? t : 0;
+}
 
 bool IsGuid(const AsfReader* r, const uint8_t* g, int which) {
     return std::memcmp(g, r->guids[which].bytes, 16) == 0;
@@ -229,7 +240,11 @@ int ReadFileProperties(AsfReader* r, FormatReaderInput* in) {
         if (static_cast<int>(r->minPacket) < 1) r->minPacket = 0;
         if (static_cast<int>(r->maxPacket) < 1) r->maxPacket = BroadcastMaxPacket;
     } else {
+        // Kept within what the tick count can hold.
+        const int64_t longest = static_cast<int64_t>(0x7FFFFFFF) * 10000000 / TICKSPERSEC;
         int64_t d = r->playDuration - static_cast<int64_t>(r->preroll) * 10000;
+        if (r->playDuration < 0 || d < 0) d = 0;
+        if (d > longest) d = longest;
         r->base.duration = static_cast<int>(d * TICKSPERSEC / 10000000);
     }
     // Packets larger than this are not believed (and every length is kept in an int).
@@ -256,7 +271,7 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
     AsfStream* s = reinterpret_cast<AsfStream*>(Format_AddStream(r, sizeof(AsfStream)));
     if (!s) return ERR_OUT_OF_MEMORY;
     s->streamNumber = number;
-    s->timeOffset = static_cast<int>(offsetMs - r->preroll);
+    s->timeOffset = ClampInt(offsetMs - r->preroll);
     PacketFormat* f = &s->base.format;
     int typeStart = in->inputPosition;
     if (video) {
@@ -445,7 +460,8 @@ int ReadPacketHeader(AsfReader* r, FormatReaderInput* in) {
     if (length <= 7 || length > r->maxPacket || padding >= r->maxPacket) return Nothing;
     uint32_t sendTime = in->inputRead32LE(in);
     if (p->pendingTime >= 0 && !r->live) {
-        r->base.timeBase = p->pendingTime - MulDiv(static_cast<int>(sendTime), TICKSPERSEC, 1000);
+        int sent = MulDiv(static_cast<int>(sendTime), TICKSPERSEC, 1000);
+        r->base.timeBase = ClampInt(static_cast<int64_t>(p->pendingTime) - sent);
         p->pendingTime = -1;
     }
     in->inputSkip(in, 2);  // duration
@@ -520,7 +536,8 @@ int ReadPayloadHeader(AsfReader* r, FormatReaderInput* in) {
     if (in->atEnd) return ERR_END_OF_FILE;
     if (timed && r->live) {
         for (int i = 0; i < r->base.streamCount; ++i)
-            reinterpret_cast<AsfStream*>(r->base.streams[i])->timeOffset = -p->presentationTime;
+            reinterpret_cast<AsfStream*>(r->base.streams[i])->timeOffset =
+                ClampInt(-static_cast<int64_t>(p->presentationTime));
         r->live = 0;
     }
     if (p->multiplePayloads) {
@@ -547,8 +564,7 @@ int ReadPayloadHeader(AsfReader* r, FormatReaderInput* in) {
         if (c->collected != p->objectOffset) DropCollection(c);
         if (c->collected == 0 && p->objectOffset == 0) {
             c->objectSize = objectSize;
-            int t = MulDiv(p->presentationTime + s->timeOffset, TICKSPERSEC, 1000);
-            c->objectTime = t > 0 ? t : 0;
+            c->objectTime = ObjectTicks(p->presentationTime, s->timeOffset);
         }
     }
     return ERR_NONE;
@@ -618,7 +634,7 @@ int ReadPayloadData(AsfReader* r, FormatReaderInput* in, Packet* packet) {
             int length = in->inputRead8(in);
             if (length < 0) return ERR_END_OF_FILE;
             int time = p->nextSubTime;
-            p->nextSubTime += p->subTimeDelta;
+            p->nextSubTime = ClampInt(static_cast<int64_t>(p->nextSubTime) + p->subTimeDelta);
             if (length == 0) continue;
             if (in->inputPosition + length > p->payloadEnd) break;
             BlockRef* ref = in->inputReadBlock(in, length);
@@ -626,8 +642,7 @@ int ReadPayloadData(AsfReader* r, FormatReaderInput* in, Packet* packet) {
             DropCollection(c);
             Append(c, ref);
             c->collected = c->objectSize = length;
-            int t = MulDiv(time + s->timeOffset, TICKSPERSEC, 1000);
-            c->objectTime = t > 0 ? t : 0;
+            c->objectTime = ObjectTicks(time, s->timeOffset);
             return DeliverObject(r, s, packet);
         }
         SkipTo(in, p->payloadEnd);
