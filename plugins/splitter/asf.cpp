@@ -194,7 +194,9 @@ void ReadMarkers(AsfReader* r, FormatReaderInput* in, int64_t end) {
     for (uint32_t n = 1; n <= count && in->inputPosition < end && !in->atEnd; ++n) {
         in->inputSkip(in, 8);
         // Marker times count the preroll, as presentation times do; chapters start at 0.
-        int64_t time = static_cast<int64_t>(in->inputRead64LE(in)) - static_cast<int64_t>(r->preroll) * 10000;
+        uint64_t stamp = in->inputRead64LE(in);
+        int64_t time = stamp > (1ull << 62) ? (1ll << 62) : static_cast<int64_t>(stamp);
+        time -= static_cast<int64_t>(r->preroll) * 10000;
         if (time < 0) time = 0;
         in->inputRead16LE(in);  // entry length
         in->inputSkip(in, 8);
@@ -242,8 +244,9 @@ int ReadFileProperties(AsfReader* r, FormatReaderInput* in) {
     } else {
         // Kept within what the tick count can hold.
         const int64_t longest = static_cast<int64_t>(0x7FFFFFFF) * 10000000 / TICKSPERSEC;
-        int64_t d = r->playDuration - static_cast<int64_t>(r->preroll) * 10000;
-        if (r->playDuration < 0 || d < 0) d = 0;
+        int64_t d = r->playDuration < 0 || r->playDuration > longest * 2 ? longest * 2 : r->playDuration;
+        d -= static_cast<int64_t>(r->preroll) * 10000;
+        if (d < 0) d = 0;
         if (d > longest) d = longest;
         r->base.duration = static_cast<int>(d * TICKSPERSEC / 10000000);
     }
@@ -351,10 +354,10 @@ int ReadExtendedStream(AsfReader* r, FormatReaderInput* in, int64_t end) {
     if (in->inputPosition + 24 > end) return ERR_NONE;
     uint8_t g[16];
     in->inputRead(in, g, 16);
-    int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
+    uint64_t size = in->inputRead64LE(in);
     if (size < 24) return ERR_INVALID_DATA;
     if (!IsGuid(r, g, AsfStreamProperties)) return ERR_NONE;
-    int64_t objectEnd = in->inputPosition - 24 + size;
+    int64_t objectEnd = in->inputPosition - 24 + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
     return ReadStreamProperties(r, in, objectEnd < end ? objectEnd : end);
 }
 
@@ -368,9 +371,9 @@ int ReadHeaderExtension(AsfReader* r, FormatReaderInput* in, int64_t end) {
     while (in->inputPosition + 24 <= dataEnd) {
         int64_t start = in->inputPosition;
         in->inputRead(in, g, 16);
-        int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
+        uint64_t size = in->inputRead64LE(in);
         if (size < 24 || in->atEnd) return ERR_INVALID_DATA;
-        int64_t objectEnd = start + size;
+        int64_t objectEnd = start + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
         if (objectEnd > dataEnd) objectEnd = dataEnd;
         if (IsGuid(r, g, AsfExtendedStreamProperties)) {
             int result = ReadExtendedStream(r, in, objectEnd);
@@ -390,9 +393,10 @@ int ReadHeader(AsfReader* r, FormatReaderInput* in) {
     for (;;) {
         int64_t start = in->inputPosition;
         if (in->inputRead(in, g, 16) < 16) return ERR_INVALID_DATA;
-        int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
-        if (in->atEnd || size - 24 < 0) return ERR_INVALID_DATA;
-        int64_t end = start + size;
+        uint64_t size = in->inputRead64LE(in);
+        if (in->atEnd || size < 24) return ERR_INVALID_DATA;
+        // Beyond what an input position can reach: the skip to the end fails.
+        int64_t end = start + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
         if (IsGuid(r, g, AsfDataObject)) {
             in->inputSkip(in, 26);
             return in->atEnd ? ERR_INVALID_DATA : ERR_NONE;
