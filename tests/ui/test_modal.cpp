@@ -1,0 +1,234 @@
+// Modal loops: message boxes (hook, scripted answers, no display), dialogs from templates,
+// pop-up menus and the soft-key bar, on the headless display.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/aygshell.h"
+#include "platform/gdi.h"
+#include "platform/sync.h"
+#include "platform/ui.h"
+#include "platform/winuser.h"
+
+namespace {
+
+using platform::ui::InjectKey;
+
+std::vector<std::pair<UINT, WPARAM>> g_seen;
+
+LRESULT FrameProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_COMMAND || msg == WM_USER + 5) {
+        g_seen.emplace_back(msg, wParam);
+        return 0;
+    }
+    return DefWindowProcW(h, msg, wParam, lParam);
+}
+
+// Waits (pumping this thread's queue) until `pred` holds or 5 seconds pass.
+template <class F>
+bool PumpUntil(F pred) {
+    DWORD end = GetTickCount() + 5000;
+    MSG m;
+    while (!pred()) {
+        if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
+        if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        } else {
+            Sleep(1);
+        }
+    }
+    return true;
+}
+
+HWND WaitForWindowOfClass(const wchar_t* cls) {
+    for (int i = 0; i < 500; ++i) {
+        if (HWND h = FindWindowW(cls, nullptr); h && IsWindowVisible(h)) return h;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+class Modal : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        platform::ui::DisplayOptions o;
+        o.width = 480;
+        o.height = 800;
+        o.headless = true;
+        ASSERT_EQ(platform::ui::StartDisplay(o), 0);
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = FrameProc;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.lpszClassName = L"TestModalFrame";
+        RegisterClassW(&wc);
+    }
+    static void TearDownTestSuite() { platform::ui::StopDisplay(); }
+    void SetUp() override {
+        g_seen.clear();
+        platform::ui::ClearMessageBoxHistory();
+        frame_ = CreateWindowExW(0, L"TestModalFrame", L"frame", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(frame_, nullptr);
+    }
+    void TearDown() override {
+        if (IsWindow(frame_)) DestroyWindow(frame_);
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    HWND frame_ = nullptr;
+};
+
+TEST_F(Modal, HookAnswersEveryBoxAndHistoryKeepsThem) {
+    platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT type) {
+        return (type & MB_TYPEMASK) == MB_YESNO && text == L"确定要退出吗？" ? IDNO : 0;
+    });
+    EXPECT_EQ(MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO | MB_ICONQUESTION), IDNO);
+    platform::ui::SetMessageBoxHook(nullptr);
+    auto h = platform::ui::MessageBoxHistory();
+    ASSERT_EQ(h.size(), 1u);
+    EXPECT_EQ(h[0].owner, frame_);
+    EXPECT_EQ(h[0].caption, L"提示");
+    EXPECT_EQ(h[0].type, 0x24u);
+    EXPECT_EQ(h[0].result, IDNO);
+}
+
+TEST_F(Modal, ScriptedAnswersReachBoxesOnAnyThread) {
+    struct Case {
+        UINT type;
+        int answer;
+    } cases[] = {{MB_OK, IDOK}, {MB_YESNO | MB_ICONINFORMATION, IDYES}, {MB_YESNO, IDNO},
+                 {MB_YESNOCANCEL | MB_ICONINFORMATION, IDCANCEL}, {MB_YESNOCANCEL, IDNO}};
+    for (auto& c : cases) {
+        // A worker's box (as the download threads show) while this thread keeps its loop.
+        std::atomic<int> result{-1};
+        std::thread worker([&] { result = MessageBoxW(nullptr, L"无法连接网络，请检查网络设置。", L"提示", c.type); });
+        ASSERT_NE(WaitForWindowOfClass(L"#MessageBox"), nullptr);
+        platform::ui::AnswerNextMessageBox(c.answer);
+        EXPECT_TRUE(PumpUntil([&] { return result != -1; }));
+        worker.join();
+        EXPECT_EQ(result.load(), c.answer) << "type " << c.type;
+    }
+    // An answer given before the box appears is kept for it.
+    platform::ui::AnswerNextMessageBox(IDYES);
+    EXPECT_EQ(MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO | MB_ICONQUESTION), IDYES);
+}
+
+TEST_F(Modal, BoxDisablesItsOwnerAndTheSoftKeysAnswerIt) {
+    std::atomic<bool> disabled{false};
+    std::thread keys([&] {
+        HWND box = WaitForWindowOfClass(L"#MessageBox");
+        disabled = box && !IsWindowEnabled(frame_);
+        InjectKey("soft2");  // the right soft key: the last button
+    });
+    int r = MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO | MB_ICONQUESTION);
+    keys.join();
+    EXPECT_EQ(r, IDNO);
+    EXPECT_TRUE(disabled.load());
+    EXPECT_TRUE(IsWindowEnabled(frame_));
+    EXPECT_EQ(FindWindowW(L"#MessageBox", nullptr), nullptr);
+}
+
+TEST_F(Modal, WithoutADisplayABoxGivesItsDefaultButton) {
+    platform::ui::StopDisplay();
+    EXPECT_EQ(MessageBoxW(nullptr, L"x", L"y", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxW(nullptr, L"x", L"y", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    SetUpTestSuite();
+}
+
+INT_PTR WaitDlgProc(HWND dlg, UINT msg, WPARAM, LPARAM lParam) {
+    static HWND s_owner;
+    switch (msg) {
+    case WM_INITDIALOG: {
+        s_owner = reinterpret_cast<HWND>(lParam);
+        g_seen.emplace_back(WM_INITDIALOG, IsWindowEnabled(s_owner) ? 1 : 0);
+        // A worker closes the dialog, as the list loaders do; a message posted to the
+        // owner meanwhile is still delivered by the dialog's loop.
+        PostMessageW(s_owner, WM_USER + 5, 0, 0);
+        std::thread([dlg] {
+            Sleep(20);
+            PostMessageW(dlg, WM_CLOSE, 0, 0);
+        }).detach();
+        return 0;
+    }
+    case WM_CLOSE: EndDialog(dlg, 1); return 1;
+    default: return 0;
+    }
+}
+
+TEST_F(Modal, DialogFromATemplateRunsUntilEndDialog) {
+    auto tmpl = platform::ui::BuildDialogTemplate(0x90000E48, 0, 0, 0, 110, 59, 8, L"MS Shell Dlg");
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(101), tmpl);
+    HRSRC r = FindResourceW(nullptr, MAKEINTRESOURCEW(101), RT_DIALOG);
+    ASSERT_NE(r, nullptr);
+    auto* t = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, r)));
+    INT_PTR result = DialogBoxIndirectParamW(nullptr, t, frame_, WaitDlgProc, reinterpret_cast<LPARAM>(frame_));
+    EXPECT_EQ(result, 1);
+    ASSERT_GE(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_INITDIALOG, 0}));  // the owner was disabled
+    EXPECT_EQ(g_seen[1].first, static_cast<UINT>(WM_USER + 5));
+    EXPECT_TRUE(IsWindowEnabled(frame_));
+    EXPECT_EQ(DialogBoxIndirectParamW(nullptr, nullptr, frame_, WaitDlgProc, 0), -1);
+}
+
+TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {
+    using platform::ui::MenuItemDef;
+    platform::ui::AddMenu(MAKEINTRESOURCEW(401),
+                          {MenuItemDef{0, L"menu", {{32773, L"推荐  (&1)", {}}, {32772, L"分类  (&2)", {}}, {0, L"", {}},
+                                                    {40010, L"退出  (&0)", {}}}}});
+    platform::ui::AddString(104, L"退出");
+    platform::ui::AddString(105, L"菜单");
+    platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(502),
+                              platform::ui::BuildMenuBar(401, {{40010, 104, 0x10, 0xFFFF}, {40001, 105, 0x18, 0}}));
+    SHMENUBARINFO mb{};
+    mb.cbSize = sizeof mb;
+    mb.hwndParent = frame_;
+    mb.nToolBarId = 502;
+    ASSERT_TRUE(SHCreateMenuBar(&mb));
+    ASSERT_NE(mb.hwndMB, nullptr);
+    RECT r;
+    GetWindowRect(mb.hwndMB, &r);
+    EXPECT_EQ(r.bottom, 800);
+    EXPECT_EQ(r.bottom - r.top, platform::ui::SoftKeyBarHeight());
+
+    // Left soft key: its command to the bar's parent.
+    InjectKey("soft1");
+    EXPECT_TRUE(PumpUntil([] { return !g_seen.empty(); }));
+    ASSERT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 40010}));
+
+    // Right soft key: the drop-down of the menu's first pop-up; the second item chosen.
+    g_seen.clear();
+    std::thread keys([] {
+        if (!WaitForWindowOfClass(L"#PopupMenu")) return;
+        InjectKey("down");
+        InjectKey("down");
+        InjectKey("enter");
+    });
+    InjectKey("soft2");
+    EXPECT_TRUE(PumpUntil([] { return !g_seen.empty(); }));
+    keys.join();
+    ASSERT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 32772}));
+
+    // TrackPopupMenu with the same resource; an access key chooses.
+    HMENU menu = LoadMenuW(nullptr, MAKEINTRESOURCEW(401));
+    ASSERT_NE(menu, nullptr);
+    std::thread text([] {
+        if (WaitForWindowOfClass(L"#PopupMenu")) platform::ui::InjectText(L"0");
+    });
+    BOOL chosen = TrackPopupMenu(GetSubMenu(menu, 0), TPM_RETURNCMD, 10, 10, 0, frame_, nullptr);
+    text.join();
+    EXPECT_EQ(chosen, 40010);
+    DestroyMenu(menu);
+    EXPECT_TRUE(DestroyWindow(mb.hwndMB));
+    EXPECT_FALSE(IsWindow(mb.hwndMB));
+    mb.nToolBarId = 999;  // no such record
+    SetLastError(0);
+    EXPECT_FALSE(SHCreateMenuBar(&mb));
+    EXPECT_NE(GetLastError(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// The headless script: its language, and a run that taps, types and takes a screenshot
+// whose pixels are checked at known places.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "platform/gdi.h"
+#include <png.h>
+
+#include "platform/surface.h"
+#include "platform/sync.h"
+#include "platform/ui.h"
+#include "platform/winuser.h"
+
+namespace {
+
+using platform::ui::ScriptCommand;
+
+TEST(Script, EveryCommandParses) {
+    const char* text =
+        "# a comment, then a blank line\n"
+        "\n"
+        "tap 10 20\n"
+        "hold 30 40\r\n"
+        "drag 1 2 3 4 250\n"
+        "key soft1\n"
+        "key ctrl+5\n"
+        "text 澜映 search words\n"
+        "rotate\n"
+        "answer yes\n"
+        "wait 100\n"
+        "screenshot out/shot.png\n"
+        "quit\n";
+    std::vector<ScriptCommand> c;
+    std::string err;
+    ASSERT_TRUE(platform::ui::ParseScript(text, &c, &err)) << err;
+    ASSERT_EQ(c.size(), 11u);
+    EXPECT_EQ(c[0].kind, ScriptCommand::Tap);
+    EXPECT_EQ(c[0].x1, 10);
+    EXPECT_EQ(c[0].y1, 20);
+    EXPECT_EQ(c[0].line, 3);
+    EXPECT_EQ(c[1].kind, ScriptCommand::Hold);
+    EXPECT_EQ(c[2].kind, ScriptCommand::Drag);
+    EXPECT_EQ(c[2].x2, 3);
+    EXPECT_EQ(c[2].y2, 4);
+    EXPECT_EQ(c[2].ms, 250);
+    EXPECT_EQ(c[4].arg, "ctrl+5");
+    EXPECT_EQ(c[5].arg, "澜映 search words");  // the rest of the line, blanks kept
+    EXPECT_EQ(c[6].kind, ScriptCommand::Rotate);
+    EXPECT_EQ(c[7].arg, "yes");
+    EXPECT_EQ(c[8].ms, 100);
+    EXPECT_EQ(c[9].arg, "out/shot.png");
+    EXPECT_EQ(c[10].kind, ScriptCommand::Quit);
+}
+
+TEST(Script, BadLinesAreRefusedWithTheirLineNumber) {
+    struct Case {
+        const char* text;
+        const char* where;
+    } cases[] = {
+        {"tap 1\n", "line 1"},          {"tap a b\n", "line 1"},       {"tap 1 2\nhold 1 2 3\n", "line 2"},
+        {"drag 1 2 3 4\n", "line 1"},   {"drag 1 2 3 4 -5\n", "line 1"}, {"key menu\n", "line 1"},
+        {"key ctrl+x\n", "line 1"},     {"answer maybe\n", "line 1"},  {"wait\n", "line 1"},
+        {"screenshot\n", "line 1"},     {"text\n", "line 1"},          {"jump 1 2\n", "line 1"},
+        {"\n\nrotate now\n", "line 3"}, {"quit please\n", "line 1"},
+    };
+    for (auto& c : cases) {
+        std::vector<ScriptCommand> out;
+        std::string err;
+        EXPECT_FALSE(platform::ui::ParseScript(c.text, &out, &err)) << c.text;
+        EXPECT_EQ(err.rfind(c.where, 0), 0u) << c.text << " -> " << err;
+        EXPECT_TRUE(out.empty());
+    }
+}
+
+TEST(Script, OptionsFromArgumentsAndEnvironment) {
+    unsetenv("LUMEO_SCREEN");
+    unsetenv("LUMEO_HEADLESS");
+    const char* argv[] = {"Lumeo", "--screen", "800x480", "--api-host", "127.0.0.1:8080"};
+    auto o = platform::ui::ParseDisplayOptions(5, argv);
+    EXPECT_TRUE(o.error.empty());
+    EXPECT_EQ(o.width, 800);
+    EXPECT_EQ(o.height, 480);
+    EXPECT_FALSE(o.headless);
+    EXPECT_EQ(o.rest, (std::vector<std::string>{"--api-host", "127.0.0.1:8080"}));
+    auto d = platform::ui::ParseDisplayOptions(1, argv);
+    EXPECT_EQ(d.width, 480);  // portrait by default
+    EXPECT_EQ(d.height, 800);
+    setenv("LUMEO_SCREEN", "320x240", 1);
+    setenv("LUMEO_HEADLESS", "1", 1);
+    auto e = platform::ui::ParseDisplayOptions(1, argv);
+    EXPECT_EQ(e.width, 320);
+    EXPECT_TRUE(e.headless);
+    auto w = platform::ui::ParseDisplayOptions(3, argv);  // the option wins over the environment
+    EXPECT_EQ(w.width, 800);
+    unsetenv("LUMEO_SCREEN");
+    unsetenv("LUMEO_HEADLESS");
+    const char* script[] = {"Lumeo", "--script", "s.txt"};
+    EXPECT_TRUE(platform::ui::ParseDisplayOptions(3, script).headless);
+    const char* bad[] = {"Lumeo", "--screen", "800by480"};
+    EXPECT_FALSE(platform::ui::ParseDisplayOptions(3, bad).error.empty());
+    const char* missing[] = {"Lumeo", "--screen"};
+    EXPECT_FALSE(platform::ui::ParseDisplayOptions(2, missing).error.empty());
+    auto line = platform::ui::ParseDisplayOptions(std::wstring(L"--headless --screen 640x480 \"a b\""));
+    EXPECT_TRUE(line.headless);
+    EXPECT_EQ(line.width, 640);
+    EXPECT_EQ(line.rest, (std::vector<std::string>{"a b"}));
+}
+
+// A window that paints its left half red and right half blue; taps and text are logged.
+std::vector<std::string> g_events;
+LRESULT PaintProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(h, &ps);
+        RECT c;
+        GetClientRect(h, &c);
+        RECT left{0, 0, c.right / 2, c.bottom}, right{c.right / 2, 0, c.right, c.bottom};
+        HBRUSH red = CreateSolidBrush(RGB(255, 0, 0)), blue = CreateSolidBrush(RGB(0, 0, 255));
+        FillRect(dc, &left, red);
+        FillRect(dc, &right, blue);
+        DeleteObject(red);
+        DeleteObject(blue);
+        EndPaint(h, &ps);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        g_events.push_back("down " + std::to_string(static_cast<SHORT>(LOWORD(lParam))) + " " +
+                           std::to_string(static_cast<SHORT>(HIWORD(lParam))));
+        return 0;
+    case WM_CHAR: g_events.push_back("char " + std::to_string(wParam)); return 0;
+    case WM_KEYDOWN: g_events.push_back("key " + std::to_string(wParam)); return 0;
+    case WM_DESTROY: PostQuitMessage(7); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
+    std::string dir = testing::TempDir();
+    std::string shot = dir + "/ui_shot.png", script = dir + "/ui_script.txt";
+    std::remove(shot.c_str());
+    {
+        std::ofstream out(script);
+        out << "tap 50 100\ntext 好\nkey enter\nscreenshot " << shot << "\nquit\n";
+    }
+    const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
+    auto o = platform::ui::ParseDisplayOptions(5, argv);
+    ASSERT_TRUE(o.error.empty());
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = PaintProc;
+    wc.lpszClassName = L"TestPainted";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    ASSERT_EQ(platform::ui::StartDisplay(o), 0);
+    HWND h = CreateWindowExW(0, L"TestPainted", L"", WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(h, nullptr);
+    SetFocus(h);
+    // The program's loop; the script's quit closes the window, which ends it.
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+    EXPECT_EQ(m.wParam, 7u);
+    platform::ui::WaitForScript();
+    platform::ui::StopDisplay();
+    EXPECT_FALSE(IsWindow(h));
+    std::vector<std::string> want{"down 50 100", "char " + std::to_string(L'好'), "key 13", "char 13"};
+    EXPECT_EQ(g_events, want);
+    // Read back with libpng itself.
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&img, shot.c_str()));
+    img.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> px(PNG_IMAGE_SIZE(img));
+    ASSERT_TRUE(png_image_finish_read(&img, nullptr, px.data(), 0, nullptr));
+    ASSERT_EQ(img.width, 320u);
+    ASSERT_EQ(img.height, 240u);
+    auto at = [&](int x, int y) {
+        const uint8_t* p = &px[(static_cast<size_t>(y) * 320 + static_cast<size_t>(x)) * 3];
+        return (p[0] << 16) | (p[1] << 8) | p[2];
+    };
+    EXPECT_EQ(at(10, 10), 0xFF0000);
+    EXPECT_EQ(at(159, 239), 0xFF0000);
+    EXPECT_EQ(at(160, 0), 0x0000FF);
+    EXPECT_EQ(at(319, 120), 0x0000FF);
+}
+
+}  // namespace
