@@ -268,12 +268,6 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
 
 namespace platform::ui::detail {
 
-static void CollectTree(const std::shared_ptr<Window>& w, std::vector<std::shared_ptr<Window>>* out) {
-    out->push_back(w);
-    for (HWND c : w->children)
-        if (auto cw = FindLocked(c)) CollectTree(cw, out);
-}
-
 static void RemoveWindow(const std::shared_ptr<Window>& w) {
     auto& m = M();
     std::lock_guard lk(m.mu);
