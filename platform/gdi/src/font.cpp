@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 namespace platform::gdi {
@@ -112,6 +113,10 @@ std::shared_ptr<SizedFont> ResolveFont(const LOGFONTW& lf) {
     };
     static std::map<std::tuple<int, int, bool>, Entry> sizes;
     static uint64_t clock = 0;
+    // Its own lock: the stock objects are made without GdiMutex(); glyphs of a face are
+    // only rendered under GdiMutex().
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
     const int faceIndex = std::wcsncmp(lf.lfFaceName, kMonoFace, LF_FACESIZE) == 0 ? 1 : 0;
     const bool bold = lf.lfWeight >= FW_SEMIBOLD;
     const int requested = lf.lfHeight == 0 ? kSystemHeight : lf.lfHeight;

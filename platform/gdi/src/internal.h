@@ -4,7 +4,9 @@
 #include "platform/gdi.h"
 #include "platform/surface.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace platform::gdi {
 
@@ -20,7 +22,7 @@ struct Object {
     virtual ~Object() = default;
     Kind kind;
     bool stock = false;
-    int selections = 0;  // DCs that hold it selected
+    std::atomic<int> selections{0};  // DCs that hold it selected
 };
 
 struct Pen : Object {
@@ -56,10 +58,10 @@ struct DC : Object {
     // Window and screen DCs draw into a surface at an origin, inside a clip (surface
     // coordinates); memory DCs into their selected bitmap.
     std::shared_ptr<Surface> surface;
-    POINT origin{0, 0};
-    RECT clip{0, 0, 0, 0};
+    POINT origin{0, 0};     // under TableMutex(): the window system moves DCs without GdiMutex()
+    RECT clip{0, 0, 0, 0};  // under TableMutex()
     bool windowDC = false;
-    HWND hwnd = nullptr;
+    HWND hwnd = nullptr;    // under TableMutex()
     std::shared_ptr<Bitmap> bitmap;
     std::shared_ptr<Pen> pen;
     std::shared_ptr<Brush> brush;
@@ -86,7 +88,9 @@ struct Target {
     uint32_t Pixel(COLORREF c) const;
 };
 
-// Handle table. Every call holds GdiMutex().
+// Handle table. Its lock is the innermost of the layer: held only inside these calls and
+// around a surface DC's origin and clip, never while calling out.
+std::mutex& TableMutex();
 std::shared_ptr<Object> Lookup(const void* handle);
 std::shared_ptr<DC> LookupDC(HDC hdc);
 template <class T>
@@ -101,6 +105,9 @@ void* HandleOf(const Object* object);
 Target TargetOf(const DC& dc);
 std::shared_ptr<Surface> SurfaceOf(const DC& dc);
 bool IsMonoDC(const DC& dc);
+
+// Creates the stock objects once (safe without GdiMutex()).
+void InitStock();
 
 // The system font (cell height 16 px) and its face name.
 std::shared_ptr<Font> SystemFont();

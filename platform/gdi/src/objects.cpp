@@ -44,6 +44,7 @@ namespace platform::gdi {
 namespace {
 
 struct Table {
+    std::mutex mutex;
     std::unordered_map<uintptr_t, std::shared_ptr<Object>> objects;
     std::unordered_map<const Object*, uintptr_t> handles;
     uintptr_t next = 0x40000;
@@ -54,8 +55,13 @@ Table& table() {
     return t;
 }
 
-WindowDCHooks& hooks() {
-    static WindowDCHooks h;
+struct Hooks {
+    std::mutex mutex;
+    WindowDCHooks hooks;
+};
+
+Hooks& hooks() {
+    static Hooks h;
     return h;
 }
 
@@ -70,10 +76,7 @@ std::shared_ptr<T> MakeStock(int index) {
     return o;
 }
 
-void InitStock() {
-    static bool done = false;
-    if (done) return;
-    done = true;
+void MakeStockObjects() {
     const COLORREF brushes[] = {0xFFFFFF, 0xC0C0C0, 0x808080, 0x404040, 0x000000};
     for (int i = WHITE_BRUSH; i <= BLACK_BRUSH; ++i) MakeStock<Brush>(i)->colour = brushes[i];
     MakeStock<Brush>(NULL_BRUSH)->style = BS_NULL;
@@ -118,6 +121,7 @@ void ReleaseSelections(DC& dc) {
 
 void RemoveObject(const Object* o) {
     auto& t = table();
+    std::lock_guard lock(t.mutex);
     auto it = t.handles.find(o);
     if (it == t.handles.end()) return;
     t.objects.erase(it->second);
@@ -141,6 +145,13 @@ RECT Intersect(RECT a, RECT b) {
 
 }  // namespace
 
+void InitStock() {
+    static std::once_flag once;
+    std::call_once(once, MakeStockObjects);
+}
+
+std::mutex& TableMutex() { return table().mutex; }
+
 uint32_t MonoOf(uint32_t xrgb) {
     unsigned r = (xrgb >> 16) & 0xFF, g = (xrgb >> 8) & 0xFF, b = xrgb & 0xFF;
     return (r * 30 + g * 59 + b * 11) >= 128 * 100 ? 0xFFFFFFu : 0u;
@@ -153,6 +164,7 @@ uint32_t Target::Pixel(COLORREF c) const {
 
 std::shared_ptr<Object> Lookup(const void* handle) {
     auto& t = table();
+    std::lock_guard lock(t.mutex);
     auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
     return it == t.objects.end() ? nullptr : it->second;
 }
@@ -161,6 +173,7 @@ std::shared_ptr<DC> LookupDC(HDC hdc) { return LookupAs<DC>(hdc, Kind::DC); }
 
 void* AddObject(std::shared_ptr<Object> object) {
     auto& t = table();
+    std::lock_guard lock(t.mutex);
     uintptr_t h = t.next;
     t.next += 4;
     t.handles[object.get()] = h;
@@ -170,6 +183,7 @@ void* AddObject(std::shared_ptr<Object> object) {
 
 void* HandleOf(const Object* object) {
     auto& t = table();
+    std::lock_guard lock(t.mutex);
     auto it = t.handles.find(object);
     return it == t.handles.end() ? nullptr : reinterpret_cast<void*>(it->second);
 }
@@ -193,6 +207,7 @@ Target TargetOf(const DC& dc) {
         t.dy = dc.viewport.y;
         t.clip = bounds;
     } else {
+        std::lock_guard lock(TableMutex());
         t.dx = dc.origin.x + dc.viewport.x;
         t.dy = dc.origin.y + dc.viewport.y;
         t.clip = Intersect(bounds, dc.clip);
@@ -212,8 +227,9 @@ using namespace platform::gdi;
 
 namespace platform {
 
+// These seam calls never wait for GdiMutex(): the window system makes and moves DCs
+// while holding its own locks, and takes GdiMutex() before them when it composites.
 HDC CreateSurfaceDC(std::shared_ptr<Surface> surface, POINT origin, const RECT& clip) {
-    std::lock_guard lock(GdiMutex());
     auto dc = std::make_shared<DC>();
     dc->surface = std::move(surface);
     dc->origin = origin;
@@ -224,9 +240,9 @@ HDC CreateSurfaceDC(std::shared_ptr<Surface> surface, POINT origin, const RECT& 
 }
 
 BOOL SetSurfaceDCGeometry(HDC hdc, POINT origin, const RECT& clip) {
-    std::lock_guard lock(GdiMutex());
     auto dc = LookupDC(hdc);
     if (!dc || dc->memory) return FALSE;
+    std::lock_guard lock(TableMutex());
     dc->origin = origin;
     dc->clip = clip;
     return TRUE;
@@ -246,15 +262,14 @@ std::shared_ptr<Surface> SurfaceOfBitmap(HBITMAP bitmap) {
 
 HBITMAP CreateBitmapFromSurface(std::shared_ptr<Surface> surface) {
     if (!surface) return nullptr;
-    std::lock_guard lock(GdiMutex());
     auto b = std::make_shared<Bitmap>();
     b->surface = std::move(surface);
     return static_cast<HBITMAP>(AddObject(b));
 }
 
 void SetWindowDCHooks(WindowDCHooks h) {
-    std::lock_guard lock(GdiMutex());
-    hooks() = std::move(h);
+    std::lock_guard lock(hooks().mutex);
+    hooks().hooks = std::move(h);
 }
 
 }  // namespace platform
@@ -285,28 +300,30 @@ BOOL DeleteDC(HDC hdc) {
 HDC GetDC(HWND hwnd) {
     std::function<HDC(HWND)> get;
     {
-        std::lock_guard lock(GdiMutex());
-        get = hooks().getDC;
+        std::lock_guard lock(hooks().mutex);
+        get = hooks().hooks.getDC;
     }
-    // The window system takes its own locks: call it without ours.
+    // The window system takes its own locks: call it without any of ours.
     HDC hdc = get ? get(hwnd) : nullptr;
-    std::lock_guard lock(GdiMutex());
     if (!hdc) {
         if (get && hwnd) return nullptr;
-        // No window system: a DC that measures text and draws nowhere.
+        // No window system (or no screen DC from it): a DC that measures text and draws nowhere.
         hdc = CreateSurfaceDC(nullptr, POINT{0, 0}, RECT{0, 0, 0, 0});
     }
-    if (auto dc = LookupDC(hdc)) dc->hwnd = hwnd;
+    if (auto dc = LookupDC(hdc)) {
+        std::lock_guard lock(TableMutex());
+        dc->hwnd = hwnd;
+    }
     return hdc;
 }
 
 int ReleaseDC(HWND hwnd, HDC hdc) {
     std::function<void(HWND, HDC)> release;
     {
-        std::lock_guard lock(GdiMutex());
         auto dc = LookupDC(hdc);
         if (!dc || dc->memory || !dc->windowDC) return 0;
-        release = hooks().releaseDC;
+        std::lock_guard lock(hooks().mutex);
+        release = hooks().hooks.releaseDC;
     }
     if (release) release(hwnd, hdc);
     std::lock_guard lock(GdiMutex());
@@ -331,7 +348,6 @@ int GetDeviceCaps(HDC hdc, int index) {
 }
 
 HGDIOBJ GetStockObject(int object) {
-    std::lock_guard lock(GdiMutex());
     InitStock();
     if (object < 0 || object > DEFAULT_GUI_FONT || !stockObjects[object]) return nullptr;
     return HandleOf(stockObjects[object].get());

@@ -48,7 +48,9 @@ private:
 };
 
 // Every drawing call holds this lock; whoever reads or resizes a surface that DCs draw
-// into (the compositor, a screenshot) holds it too. Recursive.
+// into (the compositor, a screenshot) holds it too. Recursive. CreateSurfaceDC,
+// SetSurfaceDCGeometry, GetDC and CreateBitmapFromSurface never wait for it, so the window
+// system may call them while it holds its own locks (and take this one before its own).
 std::recursive_mutex& GdiMutex();
 
 inline uint32_t XrgbFromColorref(COLORREF c) {

@@ -1,0 +1,226 @@
+// The main window's layout pass: every rectangle and font the windows use, derived from
+// the skin's constants, its pictures and the main window's client size.
+#include <algorithm>
+#include <cstring>
+
+#include "entryGlobals.h"
+#include "lumeo.h"
+#include "skin.h"
+#include "tools.h"
+
+int g_layoutCount;
+
+namespace {
+
+int g_keptWidth, g_keptHeight;
+
+LayoutRect R(int x, int y, int w, int h) { return LayoutRect{x, y, w, h}; }
+int Bottom(const LayoutRect& r) { return r.y + r.h; }
+int Right(const LayoutRect& r) { return r.x + r.w; }
+
+bool IsSkinSize(const Skin& s) {
+    static const int sizes[5][2] = {{800, 480}, {640, 480}, {320, 240}, {480, 320}, {400, 240}};
+    for (const auto& z : sizes)
+        if (s.longSide == z[0] && s.shortSide == z[1]) return true;
+    return false;
+}
+
+void LayoutRows(Skin& s, int H) {
+    int landscapeNow = g_orientation != 1;
+    int sysBars = landscapeNow ? s.shortSide - H : s.longSide - H;
+    int T = BitmapSize(s.innerTitleBar).cy, L = BitmapSize(s.pgrmLogo).cy, b = s.mainMetric1;
+    int th = s.thumbHeight, tw = s.thumbWidth, r = s.periodMetric3;
+    int p = s.thumbFramePen, a = s.rowMetric1, c = s.rowMetric2;
+    SIZE arrow = BitmapSize(s.arrow[0]);
+    int aw = s.hasArrow ? arrow.cx : 0, ah = s.hasArrow ? arrow.cy : 0;
+
+    RowLayout& P = s.portrait;
+    RowLayout& Q = s.landscape;
+    P.listRect = R(0, T, s.shortSide, s.longSide - sysBars - L - T - b);
+    Q.listRect = R(0, T, s.longSide, s.shortSide - sysBars - L - T - b);
+
+    int B = s.hasArrow ? (th + (r - th) / 2) / 2 : (th + (r - th) / 2) * 2 / 3;
+    int l = B / 2;
+    s.titleBand = B;
+    s.lineHeight = l;
+
+    // Portrait rows.
+    P.rowRect = R(0, 0, s.shortSide, r);
+    P.thumbPos = POINT{s.periodMetric5, (r - th) / 2};
+    P.arrowPos = s.hasArrow ? POINT{s.shortSide - 2 * aw, (r - ah) / 2} : POINT{0, 0};
+    int x0 = P.thumbPos.x + tw + p + a;
+    int width = s.shortSide - x0 - (s.hasArrow ? 3 * aw : 0);
+    P.titleRect = R(x0, (r - th) / 4, width, B);
+    P.durationRect = R(x0, P.titleRect.y + B + c, width, l);
+    P.publisherRect = R(x0, Bottom(P.durationRect), width, l);
+
+    // Landscape rows: side by side in columns, or one under the other.
+    int m4 = s.periodMetric4;
+    if (s.landscapeColumns) {
+        Q.rowRect = R(0, 0, m4, Q.listRect.h);
+        Q.thumbPos = POINT{(m4 - tw) / 2, s.rowMetric1};
+        Q.arrowPos = s.hasArrow ? POINT{m4 - 2 * aw, Q.listRect.h - 3 * ah / 2} : POINT{0, 0};
+        int y1 = Q.thumbPos.y + th + p + a;
+        int A = Q.arrowPos.y - y1, n = s.mainMetric2;
+        int h1 = n > 0 ? A * (n - 2) / n : A, h2 = n > 0 ? A / n : 0;
+        Q.titleRect = R(a, y1, m4 - 2 * a, h1);
+        Q.durationRect = R(a, Bottom(Q.titleRect) + c, m4 - 2 * a, h2);
+        Q.publisherRect = R(a, Bottom(Q.durationRect), m4 - 2 * a, h2);
+    } else {
+        Q.rowRect = R(0, 0, s.longSide, m4);
+        Q.thumbPos = POINT{s.periodMetric5, (m4 - th) / 2};
+        Q.arrowPos = POINT{0, 0};
+        int lx0 = Q.thumbPos.x + tw + p + a;
+        Q.titleRect = R(lx0, P.thumbPos.y, s.longSide - lx0, th / 2);
+        Q.durationRect = R(lx0, Q.titleRect.y + th / 2 + c, s.longSide - lx0, th / 2);
+        Q.publisherRect = R(lx0, Bottom(Q.durationRect), 0, 0);
+    }
+}
+
+void LayoutDetail(Skin& s, int W, int H) {
+    int T = BitmapSize(s.innerTitleBar).cy, L = BitmapSize(s.pgrmLogo).cy, b = s.mainMetric1;
+    int P = H - L - b;
+    int p = s.thumbFramePen, a = s.rowMetric1, c = s.rowMetric2, tw = s.titleMetric2, tH = s.titleTextHeight;
+    int l = s.lineHeight;
+    bool portrait = g_orientation == 1;
+    DetailLayout& d = s.detail;
+    d = DetailLayout{};
+
+    POINT tp = (portrait || s.landscapeColumns) ? s.portrait.thumbPos : s.landscape.thumbPos;
+    d.thumb = R(tp.x, tp.y + T, s.thumbWidth, s.thumbHeight);
+    SIZE btn = BitmapSize(s.detailBtn[0]);
+    d.playBtn = R(d.thumb.x - p, Bottom(d.thumb) + p, btn.cx, btn.cy);
+    int tx = Right(d.thumb) + p + a;
+    d.title = R(tx, d.thumb.y, W - tx - c, portrait ? 2 * l : l);
+    d.duration = R(tx, Bottom(d.title) + c, tw, l);
+    int px = Right(d.duration) + c;
+    d.plays = R(px, d.duration.y, portrait ? W - px - c : tw, l);
+    if (portrait) {
+        d.published = R(tx, Bottom(d.duration) + c, W - tx - c, l);
+    } else {
+        int x = Right(d.plays) + c;
+        d.published = R(x, d.duration.y, W - x - c, l);
+    }
+    d.tags = R(tx, Bottom(d.published) + c, W - tx - c, l);
+    if (portrait)
+        d.desc = R(d.thumb.x, std::max(Bottom(d.playBtn), Bottom(d.tags)) + a, W - 2 * d.thumb.x,
+                   l * s.detailMetric1);
+    else
+        d.desc = R(tx, Bottom(d.tags) + (s.wideDetail ? c : 0), W - tx - d.thumb.x, l * s.detailMetric2);
+
+    int k = portrait ? s.relatedRowsPortrait : s.relatedRowsLandscape / 2;
+    auto gapFrom = [&](int start) { return std::max(2, (P - start - l * k) / (k + 1)); };
+    int start;
+    if (s.wideDetail) {
+        d.separatorY = portrait ? Bottom(d.desc) + 2 * a : Bottom(d.playBtn) + 2 * a;
+        if (portrait) {
+            d.caption = R(d.thumb.x, d.separatorY + 2 * a, tw, tH);
+            start = Bottom(d.caption);
+        } else {
+            d.caption = R(W + 1000, d.separatorY + 2 * a, tw, tH);
+            start = d.separatorY;
+        }
+        d.relatedGap = gapFrom(start);
+        d.relatedStart = POINT{d.thumb.x, start + d.relatedGap};
+        d.relatedWidth = portrait ? 11 * W / 12 : 11 * W / 12 / 2;
+        d.relatedColumns = portrait ? 1 : 2;
+        d.loadingPos = POINT{(W - 137) / 2, d.separatorY + (P - d.separatorY - 20) / 2};
+    } else {
+        d.separatorY = -1;
+        d.caption = R(W + 1000, 0, 0, 0);
+        start = d.desc.y;
+        d.relatedGap = gapFrom(start);
+        d.relatedStart = POINT{d.desc.x, d.desc.y + d.relatedGap};
+        d.relatedWidth = d.desc.w;
+        d.relatedColumns = 1;
+        d.loadingPos = POINT{(W - 137) / 2, d.desc.y + (P - d.desc.y - 20) / 2};
+    }
+    d.relatedRowHeight = l;
+    d.relatedRows = k;
+}
+
+void LayoutFrameParts(Skin& s, int W, int H) {
+    int T = BitmapSize(s.innerTitleBar).cy, b = s.mainMetric1;
+    SIZE logo = BitmapSize(s.pgrmLogo);
+    s.logoX = W / 2 - logo.cx / 2;
+    s.pageRect = R(0, logo.cy, W, H - logo.cy - b);
+
+    SIZE tab = BitmapSize(s.tabBtn[1]);
+    int d = s.rowMetric3;
+    int x = (W - 4 * tab.cx - 3 * d) / 2, y = (H - b) + (b - tab.cy) / 2;
+    for (int k = 0; k < 4; ++k) s.tabRect[k] = R(x + k * (tab.cx + d), y, tab.cx, tab.cy);
+
+    int th = s.titleTextHeight;
+    s.titleRect = R(s.titleMetric1, (T - th) / 2, s.titleMetric2, th);
+    s.titleRectRight = R(W - s.titleMetric2 - s.titleMetric1, (T - th) / 2, s.titleMetric2, th);
+
+    // Period tabs of the ranking lists: the last ends periodMetric6 before the right edge.
+    for (int i = 0; i < s.periodCount && s.periodPos; ++i)
+        s.periodPos[i] = W - (s.periodMetric6 + s.periodTabWidth) * (s.periodCount - i);
+    s.periodTop = s.rowMetric3;
+    s.periodHeight = T - s.periodTop;
+}
+
+void SetFont(LOGFONTW& f, int height, int weight, bool underline, const wchar_t* face) {
+    std::memset(&f, 0, sizeof(f));
+    f.lfCharSet = DEFAULT_CHARSET;
+    f.lfHeight = height;
+    f.lfWeight = weight;
+    f.lfUnderline = underline ? 1 : 0;
+    wcsncpy(f.lfFaceName, face, LF_FACESIZE - 1);
+}
+
+// Fonts set on the edit boxes; each replaced one is freed once its box has the new one.
+HFONT g_editFonts[3];
+
+void ApplyFont(int slot, HWND edit, const LOGFONTW& f) {
+    if (!edit) return;
+    HFONT font = CreateFontIndirectW(&f);
+    SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (g_editFonts[slot]) DeleteObject(g_editFonts[slot]);
+    g_editFonts[slot] = font;
+}
+
+void LayoutFonts(Skin& s) {
+    LOGFONTW system{};
+    GetObjectW(GetStockObject(SYSTEM_FONT), sizeof(system), &system);
+    const wchar_t* face = system.lfFaceName;
+    int tH = s.textHeight, l = s.lineHeight > 0 ? s.lineHeight : tH;
+    int badge = BitmapSize(s.rankNumBk).cy;
+    double scale = s.helpRowScale > 0 ? s.helpRowScale : 1.0;
+    SetFont(s.fonts[0], tH, FW_NORMAL, false, face);
+    SetFont(s.fonts[1], tH, FW_BOLD, false, face);
+    SetFont(s.fonts[2], tH, FW_NORMAL, true, face);
+    SetFont(s.fonts[3], tH * badge / l, FW_BOLD, false, face);
+    SetFont(s.fonts[4], static_cast<int>(tH * scale), FW_NORMAL, true, face);
+    SetFont(s.fonts[5], 3 * tH / 2, FW_NORMAL, false, face);
+    SetFont(s.fonts[6], tH, FW_NORMAL, false, face);
+    SetFont(s.fonts[7], static_cast<int>(tH * s.fontFactor1), FW_BOLD, false, face);
+    SetFont(s.fonts[8], static_cast<int>(tH * (g_orientation == 1 ? s.fontFactor4 : s.fontFactor5)), FW_BOLD, false,
+            face);
+    SetFont(s.fonts[9], static_cast<int>(tH * s.mainScale), FW_BOLD, false, face);
+    ApplyFont(0, g_hHlpinfEdit, s.fonts[5]);
+    ApplyFont(1, g_hAboutEdit, s.fonts[6]);
+    ApplyFont(2, g_hSearchEdit, s.fonts[7]);
+}
+
+}  // namespace
+
+int LayoutMainWindow(int W, int H) {
+    bool bothChanged = W != g_keptWidth && H != g_keptHeight;
+    bool grew = W == g_keptWidth && H > g_keptHeight;
+    g_keptWidth = W;
+    g_keptHeight = H;
+    if (!bothChanged && !grew) return 0;
+    if (bothChanged) SetOrientation();
+
+    Skin& s = g_skin;
+    LayoutRows(s, H);
+    LayoutDetail(s, W, H);
+    if (IsSkinSize(s)) {
+        LayoutFrameParts(s, W, H);
+        LayoutFonts(s);
+    }
+    ++g_layoutCount;
+    return 1;
+}

@@ -1,0 +1,65 @@
+// The start-up screen, the main window with its tabs, the pages, the soft-key bars and the
+// page model.
+#pragma once
+
+#include "platform/windows.h"
+#include "platform/winuser.h"
+#include "platform/aygshell.h"
+
+#define WM_INIT_DONE 0x592
+
+extern HWND g_hStupWnd, g_hMainWnd, g_hProgress;
+extern HWND g_hListWnd, g_hDtlWnd, g_hHlpttWnd, g_hHlpinfWnd, g_hAboutWnd, g_hClassifyWnd, g_hSearchWnd,
+    g_hRankWnd;
+extern HWND g_hTabBtn[4];
+
+extern HWND g_curPage, g_prevPage;
+extern HWND g_returnPage;
+extern int g_returnBar;
+extern int g_curTab, g_prevTab;
+extern int g_initDone;
+extern int g_orientation;  // 1 portrait, 2 landscape, -1 before the first test
+extern SHMENUBARINFO g_menuBar;
+extern CStringW g_startupText;
+extern int g_relLoading;
+// The edit boxes that take fonts 5 and 6 of the layout pass (made by the help and About pages).
+extern HWND g_hHlpinfEdit, g_hAboutEdit;
+// The main window's handle, handed to the init thread.
+extern HWND g_hMainWndParam;
+// The init thread's procedure; the main window starts it once it has its pages.
+extern LPTHREAD_START_ROUTINE g_initThreadProc;
+
+struct ButtonDef {
+    int style;
+    const wchar_t* caption;
+    int id;
+};
+extern const ButtonDef g_tabButtons[4];
+
+int MyCreateMenu(SHMENUBARINFO* bar, HWND* parent, int barId);
+void DestroyMenuBar(SHMENUBARINFO* bar);
+int MyChangeMenu(SHMENUBARINFO* bar, HWND* parent, int barId, int zero);
+HWND SwitchPage(HWND page);
+void SetOrientation();
+int QueryDisplayOrientation();
+void LogExeTime(const wchar_t* file, int line);
+
+// The frame's children: the start-up screen and the main window.
+int CreateControls(HWND frame);
+
+LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT ListWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT DtlWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT HlpttWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT HlpinfWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT AboutWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT ClassifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT SearchWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT RankWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The main window's layout pass on a new client size; returns 1 when it laid out.
+int LayoutMainWindow(int width, int height);
+// Number of layout passes that laid out (for tests).
+extern int g_layoutCount;
