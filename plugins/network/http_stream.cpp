@@ -308,6 +308,8 @@ int Seek(void* self, int offset, int whence) {
         return -1;
     }
     if (target < 0 || target > 0x7FFFFFFF) return -1;
+    // Past the end of a resource of known length there is nothing to ask the server for.
+    if (s->length >= 0 && target > s->length) return -1;
     tchar url[HTTP_TEXT];
     tcscpy_s(url, HTTP_TEXT, s->url);
     if (target < s->position && target < 65536) {

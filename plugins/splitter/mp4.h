@@ -106,7 +106,7 @@ inline int Ticks(int64_t time, int timescale)
 {
     if (timescale == 0)
         return 0;
-    return int(uint32_t(uint64_t(time * 16384 / timescale)));
+    return int(uint32_t(uint64_t(static_cast<__int128>(time) * 16384 / timescale)));
 }
 
 }  // namespace mp4

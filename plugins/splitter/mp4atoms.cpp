@@ -178,7 +178,8 @@ void VideoEntry(Mp4Reader* r, Mp4Track* t, In* in, int end)
                 int last = R16(in);
                 for (int i = first; i <= last && Remaining(in, end) >= 8; ++i) {
                     uint8_t e[8];
-                    in->inputRead(in, e, 8);
+                    if (in->inputRead(in, e, 8) < 8)
+                        break;  // the file ends first
                     if (i >= 0 && i < n) {
                         pal[i * 4] = e[6];
                         pal[i * 4 + 1] = e[4];
@@ -208,6 +209,11 @@ void AudioEntry(Mp4Reader* r, Mp4Track* t, In* in, int end)
         Skip(in, 6);
         f->channels = R16(in);
         int bits = R16(in);
+        // Values no sound description holds would only overflow what is derived from them.
+        if (f->channels > 255)
+            f->channels = 0;
+        if (bits > 64)
+            bits = 0;
         Skip(in, 4);
         f->sampleRate = R16(in);
         Skip(in, 2);
@@ -236,6 +242,10 @@ void AudioEntry(Mp4Reader* r, Mp4Track* t, In* in, int end)
         t->framesPerBlock = 64;
         t->bytesPerBlock = 34 * f->channels;
     }
+    if (t->framesPerBlock < 0 || t->framesPerBlock > (1 << 20) || t->bytesPerBlock < 0 || t->bytesPerBlock > (1 << 20))
+        t->framesPerBlock = t->bytesPerBlock = 0;
+    if (f->blockAlign < 0 || f->blockAlign > 32767)
+        f->blockAlign = 0;
     if (c == FCC("samr") || c == FCC("sawb")) {
         f->sampleRate = c == FCC("samr") ? 8000 : 16000;
         f->bits = 16;
@@ -722,11 +732,11 @@ void TextChapters(Mp4Reader* r, Mp4Track* t)
     Mp4Track* savedTrack = r->currentTrack;
     r->currentTrack = nullptr;  // chapters belong to the file
     while (StartChunk(t, &c)) {
-        int offset = c.chunkEntry[-1];
-        while (c.chunkLeft > 0 && c.sample < t->sampleCount) {
+        int64_t offset = c.chunkEntry[-1];
+        while (c.chunkLeft > 0 && c.sample < t->sampleCount && offset < INT_MAX) {
             int64_t time = c.time;
             int size = ConsumeSample(t, &c);
-            if (in->inputSeek(in, offset, 0) == 0 && size >= 2) {
+            if (in->inputSeek(in, int(offset), 0) == 0 && size >= 2) {
                 int length = R16(in);
                 if (length > size - 2)
                     length = size - 2;
@@ -739,7 +749,8 @@ void TextChapters(Mp4Reader* r, Mp4Track* t)
                     UTF8ToTcs(text + used, 512 - used, raw, got > 0 ? got : 0);
                     Deliver(r, text, sizeof(text));
                     tchar when[32];
-                    BuildChapter(when, 32, n, time * 1000, t->timescale);
+                    int64_t ms = time < INT64_MAX / 1000 && time > INT64_MIN / 1000 ? time * 1000 : 0;
+                    BuildChapter(when, 32, n, ms, t->timescale);
                     Deliver(r, when, sizeof(when));
                     ++n;
                 }

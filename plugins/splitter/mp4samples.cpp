@@ -36,15 +36,16 @@ uint32_t ReadEntries(In* in, uint32_t count, int words, F&& fn)
     uint32_t done = 0;
     while (done < count) {
         uint32_t n = count - done < batch ? count - done : batch;
-        int got = in->inputRead(in, buffer, int(n) * bytes);
+        int want = int(n) * bytes;
+        int got = in->inputRead(in, buffer, want);
         if (got <= 0)
             break;
         n = uint32_t(got / bytes);
         for (uint32_t i = 0; i < n; ++i)
             fn(buffer + i * bytes);
         done += n;
-        if (got < int(n) * bytes + bytes && n < batch && done < count)
-            break;
+        if (got < want)
+            break;  // the file ends first
     }
     return done;
 }
@@ -130,7 +131,9 @@ Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
             return nullptr;
         if (!StartChunk(best, &best->cursor))
             continue;  // it now shows no further chunk
-        if (in->inputSeek(in, best->cursor.chunkEntry[-1], 0) < 0)
+        // Chunks mostly follow each other: then there is nothing to seek.
+        int offset = best->cursor.chunkEntry[-1];
+        if (in->inputPosition != offset && in->inputSeek(in, offset, 0) < 0)
             return nullptr;
         in->user = best;
         return best;

@@ -109,6 +109,8 @@ TEST_F(HttpStreamTest, SeekableStreamSeeksWithARange) {
     EXPECT_EQ(Seek(-100000, 2), 200000);
     EXPECT_EQ(Seek(70000, 0), 70000);
     EXPECT_TRUE(ReadBytes(3000) == Pattern(70000, 3000));
+    // Past the end: refused without asking the server.
+    EXPECT_EQ(Seek(kSize + 1, 0), -1);
     ASSERT_EQ(seen.Count(), 4u);
     EXPECT_EQ(seen.ranges[1], "bytes=200000-");
     EXPECT_EQ(seen.ranges[2], "bytes=200000-");

@@ -26,8 +26,7 @@ namespace {
 
 std::string DataPath(const std::string& name)
 {
-    const char* root = std::getenv("LUMEO_SOURCE_DIR");
-    return std::string(root ? root : ".") + "/tests/data/mp4/" + name;
+    return std::string(LUMEO_TEST_SOURCE_DIR) + "/tests/data/mp4/" + name;
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path)
@@ -250,6 +249,7 @@ const FileCase kFiles[] = {
     {"cmov.mov", {}},
     {"size0.mp4", {1}},
     {"co64.mp4", {1}},
+    {"large-size.mp4", {}},
     {"synthetic.mov", {}},
 };
 
@@ -287,6 +287,10 @@ TEST_F(Mp4, StreamsCarryFfprobesCodecsAndGeometry)
             const PacketFormat& pf = track(i)->base.format;
             const Section& s = want[size_t(i)];
             std::string type = s.Get("codec_type"), tag = s.Get("codec_tag_string");
+            // esds, avcC: the decoder configuration that ffprobe's decoders are given.
+            if (s.values.count("extradata_size") && type != "subtitle" && type != "data" && tag != "text") {
+                EXPECT_EQ(pf.extraLength, s.Int("extradata_size")) << tag;
+            }
             if (type == "video") {
                 EXPECT_EQ(pf.kind, PACKET_VIDEO);
                 std::string fourcc = tag == "png " ? "PNG_" : tag == "AVDJ" ? "jpeg" : tag;

@@ -34,7 +34,7 @@ Texts& T() {
 
 }  // namespace
 
-__attribute__((weak)) UINT RegisterWindowMessageW(LPCWSTR name) {
+UINT RegisterWindowMessageW(LPCWSTR name) {
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -50,12 +50,12 @@ __attribute__((weak)) UINT RegisterWindowMessageW(LPCWSTR name) {
     return n.ids[name] = n.next++;
 }
 
-__attribute__((weak)) int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     platform::MessageBoxHook hook = g_hook.load();
     return hook ? hook(owner, text, caption, type) : IDOK;
 }
 
-__attribute__((weak)) BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+BOOL SetWindowTextW(HWND window, LPCWSTR text) {
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
@@ -66,7 +66,7 @@ __attribute__((weak)) BOOL SetWindowTextW(HWND window, LPCWSTR text) {
     return TRUE;
 }
 
-__attribute__((weak)) int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount) {
+int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount) {
     if (!buffer || maxCount <= 0) return 0;
     buffer[0] = 0;
     Texts& t = T();

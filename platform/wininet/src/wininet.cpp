@@ -104,6 +104,44 @@ struct Session : Handle {
     bool stop = false;
 };
 
+// Body bytes taken from curl but not yet read: a ring, so neither end moves bytes.
+class Spill {
+public:
+    size_t Size() const { return size_; }
+    void Append(const char* data, size_t n) {
+        if (size_ + n > ring_.size()) Grow(size_ + n);
+        size_t tail = (head_ + size_) % ring_.size();
+        size_t first = std::min(n, ring_.size() - tail);
+        std::memcpy(ring_.data() + tail, data, first);
+        std::memcpy(ring_.data(), data + first, n - first);
+        size_ += n;
+    }
+    size_t Take(char* dst, size_t n) {
+        size_t k = std::min(n, size_);
+        if (!k) return 0;
+        size_t first = std::min(k, ring_.size() - head_);
+        std::memcpy(dst, ring_.data() + head_, first);
+        std::memcpy(dst + first, ring_.data(), k - first);
+        head_ = (head_ + k) % ring_.size();
+        size_ -= k;
+        if (size_ == 0) head_ = 0;
+        return k;
+    }
+
+private:
+    void Grow(size_t needed) {
+        std::vector<char> bigger(std::max(needed, ring_.size() * 2));
+        size_t n = size_;
+        Take(bigger.data(), n);
+        size_ = n;
+        head_ = 0;
+        ring_.swap(bigger);
+    }
+    std::vector<char> ring_;
+    size_t head_ = 0;
+    size_t size_ = 0;
+};
+
 enum class Op { None, Open, Read, Query };
 
 struct Request : Handle {
@@ -129,8 +167,7 @@ struct Request : Handle {
     CURLcode result = CURLE_OK;
     bool failedInBody = false;
     // Body bytes taken from curl but not yet read.
-    std::string spill;
-    size_t spillPos = 0;
+    Spill spill;
     size_t spillCap = 1;
     char* target = nullptr;
     size_t targetCap = 0;
@@ -143,20 +180,8 @@ struct Request : Handle {
     DWORD* opOut = nullptr;
     bool closed = false;
 
-    size_t Buffered() const { return spill.size() - spillPos; }
-
-    size_t TakeSpill(char* dst, size_t n) {
-        size_t k = std::min(n, Buffered());
-        if (k) {
-            std::memcpy(dst, spill.data() + spillPos, k);
-            spillPos += k;
-            if (spillPos == spill.size()) {
-                spill.clear();
-                spillPos = 0;
-            }
-        }
-        return k;
-    }
+    size_t Buffered() const { return spill.Size(); }
+    size_t TakeSpill(char* dst, size_t n) { return spill.Take(dst, n); }
 };
 
 // --- the handle table -------------------------------------------------------------
@@ -271,11 +296,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         r->paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    if (r->spillPos > 0 && r->spillPos >= r->spill.size() / 2) {
-        r->spill.erase(0, r->spillPos);
-        r->spillPos = 0;
-    }
-    r->spill.append(data + used, n - used);
+    r->spill.Append(data + used, n - used);
     return n;
 }
 
@@ -902,7 +923,8 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, DWORD* rea
         DriveSync(s, *r, [&] { return r->targetLen == r->targetCap; });
         got = r->targetLen;
         r->target = nullptr;
-    } else if (s.async && r->paused) {
+    } else if (s.async && r->paused && r->Buffered() <= r->spillCap / 2) {
+        // Let the transfer go on once half the read-ahead is free, not after every read.
         r->wantUnpause = true;
         Wake(s);
     }

@@ -3,6 +3,8 @@
 //                    prints "listening 127.0.0.1:<port>", stops when standard input closes
 //   layer URL        downloads URL through the WinINet layer as the download manager does
 //                    (2047-byte reads), prints "bytes=<n> seconds=<s> mbps=<MB/s>"
+//   stream URL [N]   reads URL through network.plg's HTTP stream in N-byte reads (65536)
+#include <dlfcn.h>
 #include <httplib.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "core/common.h"
 #include "platform/lasterror.h"
 #include "platform/wininet.h"
 
@@ -83,11 +86,38 @@ int Layer(const std::string& url) {
     return 0;
 }
 
+int StreamRead(const char* self, const std::string& url, int chunk) {
+    std::string dir(self);
+    dir = dir.substr(0, dir.find_last_of('/') + 1);
+    void* plg = dlopen((dir + "network.plg").c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto reg = plg ? reinterpret_cast<int (*)(int)>(dlsym(plg, "DLLRegister")) : nullptr;
+    if (!reg || reg(CORE_INTERFACE_VERSION) != 0) {
+        std::printf("error network.plg\n");
+        return 1;
+    }
+    auto start = std::chrono::steady_clock::now();
+    auto* s = static_cast<Stream*>(NodeCreate(HTTP_CLASS));
+    std::wstring w(url.begin(), url.end());
+    if (!s || s->node.setParam(s, HttpUrl, w.c_str(), static_cast<int>((w.size() + 1) * sizeof(tchar))) != 0) {
+        std::printf("error open\n");
+        return 1;
+    }
+    std::string buf(static_cast<size_t>(chunk), '\0');
+    long long total = 0;
+    for (int got; (got = s->readStream(s, buf.data(), chunk)) > 0;) total += got;
+    NodeDelete(s);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("bytes=%lld seconds=%.3f mbps=%.2f\n", total, seconds, total / seconds / 1e6);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "serve") return Serve(argv[2]);
     if (argc == 3 && std::string(argv[1]) == "layer") return Layer(argv[2]);
-    std::fprintf(stderr, "usage: lumeo-http-bench serve FILE | layer URL\n");
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "stream")
+        return StreamRead(argv[0], argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 65536);
+    std::fprintf(stderr, "usage: lumeo-http-bench serve FILE | layer URL | stream URL [N]\n");
     return 2;
 }

@@ -1,7 +1,7 @@
-// The few window-system calls the network side makes, for programs and tests built
-// without the window system. When the window system is linked, its own definitions take
-// the place of these (they are weak here); until then, message boxes are answered by a
-// hook that tests can watch, and registered message ids come from a small name table.
+// The few window-system calls the network side makes. The window system defines them;
+// tests and tools built without it link the library platform_uifallback, where message
+// boxes are answered by a hook that tests can watch, registered message ids come from a
+// small name table, and a window is only a handle with a text.
 #pragma once
 
 #include "platform/wintypes.h"
