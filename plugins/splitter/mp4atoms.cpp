@@ -178,7 +178,8 @@ void VideoEntry(Mp4Reader* r, Mp4Track* t, In* in, int end)
                 int last = R16(in);
                 for (int i = first; i <= last && Remaining(in, end) >= 8; ++i) {
                     uint8_t e[8];
-                    in->inputRead(in, e, 8);
+                    if (in->inputRead(in, e, 8) < 8)
+                        break;  // the file ends first
                     if (i >= 0 && i < n) {
                         pal[i * 4] = e[6];
                         pal[i * 4 + 1] = e[4];

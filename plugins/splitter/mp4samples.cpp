@@ -36,15 +36,16 @@ uint32_t ReadEntries(In* in, uint32_t count, int words, F&& fn)
     uint32_t done = 0;
     while (done < count) {
         uint32_t n = count - done < batch ? count - done : batch;
-        int got = in->inputRead(in, buffer, int(n) * bytes);
+        int want = int(n) * bytes;
+        int got = in->inputRead(in, buffer, want);
         if (got <= 0)
             break;
         n = uint32_t(got / bytes);
         for (uint32_t i = 0; i < n; ++i)
             fn(buffer + i * bytes);
         done += n;
-        if (got < int(n) * bytes + bytes && n < batch && done < count)
-            break;
+        if (got < want)
+            break;  // the file ends first
     }
     return done;
 }
