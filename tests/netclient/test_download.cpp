@@ -178,21 +178,28 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
 }
 
 TEST_F(DownloadTest, TheTwentyFirstRequestWaitsForASession) {
-    std::atomic<int> finished{0};
     std::vector<std::thread> slow;
     for (int i = 0; i < 20; ++i) {
         slow.emplace_back([&, i] {
             CStringA body;
-            std::string t = kTop + "&fault=delay:1500&n=" + std::to_string(i);
+            std::string t = kTop + "&fault=delay:2000&n=" + std::to_string(i);
             EXPECT_EQ(Download(&g_downloader, env.WUrl(t).c_str(), nullptr, nullptr, 0, body, 0), 0);
-            finished++;
         });
     }
     for (int i = 0; i < 100 && FreeSessions() > 0; ++i) Sleep(10);
     ASSERT_EQ(FreeSessions(), 0u) << "all twenty sessions are in use";
-    CStringA body;
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&n=21").c_str(), nullptr, nullptr, 0, body, 0), 0);
-    EXPECT_GE(finished.load(), 1) << "it got a session only when one was given back";
+    std::atomic<int> result{1};
+    std::thread last([&] {
+        CStringA body;
+        result = Download(&g_downloader, env.WUrl(kTop + "&n=21").c_str(), nullptr, nullptr, 0, body, 0);
+    });
+    // Well before the slow answers come, the 21st is still waiting and has sent nothing.
+    Sleep(500);
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_TRUE(env.RequestsWith("&n=21").empty());
+    last.join();
+    EXPECT_EQ(result.load(), 0) << "it went on once a session came back";
+    EXPECT_EQ(env.RequestsWith("&n=21").size(), 1u);
     for (auto& t : slow) t.join();
     EXPECT_EQ(FreeSessions(), 20u);
     EXPECT_EQ(env.LogCount("Get HINTERNET timeout"), 0);

@@ -2,11 +2,13 @@
 // placement, the order messages come out of a queue, SendMessageW across threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/device.h"
 #include "platform/gdi.h"
 #include "platform/sync.h"
 #include "platform/ui.h"
@@ -293,15 +295,28 @@ TEST_F(Windows, MetricsFollowTheScreenAndItsTurn) {
     platform::ui::SetScreenSize(800, 480);
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 480);
-    int before = platform::ui::DisplayOrientation();
+    // The orientation query of the display follows each turn: 0, 90, 180, 270 degrees.
+    auto query = [] {
+        DEVMODEW mode{};
+        mode.dmSize = sizeof mode;
+        mode.dmFields = DM_DISPLAYORIENTATION;
+        EXPECT_EQ(ChangeDisplaySettingsEx(nullptr, &mode, nullptr, CDS_TEST, nullptr), DISP_CHANGE_SUCCESSFUL);
+        return mode.dmDisplayOrientation;
+    };
+    DWORD before = query();
+    std::vector<DWORD> seen;
+    for (int i = 0; i < 4; ++i) {
+        platform::ui::RotateScreen();
+        seen.push_back(query());
+    }
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
+    // Four quarter turns from where it stood.
+    std::vector<DWORD> order{DMDO_0, DMDO_90, DMDO_180, DMDO_270};
+    auto at = std::find(order.begin(), order.end(), before) - order.begin();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(seen[static_cast<size_t>(i)], order[static_cast<size_t>((at + 1 + i) % 4)]);
     platform::ui::RotateScreen();
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 480);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 800);
-    EXPECT_NE(platform::ui::DisplayOrientation(), before);
-    platform::ui::RotateScreen();
-    platform::ui::RotateScreen();
-    platform::ui::RotateScreen();
-    EXPECT_EQ(platform::ui::DisplayOrientation(), before);
     platform::ui::SetScreenSize(480, 800);
 }
 

@@ -163,7 +163,7 @@ HWND CreateFromTemplate(HINSTANCE inst, const DLGTEMPLATE* t, HWND owner, DLGPRO
         if (c && !first) first = c;
     }
     if (font) SendMessageW(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
-    if (SendMessageW(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && first) SetFocus(first);
+    if (SendMessageW(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) && !forceChild) SetFocus(first ? first : dlg);
     if (!IsWindow(dlg)) return nullptr;
     if (style & WS_VISIBLE) ShowWindow(dlg, SW_SHOW);
     return dlg;
@@ -508,5 +508,6 @@ INT_PTR PropertySheetW(LPCPROPSHEETHEADERW header) {
     if (callback) header->pfnCallback(sheet, PSCB_INITIALIZED, 0);
     LayoutSheet(sheet, s);  // the callback may have moved the tabs to the bottom
     ShowWindow(sheet, SW_SHOW);
+    SetFocus(sheet);
     return RunModal(sheet, header->hwndParent, DisableOwner(header->hwndParent));
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/device.h"
 #include "platform/gdi.h"
 #include "platform/sync.h"
 #include "wm.h"
@@ -266,6 +267,7 @@ int StartDisplay(const DisplayOptions& options) {
         std::lock_guard lk(M().mu);
         M().rotation = 0;
     }
+    platform::SetDisplayOrientation(DMDO_0);  // the orientation query answers from here on
     {
         std::lock_guard g(GdiMutex());
         d.screen->Resize(options.width, options.height, 0);
@@ -319,7 +321,7 @@ int ScreenHeight() {
 
 int DisplayOrientation() {
     std::lock_guard lk(M().mu);
-    static const int kOrient[] = {0 /*DMDO_0*/, 1 /*DMDO_90*/, 2 /*DMDO_180*/, 4 /*DMDO_270*/};
+    static const int kOrient[] = {DMDO_0, DMDO_90, DMDO_180, DMDO_270};
     return kOrient[M().rotation & 3];
 }
 
@@ -336,6 +338,7 @@ void RotateScreen() {
         std::lock_guard g(GdiMutex());
         D().screen->Resize(w, h, 0);
     }
+    platform::SetDisplayOrientation(static_cast<DWORD>(DisplayOrientation()));
     ScreenChanged();
     MarkScreenDirty();
 }

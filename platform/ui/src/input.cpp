@@ -57,7 +57,12 @@ bool ClassIs(HWND h, const wchar_t* name) {
 // Keys go to the focus window; with no focus (or a hidden one) to the active window.
 HWND KeyTarget() {
     HWND f = GetFocus();
-    if (f && IsWindowVisible(f)) return f;
+    if (f && IsWindowVisible(f)) {
+        // Not behind a modal window, which has disabled the focus's top-level window.
+        std::lock_guard lk(M().mu);
+        auto w = FindLocked(f);
+        if (w && IsEnabledChain(w)) return f;
+    }
     HWND a = GetActiveWindow();
     if (a && IsWindowVisible(a)) return a;
     std::lock_guard lk(M().mu);
@@ -86,7 +91,8 @@ void NoteKeyMessage(const MSG& m) {
 
 void ScreenChanged() {
     // As on the phone after a turn: full-width windows take the new width and keep their
-    // distance to the top and bottom edges, the rest is centred again; then every
+    // distance to the top and bottom edges (bars along the bottom keep their height), the
+    // rest is centred again; then every
     // top-level window hears WM_SETTINGCHANGE.
     int sw, sh;
     std::vector<std::pair<HWND, RECT>> moves;
@@ -104,8 +110,13 @@ void ScreenChanged() {
             RECT n;
             int width = r.right - r.left, height = r.bottom - r.top;
             if (r.left <= 0 && r.right >= ow) {
-                n = RECT{0, r.top, sw, sh - (oh - r.bottom)};
-                if (n.bottom <= n.top) n.bottom = n.top + std::min(height, sh - n.top);
+                int below = oh - r.bottom;
+                if (r.top > oh / 2) {
+                    // A bar along the bottom (soft keys, input panel) keeps its height.
+                    n = RECT{0, sh - below - height, sw, sh - below};
+                } else {
+                    n = RECT{0, r.top, sw, std::max<LONG>(r.top, sh - below)};
+                }
             } else {
                 width = std::min(width, sw);
                 height = std::min(height, sh);

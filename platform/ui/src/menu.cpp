@@ -202,10 +202,17 @@ LRESULT BarProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         for (size_t i = 0; i < s->buttons.size(); ++i) {
             auto& b = s->buttons[i];
             if (static_cast<int>(i) == s->pressed) FillSolid(dc, b.rc, kAccentDark);
-            std::wstring label = b.label;
-            if (b.dropDown && !label.empty()) label += L" ▴";
-            Text(dc, label, b.rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, RGB(255, 255, 255),
+            Text(dc, b.label, b.rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX, RGB(255, 255, 255),
                  UiFont(t, true));
+            if (b.dropDown && !b.label.empty()) {
+                // A small upward triangle after the label: this key opens a menu.
+                int tw = TextSize(UiFont(t, true), b.label).cx;
+                int x = (b.rc.left + b.rc.right + tw) / 2 + t / 3, cy = (b.rc.top + b.rc.bottom) / 2;
+                int half = std::max(3, t / 4);
+                for (int row = 0; row < half; ++row)
+                    FillSolid(dc, RECT{x + half - row - 1, cy - half / 2 + row, x + half + row + 1, cy - half / 2 + row + 1},
+                              RGB(255, 255, 255));
+            }
         }
         if (s->buttons.size() == 2) {
             int x = s->buttons[0].rc.right;

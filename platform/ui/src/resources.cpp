@@ -187,7 +187,7 @@ int TranslateAcceleratorW(HWND hwnd, HACCEL table, LPMSG msg) {
         for (auto& t : S().liveAccels)
             if (reinterpret_cast<HACCEL>(t.get()) == table) entries = *t;
     }
-    bool ctrl = (msg->lParam & (LPARAM(1) << 29)) != 0;  // the display marks Ctrl here
+    bool ctrl = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
     for (auto& a : entries) {
         if (!(a.fVirt & FVIRTKEY) || a.key != msg->wParam) continue;
         if (((a.fVirt & FCONTROL) != 0) != ctrl) continue;

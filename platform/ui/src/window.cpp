@@ -268,12 +268,6 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
 
 namespace platform::ui::detail {
 
-static void CollectTree(const std::shared_ptr<Window>& w, std::vector<std::shared_ptr<Window>>* out) {
-    out->push_back(w);
-    for (HWND c : w->children)
-        if (auto cw = FindLocked(c)) CollectTree(cw, out);
-}
-
 static void RemoveWindow(const std::shared_ptr<Window>& w) {
     auto& m = M();
     std::lock_guard lk(m.mu);
@@ -457,9 +451,10 @@ BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flag
     if (moved || sized) {
         if (w->style & WS_VISIBLE) InvalidateScreenArea(oldScreen);
         if (!w->parent) OnTopLevelResized(w); else UpdateDCGeometry(w);
-        if (!(flags & SWP_NOREDRAW) || sized) InvalidateInternal(w, nullptr, true);
+        // The window hears its new size before it is asked to paint at it.
         if (moved) SendMessageW(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
         if (sized) SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
+        if (!(flags & SWP_NOREDRAW) || sized) InvalidateInternal(w, nullptr, true);
         MarkScreenDirty();
     }
     if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOW);
