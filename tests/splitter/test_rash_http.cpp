@@ -109,7 +109,8 @@ class RashHttp : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string path = DistDir() + "/network.plg";
-        network_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Kept mapped after dlclose: the WinINet layer inside it keeps its sessions in globals.
+        network_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(network_, nullptr) << dlerror();
         auto reg = reinterpret_cast<int (*)(int)>(dlsym(network_, "DLLRegister"));
         ASSERT_NE(reg, nullptr);
