@@ -5,6 +5,7 @@
 // sending a Pragma header through the HTTP stream.
 #include "asf.h"
 
+#include <cstdint>
 #include <cstring>
 #include <random>
 
@@ -15,6 +16,7 @@ namespace {
 enum { SeekSet = 0 };
 enum { ChunkHeader = 0x4824, ChunkData = 0x4424, ChunkEnd = 0x4524 };
 enum { MaxSearch = 32768, BroadcastMaxPacket = 4194304 };
+const int kMaxFormatData = 65535;  // format data sizes are 16-bit
 
 // Results of the packet parser's steps besides the plugin codes.
 enum { Nothing = 1, Delivered = 2 };
@@ -58,6 +60,16 @@ void ParseGuid(const char* text, AsfGuid* out) {
 }
 
 AsfReader* ReaderOf(void* self) { return static_cast<AsfReader*>(self); }
+
+int ClampInt(int64_t v) {
+    return static_cast<int>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+}
+
+// An object's time in ticks from its presentation time and its stream's offset (ms).
+int ObjectTicks(int presentationMs, int offsetMs) {
+    int t = MulDiv(ClampInt(static_cast<int64_t>(presentationMs) + offsetMs), TICKSPERSEC, 1000);
+    return t > 0 ? t : 0;
+}
 
 bool IsGuid(const AsfReader* r, const uint8_t* g, int which) {
     return std::memcmp(g, r->guids[which].bytes, 16) == 0;
@@ -182,7 +194,9 @@ void ReadMarkers(AsfReader* r, FormatReaderInput* in, int64_t end) {
     for (uint32_t n = 1; n <= count && in->inputPosition < end && !in->atEnd; ++n) {
         in->inputSkip(in, 8);
         // Marker times count the preroll, as presentation times do; chapters start at 0.
-        int64_t time = static_cast<int64_t>(in->inputRead64LE(in)) - static_cast<int64_t>(r->preroll) * 10000;
+        uint64_t stamp = in->inputRead64LE(in);
+        int64_t time = stamp > (1ull << 62) ? (1ll << 62) : static_cast<int64_t>(stamp);
+        time -= static_cast<int64_t>(r->preroll) * 10000;
         if (time < 0) time = 0;
         in->inputRead16LE(in);  // entry length
         in->inputSkip(in, 8);
@@ -228,7 +242,12 @@ int ReadFileProperties(AsfReader* r, FormatReaderInput* in) {
         if (static_cast<int>(r->minPacket) < 1) r->minPacket = 0;
         if (static_cast<int>(r->maxPacket) < 1) r->maxPacket = BroadcastMaxPacket;
     } else {
-        int64_t d = r->playDuration - static_cast<int64_t>(r->preroll) * 10000;
+        // Kept within what the tick count can hold.
+        const int64_t longest = static_cast<int64_t>(0x7FFFFFFF) * 10000000 / TICKSPERSEC;
+        int64_t d = r->playDuration < 0 || r->playDuration > longest * 2 ? longest * 2 : r->playDuration;
+        d -= static_cast<int64_t>(r->preroll) * 10000;
+        if (d < 0) d = 0;
+        if (d > longest) d = longest;
         r->base.duration = static_cast<int>(d * TICKSPERSEC / 10000000);
     }
     // Packets larger than this are not believed (and every length is kept in an int).
@@ -255,7 +274,7 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
     AsfStream* s = reinterpret_cast<AsfStream*>(Format_AddStream(r, sizeof(AsfStream)));
     if (!s) return ERR_OUT_OF_MEMORY;
     s->streamNumber = number;
-    s->timeOffset = static_cast<int>(offsetMs - r->preroll);
+    s->timeOffset = ClampInt(offsetMs - r->preroll);
     PacketFormat* f = &s->base.format;
     int typeStart = in->inputPosition;
     if (video) {
@@ -272,16 +291,22 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
         f->aspect = 0x10000;
         in->inputSkip(in, 20);
         // The codec data lies within the type data: a larger size is not believed.
-        int extra = formatSize - 40;
-        int left = typeStart + static_cast<int>(typeLength) - in->inputPosition;
+        int64_t extra = formatSize - 40;
+        int64_t left = typeStart + static_cast<int64_t>(typeLength) - in->inputPosition;
         if (extra > left) extra = left;
-        if (extra > 0 && PacketFormatExtra(f, extra) && in->inputRead(in, f->extra, extra) < extra) return ERR_INVALID_DATA;
+        if (extra > kMaxFormatData) extra = kMaxFormatData;
+        if (extra > 0 && PacketFormatExtra(f, static_cast<int>(extra)) &&
+            in->inputRead(in, f->extra, static_cast<int>(extra)) < extra)
+            return ERR_INVALID_DATA;
     } else {
-        uint8_t* data = static_cast<uint8_t*>(malloc_win32(typeLength ? typeLength : 1));
+        // A wave format is 18 bytes and at most 65535 of codec data.
+        int take = typeLength < 18u + kMaxFormatData ? static_cast<int>(typeLength) : 18 + kMaxFormatData;
+        uint8_t* data = static_cast<uint8_t*>(malloc_win32(take > 0 ? static_cast<size_t>(take) : 1));
         if (!data) return ERR_OUT_OF_MEMORY;
-        int got = in->inputRead(in, data, static_cast<int>(typeLength));
+        int got = in->inputRead(in, data, take);
         Format_WaveFormat(r, f, data, got);
         free_win32(data);
+        if (got < take || !SkipTo(in, static_cast<int64_t>(typeStart) + typeLength)) return ERR_INVALID_DATA;
         f->kind = PACKET_AUDIO;
         if (IsGuid(r, ec, AsfAudioSpread) && ecLength >= 7) {
             s->span = in->inputRead8(in) & 0xFF;
@@ -298,11 +323,16 @@ int ReadStreamProperties(AsfReader* r, FormatReaderInput* in, int64_t end) {
 
 int ReadBitrates(AsfReader* r, FormatReaderInput* in, int64_t end) {
     int count = in->inputRead16LE(in);
-    for (int i = 0; i < count && in->inputPosition + 6 <= end; ++i) {
+    // No more entries than the object holds; room for them all at once.
+    int64_t fits = (end - in->inputPosition) / 6;
+    if (count > fits) count = static_cast<int>(fits > 0 ? fits : 0);
+    if (!ArrayAlloc(&r->bitrates, ArraySize(&r->bitrates) + static_cast<size_t>(count) * sizeof(AsfBitrate), 1024))
+        return ERR_OUT_OF_MEMORY;
+    for (int i = 0; i < count && !in->atEnd; ++i) {
         AsfBitrate b;
         b.streamNumber = in->inputRead16LE(in) & 0x7F;
         b.bitrate = static_cast<int>(in->inputRead32LE(in));
-        if (!ArrayAppend(&r->bitrates, &b, sizeof(b), 64)) return ERR_OUT_OF_MEMORY;
+        if (!ArrayAppend(&r->bitrates, &b, sizeof(b), 1024)) return ERR_OUT_OF_MEMORY;
         AsfStream* s = FindStream(r, b.streamNumber);
         if (s) GiveByteRate(r, s);
     }
@@ -324,10 +354,10 @@ int ReadExtendedStream(AsfReader* r, FormatReaderInput* in, int64_t end) {
     if (in->inputPosition + 24 > end) return ERR_NONE;
     uint8_t g[16];
     in->inputRead(in, g, 16);
-    int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
+    uint64_t size = in->inputRead64LE(in);
     if (size < 24) return ERR_INVALID_DATA;
     if (!IsGuid(r, g, AsfStreamProperties)) return ERR_NONE;
-    int64_t objectEnd = in->inputPosition - 24 + size;
+    int64_t objectEnd = in->inputPosition - 24 + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
     return ReadStreamProperties(r, in, objectEnd < end ? objectEnd : end);
 }
 
@@ -341,9 +371,9 @@ int ReadHeaderExtension(AsfReader* r, FormatReaderInput* in, int64_t end) {
     while (in->inputPosition + 24 <= dataEnd) {
         int64_t start = in->inputPosition;
         in->inputRead(in, g, 16);
-        int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
+        uint64_t size = in->inputRead64LE(in);
         if (size < 24 || in->atEnd) return ERR_INVALID_DATA;
-        int64_t objectEnd = start + size;
+        int64_t objectEnd = start + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
         if (objectEnd > dataEnd) objectEnd = dataEnd;
         if (IsGuid(r, g, AsfExtendedStreamProperties)) {
             int result = ReadExtendedStream(r, in, objectEnd);
@@ -363,9 +393,10 @@ int ReadHeader(AsfReader* r, FormatReaderInput* in) {
     for (;;) {
         int64_t start = in->inputPosition;
         if (in->inputRead(in, g, 16) < 16) return ERR_INVALID_DATA;
-        int64_t size = static_cast<int64_t>(in->inputRead64LE(in));
-        if (in->atEnd || size - 24 < 0) return ERR_INVALID_DATA;
-        int64_t end = start + size;
+        uint64_t size = in->inputRead64LE(in);
+        if (in->atEnd || size < 24) return ERR_INVALID_DATA;
+        // Beyond what an input position can reach: the skip to the end fails.
+        int64_t end = start + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
         if (IsGuid(r, g, AsfDataObject)) {
             in->inputSkip(in, 26);
             return in->atEnd ? ERR_INVALID_DATA : ERR_NONE;
@@ -433,7 +464,8 @@ int ReadPacketHeader(AsfReader* r, FormatReaderInput* in) {
     if (length <= 7 || length > r->maxPacket || padding >= r->maxPacket) return Nothing;
     uint32_t sendTime = in->inputRead32LE(in);
     if (p->pendingTime >= 0 && !r->live) {
-        r->base.timeBase = p->pendingTime - MulDiv(static_cast<int>(sendTime), TICKSPERSEC, 1000);
+        int sent = MulDiv(static_cast<int>(sendTime), TICKSPERSEC, 1000);
+        r->base.timeBase = ClampInt(static_cast<int64_t>(p->pendingTime) - sent);
         p->pendingTime = -1;
     }
     in->inputSkip(in, 2);  // duration
@@ -508,7 +540,8 @@ int ReadPayloadHeader(AsfReader* r, FormatReaderInput* in) {
     if (in->atEnd) return ERR_END_OF_FILE;
     if (timed && r->live) {
         for (int i = 0; i < r->base.streamCount; ++i)
-            reinterpret_cast<AsfStream*>(r->base.streams[i])->timeOffset = -p->presentationTime;
+            reinterpret_cast<AsfStream*>(r->base.streams[i])->timeOffset =
+                ClampInt(-static_cast<int64_t>(p->presentationTime));
         r->live = 0;
     }
     if (p->multiplePayloads) {
@@ -535,8 +568,7 @@ int ReadPayloadHeader(AsfReader* r, FormatReaderInput* in) {
         if (c->collected != p->objectOffset) DropCollection(c);
         if (c->collected == 0 && p->objectOffset == 0) {
             c->objectSize = objectSize;
-            int t = MulDiv(p->presentationTime + s->timeOffset, TICKSPERSEC, 1000);
-            c->objectTime = t > 0 ? t : 0;
+            c->objectTime = ObjectTicks(p->presentationTime, s->timeOffset);
         }
     }
     return ERR_NONE;
@@ -606,7 +638,7 @@ int ReadPayloadData(AsfReader* r, FormatReaderInput* in, Packet* packet) {
             int length = in->inputRead8(in);
             if (length < 0) return ERR_END_OF_FILE;
             int time = p->nextSubTime;
-            p->nextSubTime += p->subTimeDelta;
+            p->nextSubTime = ClampInt(static_cast<int64_t>(p->nextSubTime) + p->subTimeDelta);
             if (length == 0) continue;
             if (in->inputPosition + length > p->payloadEnd) break;
             BlockRef* ref = in->inputReadBlock(in, length);
@@ -614,8 +646,7 @@ int ReadPayloadData(AsfReader* r, FormatReaderInput* in, Packet* packet) {
             DropCollection(c);
             Append(c, ref);
             c->collected = c->objectSize = length;
-            int t = MulDiv(time + s->timeOffset, TICKSPERSEC, 1000);
-            c->objectTime = t > 0 ? t : 0;
+            c->objectTime = ObjectTicks(time, s->timeOffset);
             return DeliverObject(r, s, packet);
         }
         SkipTo(in, p->payloadEnd);
@@ -756,8 +787,8 @@ BlockRef* ChunkFill(FormatReaderInput* v, int wanted) {
         }
         int type = in->inputRead16LE(in);
         int length = in->inputRead16LE(in);
-        in->inputSkip(in, 8);
-        if (in->atEnd) return nullptr;
+        // Checked before the skip: a stream may seek past its end without failing.
+        if (in->atEnd || in->inputSkip(in, 8) != 0 || in->atEnd) return nullptr;
         int body = length - 8;
         if ((type & ~0x80) == h->expectedChunk) {
             h->chunkLeft = body > 0 ? body : 0;

@@ -23,12 +23,12 @@ long long Section::Int(const std::string& key) const {
 
 std::string DataPath(const std::string& relative) {
     const char* root = std::getenv("LUMEO_SOURCE_DIR");
-    return std::string(root ? root : FLVASF_SOURCE_DIR) + "/tests/data/" + relative;
+    return std::string(root ? root : LUMEO_TEST_SOURCE_DIR) + "/tests/data/" + relative;
 }
 
 std::string DistDir() {
     const char* dist = std::getenv("LUMEO_DIST_DIR");
-    return dist ? dist : FLVASF_DIST_DIR;
+    return dist ? dist : LUMEO_TEST_DIST_DIR;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {

@@ -102,7 +102,13 @@ TEST_P(FlvFiles, PacketsAndStreamsMatchFfprobe) {
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, FlvFiles,
                          ::testing::Values(FileCase{"flv/h263-mp3.flv", 85}, FileCase{"flv/h263-adpcm.flv", 2},
                                            // two tags of data size 0 after the script tag: no packets
-                                           FileCase{"flv/zero-size-tags.flv", 2}));
+                                           FileCase{"flv/zero-size-tags.flv", 2}),
+                         [](const ::testing::TestParamInfo<FileCase>& info) {
+                             std::string name = info.param.file + 4;
+                             for (char& ch : name)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
 
 TEST_F(Flv, Mp3At44100StereoFromFlags0x2F) {
     Report report = LoadReport("flv/h263-mp3.flv");

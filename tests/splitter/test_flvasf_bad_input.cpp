@@ -26,12 +26,14 @@ const Codes kAsf = {{ERR_NONE, ERR_INVALID_DATA, ERR_OUT_OF_MEMORY, ERR_NOT_SUPP
                     {ERR_NONE, ERR_END_OF_FILE, ERR_NO_PACKET, ERR_OUT_OF_MEMORY},
                     {ERR_NONE, ERR_NOT_SUPPORTED, ERR_INVALID_PARAM, ERR_READ}};
 
-// Opens, reads everything (bounded), seeks to the middle and reads on a little.
+// Opens, reads everything (bounded), seeks to the middle and reads on. Counts the files
+// that opened and the packets read.
 void OpenAndRead(fourcc_t cls, const std::vector<uint8_t>& bytes, const Codes& codes, fourcc_t streamClass,
-         const std::string& what) {
+                 const std::string& what, int* opened, long* packets) {
     Opened o(cls, Memory(bytes, streamClass));
     ASSERT_TRUE(codes.open.count(o.result())) << what << ": open gave " << o.result();
     if (o.result() != ERR_NONE) return;
+    ++*opened;
     for (int round = 0; round < 2; ++round) {
         int calls = 0, r = ERR_NONE;
         // Each call moves on through the file: far fewer calls than bytes.
@@ -39,6 +41,7 @@ void OpenAndRead(fourcc_t cls, const std::vector<uint8_t>& bytes, const Codes& c
             ++calls;
             r = o.Read(nullptr, 0);
             ASSERT_TRUE(codes.read.count(r)) << what << ": read gave " << r;
+            if (r == ERR_NONE) ++*packets;
             if (r != ERR_NONE && r != ERR_NO_PACKET) break;
         }
         ASSERT_NE(r, ERR_NONE) << what << ": no end after " << calls << " calls";
@@ -72,13 +75,18 @@ TEST_P(BadInput, CutAndChangedFilesOpenOrFailWithTheirCodes) {
     std::vector<uint8_t> file = ReadFileBytes(DataPath(c.file));
     ASSERT_FALSE(file.empty());
     const Codes& codes = c.reader == FLV_CLASS ? kFlv : kAsf;
+    int opened = 0;
+    long packets = 0, intact = 0;
+    OpenAndRead(c.reader, file, codes, c.streamClass, c.file, &opened, &intact);
+    opened = 0;
     // Cut: every length up to 128 bytes (the headers), then 200 lengths spread over the file.
     std::vector<size_t> cuts;
     for (size_t n = 0; n < 128 && n < file.size(); ++n) cuts.push_back(n);
     for (int i = 0; i < 200; ++i) cuts.push_back(file.size() * static_cast<size_t>(i) / 200);
     for (size_t n : cuts) {
         std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<long>(n));
-        OpenAndRead(c.reader, cut, codes, c.streamClass, std::string(c.file) + " cut at " + std::to_string(n));
+        OpenAndRead(c.reader, cut, codes, c.streamClass, std::string(c.file) + " cut at " + std::to_string(n), &opened,
+                    &packets);
         if (HasFatalFailure()) return;
     }
     // Changed: 300 copies with 1 to 8 random bytes changed, half of them within the headers.
@@ -88,8 +96,14 @@ TEST_P(BadInput, CutAndChangedFilesOpenOrFailWithTheirCodes) {
         int count = 1 + static_cast<int>(random() % 8);
         size_t range = i % 2 ? std::min<size_t>(file.size(), 1200) : file.size();
         for (int k = 0; k < count; ++k) changed[random() % range] = static_cast<uint8_t>(random());
-        OpenAndRead(c.reader, changed, codes, c.streamClass, std::string(c.file) + " changed, seed round " + std::to_string(i));
+        OpenAndRead(c.reader, changed, codes, c.streamClass, std::string(c.file) + " changed, round " + std::to_string(i),
+                    &opened, &packets);
         if (HasFatalFailure()) return;
+    }
+    // Most cut and changed files still open and give packets: the runs did read them.
+    EXPECT_GT(opened, 250);
+    if (intact > 0) {
+        EXPECT_GT(packets, opened);
     }
 }
 

@@ -294,6 +294,21 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
         w->update = RECT{0, 0, 0, 0};
         w->erase = false;
     }
+    // Children are clipped out on the device: what the parent paints here now covers a child
+    // that painted before it, so that child paints again after it.
+    std::vector<std::pair<std::shared_ptr<Window>, RECT>> covered;
+    {
+        std::lock_guard lk(M().mu);
+        for (HWND c : w->children) {
+            auto cw = FindLocked(c);
+            if (!cw || !(cw->style & WS_VISIBLE)) continue;
+            RECT r;
+            if (!IntersectRect(&r, &ps->rcPaint, &cw->rect)) continue;
+            OffsetRect(&r, -cw->rect.left, -cw->rect.top);
+            covered.emplace_back(cw, r);
+        }
+    }
+    for (auto& [cw, r] : covered) InvalidateInternal(cw, &r, true);
     ps->hdc = MakeWindowDC(w, &ps->rcPaint, false);
     ps->fErase = TRUE;
     if (erase && ps->hdc) ps->fErase = SendMessageW(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(ps->hdc), 0) ? FALSE : TRUE;

@@ -1,0 +1,106 @@
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "lumeo.h"
+#include "tools.h"
+#include "platform/gdi.h"
+#include "platform/ui.h"
+
+void FillWindowTables();
+
+namespace apptest {
+namespace {
+
+std::function<void()> g_driver;
+HWND g_helper;
+const UINT kRun = WM_APP + 77;
+
+LRESULT HelperProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == kRun) {
+        (*reinterpret_cast<std::function<void()>*>(l))();
+        return 0;
+    }
+    return DefWindowProcW(h, m, w, l);
+}
+
+DWORD DriverThread(LPVOID) {
+    // The first screen is up once the frame's creation has been painted.
+    Idle();
+    g_driver();
+    return 0;
+}
+
+}  // namespace
+
+int RunProgram(int width, int height, std::function<void()> driver) {
+    // Each run has its own registry of running frames, so parallel tests do not see each other.
+    std::string runtime = testing::TempDir() + "/lumeo-apptest-" + std::to_string(getpid());
+    setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 0);
+    std::string screen = std::to_string(width) + "x" + std::to_string(height);
+    const char* argv[] = {"Lumeo", "--headless", "--screen", screen.c_str()};
+    platform::ui::DisplayOptions options = platform::ui::ParseDisplayOptions(4, argv);
+    EXPECT_TRUE(options.error.empty()) << options.error;
+    EXPECT_EQ(platform::ui::StartDisplay(options), 0);
+
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = HelperProc;
+    wc.lpszClassName = L"AppTestHelper";
+    RegisterClassW(&wc);
+    g_helper = CreateWindowExW(0, L"AppTestHelper", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+
+    g_driver = std::move(driver);
+    g_initThreadProc = DriverThread;
+    RegisterResources();
+    FillWindowTables();
+    int code = WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, nullptr, SW_SHOW);
+    platform::ui::StopDisplay();
+    return code;
+}
+
+void OnUi(std::function<void()> fn) { SendMessageW(g_helper, kRun, 0, reinterpret_cast<LPARAM>(&fn)); }
+
+void FinishInit() {
+    OnUi([] {
+        g_prevTab = 0;
+        g_curTab = IDC_TAB_HOT;
+    });
+    SendMessageW(g_hMainWnd, WM_INIT_DONE, 0, 0);
+    Idle();
+}
+
+void Idle() { platform::ui::WaitForIdle(5000); }
+
+void TapIn(HWND hwnd, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(hwnd, &p);
+    platform::ui::InjectPenDown(p.x, p.y);
+    platform::ui::InjectPenUp(p.x, p.y);
+    Idle();
+}
+
+COLORREF PicturePixel(HBITMAP picture, int x, int y) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, picture);
+    COLORREF c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return c;
+}
+
+COLORREF ScreenPixelIn(HWND hwnd, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(hwnd, &p);
+    return platform::ui::ScreenPixel(p.x, p.y);
+}
+
+void Command(HWND hwnd, int id) {
+    PostMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
+    Idle();
+}
+
+}  // namespace apptest

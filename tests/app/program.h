@@ -1,0 +1,31 @@
+// Runs the program's entry in this process on a headless screen. The driver takes the init
+// thread's place: it runs once the main window exists, talks to the windows as the init
+// thread and the user would, and ends the program.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/windows.h"
+#include "platform/winuser.h"
+
+namespace apptest {
+
+// WinMain's result. `driver` runs on its own thread.
+int RunProgram(int width, int height, std::function<void()> driver);
+// Runs `fn` on the user-interface thread and waits for it.
+void OnUi(std::function<void()> fn);
+// What the init thread does at its end: the home tab as current, then message 0x592.
+void FinishInit();
+// Waits until the program has handled everything queued.
+void Idle();
+// Input in client coordinates of a window.
+void TapIn(HWND hwnd, int x, int y);
+// A picture's pixel (COLORREF) at (x, y).
+COLORREF PicturePixel(HBITMAP picture, int x, int y);
+// The screen's pixel at a point in a window's client coordinates.
+COLORREF ScreenPixelIn(HWND hwnd, int x, int y);
+// Commands as the menus send them to the frame.
+void Command(HWND hwnd, int id);
+
+}  // namespace apptest

@@ -1,0 +1,406 @@
+// The program run whole on a headless screen: screen sizes and skins, the window tree, tabs
+// and pages, help and About, the layout pass, exit and the message for unknown screens.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <fstream>
+
+#include "lumeo.h"
+#include "program.h"
+#include "skin.h"
+#include "tools.h"
+#include "platform/aygshell.h"
+#include "platform/ui.h"
+
+using namespace apptest;
+
+namespace {
+
+struct ScreenCase {
+    int width, height;
+    int index;
+    const wchar_t* prefix;
+    int orientation;
+};
+
+std::string Name(const testing::TestParamInfo<ScreenCase>& i) {
+    return std::to_string(i.param.width) + "x" + std::to_string(i.param.height);
+}
+
+const ScreenCase kScreens[] = {
+    {800, 480, 1, L"def_800_480_", 2}, {480, 800, 1, L"def_800_480_", 1}, {640, 480, 2, L"def_640_480_", 2},
+    {480, 640, 2, L"def_640_480_", 1}, {320, 240, 3, L"def_320_240_", 2}, {240, 320, 3, L"def_320_240_", 1},
+    {480, 320, 4, L"def_480_320_", 2}, {320, 480, 4, L"def_480_320_", 1}, {400, 240, 5, L"def_400_240_", 2},
+    {240, 400, 5, L"def_400_240_", 1},
+};
+
+HWND Pages(int i) {
+    HWND pages[] = {g_hListWnd,  g_hDtlWnd,      g_hHlpttWnd,  g_hHlpinfWnd,
+                    g_hAboutWnd, g_hClassifyWnd, g_hSearchWnd, g_hRankWnd};
+    return pages[i];
+}
+
+// A point of tab k where its current and normal pictures differ.
+bool PointWhereTabLooksDiffer(int k, POINT* out) {
+    SIZE size = BitmapSize(g_skin.tabBtn[3 * k + 1]);
+    for (int y = size.cy / 4; y < size.cy; y += 2)
+        for (int x = size.cx / 4; x < size.cx; x += 2)
+            if (PicturePixel(g_skin.tabBtn[3 * k + 1], x, y) != PicturePixel(g_skin.tabBtn[3 * k + 2], x, y)) {
+                *out = POINT{x, y};
+                return true;
+            }
+    return false;
+}
+
+// Which look tab k shows on the screen: 1 normal, 2 current, 0 neither.
+int TabLook(int k) {
+    int look = 0;
+    OnUi([&] {
+        POINT p;
+        if (!PointWhereTabLooksDiffer(k, &p)) return;
+        COLORREF shown = ScreenPixelIn(g_hTabBtn[k], p.x, p.y);
+        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 1], p.x, p.y)) look = 1;
+        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 2], p.x, p.y)) look = 2;
+    });
+    return look;
+}
+
+void CloseProgram() { PostMessageW(g_hFrame, WM_CLOSE, 0, 0); }
+
+class Screens : public testing::TestWithParam<ScreenCase> {};
+
+TEST_P(Screens, SkinWindowsAndWhatIsShownBeforeAndAfterStartUp) {
+    const ScreenCase c = GetParam();
+    int code = RunProgram(c.width, c.height, [&] {
+        OnUi([&] {
+            EXPECT_EQ(g_skin.longSide, std::max(c.width, c.height));
+            EXPECT_EQ(g_skin.shortSide, std::min(c.width, c.height));
+            std::wstring tabs = g_skin.imagePath[SKIN_BOTTOM_BTN];
+            EXPECT_NE(tabs.find(std::wstring(L"\\Res\\Skin\\Def\\") + c.prefix + L"bottomBtn.png"), std::wstring::npos);
+            EXPECT_EQ(g_skin.imagePath[SKIN_ARROW][0] != 0, c.index <= 2);
+            EXPECT_EQ(g_orientation, c.orientation);
+            // The start-up screen alone, with bar 501.
+            EXPECT_EQ(GetParent(g_hStupWnd), g_hFrame);
+            EXPECT_EQ(GetParent(g_hMainWnd), g_hFrame);
+            EXPECT_TRUE(IsWindowVisible(g_hStupWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hMainWnd));
+            EXPECT_EQ(GetParent(g_hProgress), g_hStupWnd);
+            for (int i = 0; i < 8; ++i) EXPECT_EQ(GetParent(Pages(i)), g_hMainWnd) << i;
+            for (HWND t : g_hTabBtn) EXPECT_EQ(GetParent(t), g_hMainWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 501u);
+            EXPECT_TRUE(IsWindow(g_menuBar.hwndMB));
+            // The start-up screen's blue outline.
+            RECT rc;
+            GetClientRect(g_hStupWnd, &rc);
+            EXPECT_EQ(ScreenPixelIn(g_hStupWnd, 0, rc.bottom / 2), RGB(0x33, 0x99, 0xFF));
+            EXPECT_EQ(ScreenPixelIn(g_hStupWnd, rc.right / 2, 1), RGB(255, 255, 255));
+        });
+        FinishInit();
+        OnUi([&] {
+            EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hStupWnd));
+            for (int i = 0; i < 8; ++i) EXPECT_EQ(IsWindowVisible(Pages(i)) != 0, i == 0) << i;
+            EXPECT_EQ(g_curPage, g_hListWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 502u);
+            EXPECT_EQ(g_initDone, 1);
+            // The page fills the space between the upper bar and the tab bar.
+            RECT main, page;
+            GetClientRect(g_hMainWnd, &main);
+            GetWindowRect(g_hListWnd, &page);
+            int logoHeight = BitmapSize(g_skin.pgrmLogo).cy;
+            EXPECT_EQ(page.bottom - page.top, main.bottom - logoHeight - g_skin.mainMetric1);
+            EXPECT_EQ(page.right - page.left, main.right);
+            // Upper bar at the top left, the tab bar's own colour where no tab covers it.
+            EXPECT_EQ(ScreenPixelIn(g_hMainWnd, 0, 0), PicturePixel(g_skin.pgrmUpBar, 0, 0));
+            int y = main.bottom - g_skin.mainMetric1;
+            if (g_skin.tabRect[0].y > y) {
+                EXPECT_EQ(ScreenPixelIn(g_hMainWnd, 2, y), RGB(0x8B, 0xCC, 0xED));
+            }
+            if (g_skin.tabRect[0].x > 0) {
+                EXPECT_EQ(ScreenPixelIn(g_hMainWnd, 0, main.bottom - 2), RGB(0x8B, 0xCC, 0xED));
+            }
+            // The title bar on top of the page.
+            EXPECT_EQ(ScreenPixelIn(g_hListWnd, 5, 1), PicturePixel(g_skin.innerTitleBar, 5, 1));
+        });
+        EXPECT_EQ(TabLook(0), 2);
+        for (int k = 1; k < 4; ++k) EXPECT_EQ(TabLook(k), 1) << k;
+        CloseProgram();
+    });
+    EXPECT_EQ(code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSizes, Screens, testing::ValuesIn(kScreens), Name);
+
+TEST(Program, PortraitOf800x480HasTwentyThreePixelLinesAndATitleBandOf46) {
+    RunProgram(480, 800, [] {
+        OnUi([] {
+            EXPECT_EQ(g_skin.lineHeight, 23);
+            EXPECT_EQ(g_skin.titleBand, 46);
+            EXPECT_EQ(g_skin.fonts[0].lfHeight, 23);
+            EXPECT_EQ(g_skin.fonts[1].lfWeight, 700);
+            EXPECT_EQ(g_skin.fonts[7].lfHeight, 46);
+            EXPECT_EQ(g_skin.fonts[9].lfHeight, 34);
+        });
+        CloseProgram();
+    });
+}
+
+TEST(Program, UnsupportedScreenShowsItsSizeHeightFirstAndEndsWithoutWindows) {
+    struct Case {
+        int w, h;
+        const wchar_t* size;
+    } cases[] = {{240, 240, L"240*240"}};
+    for (const Case& c : cases) {
+        platform::ui::ClearMessageBoxHistory();
+        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
+        bool driven = false;
+        int code = RunProgram(c.w, c.h, [&] { driven = true; });
+        platform::ui::SetMessageBoxHook(nullptr);
+        EXPECT_EQ(code, 0);
+        EXPECT_FALSE(driven);
+        auto boxes = platform::ui::MessageBoxHistory();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, std::wstring(L"目前尚不支持分辨率为 ") + c.size + L" 的手机，请耐心等待升级版本。");
+        EXPECT_EQ(boxes[0].caption, L"Message");
+        EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+        EXPECT_EQ(g_menuBar.hwndMB, nullptr);
+        EXPECT_EQ(g_hStupWnd, nullptr);
+        EXPECT_EQ(g_hMainWnd, nullptr);
+        EXPECT_EQ(GetWindow(g_hFrame, GW_CHILD), nullptr);
+    }
+}
+
+TEST(Program, TabsSwitchPagesAndRedrawTheCurrentTab) {
+    RunProgram(480, 800, [] {
+        FinishInit();
+        auto tapTab = [](int k) {
+            HWND tab = nullptr;
+            OnUi([&] { tab = g_hTabBtn[k]; });
+            RECT r;
+            GetClientRect(tab, &r);
+            TapIn(tab, r.right / 2, r.bottom / 2);
+        };
+        tapTab(1);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hClassifyWnd);
+            EXPECT_EQ(g_prevPage, g_hListWnd);
+            EXPECT_TRUE(IsWindowVisible(g_hClassifyWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hListWnd));
+            EXPECT_EQ(g_curTab, 119);
+            EXPECT_EQ(g_prevTab, 118);
+            EXPECT_EQ(g_menuBar.nToolBarId, 502u);
+        });
+        EXPECT_EQ(TabLook(0), 1);
+        EXPECT_EQ(TabLook(1), 2);
+        // The current tab again: still current, the previous tab as it was.
+        tapTab(1);
+        OnUi([] {
+            EXPECT_EQ(g_curTab, 119);
+            EXPECT_EQ(g_prevTab, 119);
+            EXPECT_EQ(g_curPage, g_hClassifyWnd);
+        });
+        EXPECT_EQ(TabLook(1), 2);
+        EXPECT_EQ(TabLook(0), 1);
+        // The menu's commands reach the tabs through the main window.
+        Command(g_hFrame, IDM_TAB_RANK);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hRankWnd);
+            EXPECT_EQ(g_curTab, 121);
+        });
+        EXPECT_EQ(TabLook(3), 2);
+        EXPECT_EQ(TabLook(1), 1);
+        Command(g_hFrame, IDM_TAB_SEARCH);
+        OnUi([] { EXPECT_EQ(g_curPage, g_hSearchWnd); });
+        // The home tab shows the list page; its list load is not in this build, so the
+        // tab state stays as it was.
+        Command(g_hFrame, IDM_TAB_HOT);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hListWnd);
+            EXPECT_EQ(g_curTab, 120);
+            EXPECT_EQ(g_menuBar.nToolBarId, 502u);
+        });
+        // Commands that no window handles change nothing.
+        Command(g_hFrame, IDM_NONE);
+        Command(g_hFrame, IDM_MENU);
+        Command(g_hFrame, IDM_CANCEL);
+        OnUi([] { EXPECT_EQ(g_curPage, g_hListWnd); });
+        CloseProgram();
+    });
+}
+
+TEST(Program, HelpAndAboutReturnWhereTheyWereOpenedWithThatBar) {
+    RunProgram(480, 800, [] {
+        FinishInit();
+        Command(g_hFrame, IDM_TAB_SEARCH);
+        Command(g_hFrame, IDM_HELP);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hHlpttWnd);
+            EXPECT_TRUE(IsWindowVisible(g_hHlpttWnd));
+            EXPECT_EQ(g_menuBar.nToolBarId, 504u);
+        });
+        Command(g_hFrame, IDM_ABOUT);
+        Command(g_hFrame, IDM_HELP);  // help again from help's own neighbour
+        Command(g_hFrame, IDM_HELP);  // and help while it is shown
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hHlpttWnd);
+            EXPECT_EQ(g_returnPage, g_hSearchWnd);
+            EXPECT_EQ(g_returnBar, 502);
+        });
+        // Back is the left soft key of bar 504.
+        platform::ui::InjectKey("soft1");
+        Idle();
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hSearchWnd);
+            EXPECT_TRUE(IsWindowVisible(g_hSearchWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hHlpttWnd));
+            EXPECT_EQ(g_menuBar.nToolBarId, 502u);
+            EXPECT_EQ(g_curTab, 120);
+        });
+        // From the detail page (opened as its command does), back returns there with bar 503.
+        OnUi([] {
+            SwitchPage(g_hDtlWnd);
+            MyChangeMenu(&g_menuBar, &g_hFrame, IDB_DETAIL, 0);
+        });
+        Command(g_hFrame, IDM_ABOUT);
+        OnUi([] { EXPECT_EQ(g_curPage, g_hAboutWnd); });
+        Command(g_hFrame, IDM_HELP_BACK);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hDtlWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 503u);
+        });
+        Command(g_hFrame, IDM_DETAIL_BACK);
+        OnUi([] {
+            EXPECT_EQ(g_curPage, g_hListWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 502u);
+        });
+        CloseProgram();
+    });
+}
+
+TEST(Program, RotationRelaysOutTheInputPanelOpeningDoesNotAndClosingDoes) {
+    RunProgram(480, 800, [] {
+        FinishInit();
+        int before = 0;
+        OnUi([&] {
+            before = g_layoutCount;
+            EXPECT_EQ(g_orientation, 1);
+            EXPECT_EQ(g_skin.pageRect.w, 480);
+        });
+        platform::ui::RotateScreen();
+        Idle();
+        OnUi([&] {
+            EXPECT_EQ(g_layoutCount, before + 1);
+            EXPECT_EQ(g_orientation, 2);
+            EXPECT_EQ(g_skin.pageRect.w, 800);
+            RECT page;
+            GetWindowRect(g_hListWnd, &page);
+            EXPECT_EQ(page.right - page.left, 800);
+            before = g_layoutCount;
+        });
+        OnUi([] { SipShowIM(SIPF_ON); });
+        Idle();
+        int pageHeight = 0;
+        OnUi([&] {
+            EXPECT_EQ(g_layoutCount, before);
+            pageHeight = g_skin.pageRect.h;
+        });
+        OnUi([] { SipShowIM(SIPF_OFF); });
+        Idle();
+        OnUi([&] {
+            EXPECT_EQ(g_layoutCount, before + 1);
+            EXPECT_EQ(g_skin.pageRect.h, pageHeight);
+            before = g_layoutCount;
+            // A new width with the same height keeps the layout.
+            RECT rc;
+            GetClientRect(g_hMainWnd, &rc);
+            EXPECT_EQ(LayoutMainWindow(rc.right - 10, rc.bottom), 0);
+            EXPECT_EQ(g_layoutCount, before);
+            LayoutMainWindow(rc.right, rc.bottom);
+        });
+        CloseProgram();
+    });
+}
+
+TEST(Program, ExitAnsweredNoKeepsTheProgramAndYesEndsIt) {
+    std::vector<int> answers{IDNO, IDYES};
+    size_t next = 0;
+    platform::ui::ClearMessageBoxHistory();
+    platform::ui::SetMessageBoxHook([&](HWND, const std::wstring&, const std::wstring&, UINT) {
+        return next < answers.size() ? answers[next++] : IDYES;
+    });
+    bool frameAfterNo = false;
+    int code = RunProgram(480, 800, [&] {
+        // The right soft key of the start-up bar is 退出.
+        platform::ui::InjectKey("soft2");
+        Idle();
+        OnUi([&] { frameAfterNo = IsWindow(g_hFrame) && IsWindowVisible(g_hStupWnd); });
+        platform::ui::InjectKey("soft2");
+    });
+    platform::ui::SetMessageBoxHook(nullptr);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(frameAfterNo);
+    auto boxes = platform::ui::MessageBoxHistory();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const auto& b : boxes) {
+        EXPECT_EQ(b.text, L"确定要退出吗？");
+        EXPECT_EQ(b.caption, L"提示");
+        EXPECT_EQ(b.type, 0x24u);
+    }
+    EXPECT_FALSE(IsWindow(g_hFrame));
+}
+
+TEST(Program, SettingChangesOtherThanResetChangeNothing) {
+    RunProgram(480, 800, [] {
+        OnUi([] {
+            g_orientation = 7;
+            SendMessageW(g_hFrame, WM_SETTINGCHANGE, 0x1234, 0);
+            EXPECT_EQ(g_orientation, 7);
+            SendMessageW(g_hFrame, WM_SETTINGCHANGE, SETTINGCHANGE_RESET, 0);
+            EXPECT_EQ(g_orientation, 1);
+            // Ids the soft keys carry but no window handles go to the default procedure.
+            EXPECT_EQ(OnCommand(g_hFrame, IDM_NONE, 0, 0), 0);
+            EXPECT_EQ(OnCommand(g_hFrame, IDM_MENU, 0, 0), 0);
+        });
+        CloseProgram();
+    });
+}
+
+// A second start finds the running frame, brings it forward and ends without a frame of its own.
+TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
+    std::string runtime = testing::TempDir() + "/lumeo-single-" + std::to_string(getpid());
+    setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 1);
+    std::string script = runtime + "-script.txt";
+    {
+        std::ofstream out(script);
+        out << "wait 1\n";
+    }
+    std::string program = std::string(LUMEO_DIST) + "/Lumeo";
+    const char* argv[] = {program.c_str(), "--script", script.c_str(), nullptr};
+    pid_t first = 0;
+    ASSERT_EQ(posix_spawn(&first, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    HWND running = nullptr;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = FindWindowW(L"澜映", L"澜映");
+        if (!running) usleep(50 * 1000);
+    }
+    ASSERT_NE(running, nullptr);
+
+    bool driven = false;
+    EXPECT_EQ(RunProgram(480, 800, [&] { driven = true; }), 0);
+    EXPECT_FALSE(driven);
+    EXPECT_EQ(g_hFrame, nullptr);
+    EXPECT_EQ(FindWindowW(L"澜映", L"澜映"), running);
+    int status = 0;
+    EXPECT_EQ(waitpid(first, &status, WNOHANG), 0);  // the first still runs
+    kill(first, SIGTERM);
+    waitpid(first, &status, 0);
+}
+
+}  // namespace
