@@ -67,7 +67,8 @@ int ParseJsonVideoList(const std::string& text, int count, std::vector<JsonVideo
         std::map<long long, const nlohmann::json*> found;
         for (auto it = items->begin(); it != items->end(); ++it) {
             long long index = KeyIndex(it.key());
-            if (index >= 0 && index < count) found[index] = &it.value();
+            // A member that is not an object holds no video: skipped like a missing index.
+            if (index >= 0 && index < count && it.value().is_object()) found[index] = &it.value();
         }
         for (const auto& [index, video] : found) {
             JsonVideoItem record;

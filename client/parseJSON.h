@@ -23,8 +23,8 @@ struct JsonVideoItem {
     CStringW str18, str19, str20, str21, str22, str23;
 };
 
-// Appends one record per video found under "items" at the keys "0" .. count-1, in
-// index order. 0, or -1 when the text is not JSON or has no "items" object.
+// Appends one record per video object found under "items" at the keys "0" .. count-1,
+// in index order. 0, or -1 when the text is not JSON or has no "items" object.
 int ParseJsonVideoList(const std::string& text, int count, std::vector<JsonVideoItem>& out);
 // Fills `record` from one video object; members that are missing (or not strings)
 // leave their fields as they were.

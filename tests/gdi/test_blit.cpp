@@ -262,6 +262,25 @@ TEST(Blit, StretchDIBitsPaintsPalettedRows) {
                 EXPECT_EQ(c.at(x, y), RGB(7, 255 - index, index)) << x << "," << y << " topDown=" << topDown;
             }
     }
+    {
+        // Onto a monochrome bitmap: each pixel becomes the nearer of black and white.
+        BITMAPINFO* bi = nullptr;
+        auto bits = Dib8(3, 1, true, &bi);
+        auto* pal = reinterpret_cast<RGBQUAD*>(reinterpret_cast<uint8_t*>(bi) + sizeof(BITMAPINFOHEADER));
+        pal[0] = RGBQUAD{10, 10, 10, 0};
+        pal[1] = RGBQUAD{250, 250, 250, 0};
+        pal[2] = RGBQUAD{200, 220, 240, 0};
+        HDC m = CreateCompatibleDC(nullptr);
+        HBITMAP mono = CreateBitmap(3, 1, 1, 1, nullptr);
+        HGDIOBJ old = SelectObject(m, mono);
+        ASSERT_EQ(StretchDIBits(m, 0, 0, 3, 1, 0, 0, 3, 1, bits.data(), bi, DIB_RGB_COLORS, SRCCOPY), 1);
+        EXPECT_EQ(GetPixel(m, 0, 0), kBlack);
+        EXPECT_EQ(GetPixel(m, 1, 0), kWhite);
+        EXPECT_EQ(GetPixel(m, 2, 0), kWhite);
+        SelectObject(m, old);
+        DeleteObject(mono);
+        DeleteDC(m);
+    }
     BITMAPINFO* bi = nullptr;
     auto bits = Dib8(3, 2, true, &bi);
     Canvas c(3, 2);

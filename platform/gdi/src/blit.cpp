@@ -26,13 +26,14 @@ inline bool UsesPattern(unsigned code) { return ((code >> 4) & 0x0F) != (code & 
 
 // Source pixels as the destination sees them (the colour/monochrome conversions).
 struct SourceMap {
-    enum Mode { Same, MonoToColour, ColourToMono } mode = Same;
+    enum Mode { Same, MonoToColour, ColourToMono, NearestMono } mode = Same;
     uint32_t fg = 0, bg = 0xFFFFFF;  // MonoToColour: 0 -> fg (text colour), 1 -> bg
     uint32_t key = 0xFFFFFF;         // ColourToMono: key -> 1
     uint32_t operator()(uint32_t s) const {
         switch (mode) {
         case MonoToColour: return (s & 0xFFFFFF) ? bg : fg;
         case ColourToMono: return ((s & 0xFFFFFF) == key) ? 0xFFFFFFu : 0u;
+        case NearestMono: return MonoOf(s);
         default: return s & 0xFFFFFFu;
         }
     }
@@ -40,7 +41,11 @@ struct SourceMap {
 
 SourceMap MapFor(const DC& dest, const DC* src) {
     SourceMap m;
-    if (!src) return m;
+    if (!src) {
+        // Device-independent pixels onto a monochrome bitmap: the nearer of black and white.
+        if (IsMonoDC(dest)) m.mode = SourceMap::NearestMono;
+        return m;
+    }
     bool dm = IsMonoDC(dest), sm = IsMonoDC(*src);
     if (sm && !dm) {
         m.mode = SourceMap::MonoToColour;
