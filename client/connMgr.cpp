@@ -8,7 +8,7 @@
 #include "log.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
-#include "platform/uifallback.h"
+#include "platform/winuser.h"
 
 
 ConnMgr g_connMgr;

@@ -12,7 +12,7 @@
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/lasterror.h"
-#include "platform/uifallback.h"
+#include "platform/winuser.h"
 
 DownloadManager g_downloader;
 

@@ -13,7 +13,7 @@
 #include "platform/format.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
-#include "platform/uifallback.h"
+#include "platform/winuser.h"
 
 // Built in this order before the program's entry runs; destroyed in reverse order.
 VideoList g_listSearch(RSS_SEARCH, L"搜索结果", nullptr, 100, 0, 0, 10);

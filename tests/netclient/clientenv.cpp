@@ -9,7 +9,8 @@
 #include "platform/codepage.h"
 #include "platform/connmgr.h"
 #include "platform/format.h"
-#include "platform/uifallback.h"
+#include "platform/ui.h"
+#include "platform/winuser.h"
 
 namespace nettest {
 
@@ -18,9 +19,9 @@ namespace {
 std::mutex g_boxLock;
 std::vector<ShownBox> g_boxes;
 
-int RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+int RecordBox(HWND, const std::wstring& text, const std::wstring& caption, UINT type) {
     std::lock_guard<std::mutex> l(g_boxLock);
-    g_boxes.push_back({text ? text : L"", caption ? caption : L"", type});
+    g_boxes.push_back({text, caption, type});
     return IDOK;
 }
 
@@ -38,9 +39,11 @@ ClientEnv::ClientEnv() : dir_(new TempDir()), service_(new SampleService()) {
     InitializeCriticalSection(&g_csXml);
     InitializeCriticalSection(&g_csRunning);
     SetApiHost(platform::Utf8ToWide(service_->host()).c_str());
-    platform::SetMessageBoxHook(RecordBox);
-    g_hSearchEdit = reinterpret_cast<HWND>(0x5104);
-    SetWindowTextW(g_hSearchEdit, L"");
+    // Message boxes are answered at once and recorded; the search box is a real edit.
+    platform::ui::SetScreenSize(480, 800);
+    platform::ui::SetMessageBoxHook(RecordBox);
+    g_hSearchEdit = CreateWindowExW(0, L"edit", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 200, 30, nullptr, nullptr,
+                                    nullptr, nullptr);
 }
 
 std::wstring ClientEnv::WUrl(const std::string& target) const { return platform::Utf8ToWide(Url(target)); }

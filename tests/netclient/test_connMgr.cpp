@@ -4,7 +4,7 @@
 #include "connMgr.h"
 #include "helpers.h"
 #include "platform/connmgr.h"
-#include "platform/uifallback.h"
+#include "platform/winuser.h"
 
 namespace {
 

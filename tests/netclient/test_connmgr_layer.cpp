@@ -5,6 +5,8 @@
 
 #include "platform/connmgr.h"
 #include "platform/sync.h"
+#include "platform/ui.h"
+#include "platform/winuser.h"
 
 namespace {
 
@@ -107,6 +109,34 @@ TEST_F(ConnMgrLayer, StatusChangesReachRegisteredWindowsOnly) {
     platform::ConnMgrSetConnectionStatus(0, 17);
     EXPECT_EQ(g_delivered, (std::vector<std::pair<HWND, DWORD>>{{a, 32}, {a, 17}}));
     ConnMgrRegisterForStatusChangeNotification(FALSE, a);
+}
+
+TEST_F(ConnMgrLayer, ByDefaultChangesArePostedAsTheRegisteredMessage) {
+    struct Post {
+        HWND w;
+        UINT msg;
+        WPARAM wp;
+        LPARAM lp;
+    };
+    static std::vector<Post> posts;
+    posts.clear();
+    platform::ui::SetPostObserver([](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        posts.push_back({w, msg, wp, lp});
+        return true;
+    });
+    platform::ConnMgrSetDelivery(nullptr);
+    HWND frame = reinterpret_cast<HWND>(0x3000);
+    ASSERT_EQ(ConnMgrRegisterForStatusChangeNotification(TRUE, frame), S_OK);
+    platform::ConnMgrSetConnectionStatus(0, 32);
+    ConnMgrRegisterForStatusChangeNotification(FALSE, frame);
+    platform::ui::SetPostObserver(nullptr);
+    UINT id = RegisterWindowMessageW(L"CONNMGR_STATUS_CHANGE_NOTIFICATION_MSG");
+    ASSERT_NE(id, 0u);
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].w, frame);
+    EXPECT_EQ(posts[0].msg, id);
+    EXPECT_EQ(posts[0].wp, 32u);
+    EXPECT_EQ(posts[0].lp, 0);
 }
 
 TEST_F(ConnMgrLayer, FaultsAndBadConfigurations) {

@@ -13,7 +13,7 @@
 #include "listview.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/uifallback.h"
+#include "platform/winuser.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/format.h"
+#include "platform/winuser.h"
 
 namespace {
 
@@ -174,16 +175,10 @@ bool ParseConfig(const std::wstring& text, Config* cfg) {
 
 }  // namespace
 
-// Present only when the window system (or its stand-in) is linked; without them, changes
-// reach windows only through a delivery hook.
-BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) __attribute__((weak));
-UINT RegisterWindowMessageW(LPCWSTR name) __attribute__((weak));
-
 namespace {
 
 // Status changes go to the window as the registered message, the status as wParam.
 void PostDelivery(HWND window, DWORD status) {
-    if (PostMessageW == nullptr || RegisterWindowMessageW == nullptr) return;
     UINT msg = RegisterWindowMessageW(CONNMGR_STATUS_CHANGE_NOTIFICATION_MSG_NAME);
     if (msg != 0) PostMessageW(window, msg, status, 0);
 }

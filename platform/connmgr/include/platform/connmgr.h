@@ -157,7 +157,7 @@ bool ConnMgrConfigure(const std::wstring& text);
 void ConnMgrSetConnectionStatus(int index, DWORD status);
 
 // How status changes reach windows. The default posts the registered message through the
-// window system; tests (and programs without windows) put their own hook here.
+// window system; a hook put here receives them instead (null restores the default).
 using ConnMgrDelivery = void (*)(HWND window, DWORD status);
 void ConnMgrSetDelivery(ConnMgrDelivery hook);
 
