@@ -2,8 +2,15 @@
 // and pages, help and About, the layout pass, exit and the message for unknown screens.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+#include <fstream>
 
 #include "lumeo.h"
 #include "program.h"
@@ -363,6 +370,37 @@ TEST(Program, SettingChangesOtherThanResetChangeNothing) {
         });
         CloseProgram();
     });
+}
+
+// A second start finds the running frame, brings it forward and ends without a frame of its own.
+TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
+    std::string runtime = testing::TempDir() + "/lumeo-single-" + std::to_string(getpid());
+    setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 1);
+    std::string script = runtime + "-script.txt";
+    {
+        std::ofstream out(script);
+        out << "wait 1\n";
+    }
+    std::string program = std::string(LUMEO_DIST) + "/Lumeo";
+    const char* argv[] = {program.c_str(), "--script", script.c_str(), nullptr};
+    pid_t first = 0;
+    ASSERT_EQ(posix_spawn(&first, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    HWND running = nullptr;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = FindWindowW(L"澜映", L"澜映");
+        if (!running) usleep(50 * 1000);
+    }
+    ASSERT_NE(running, nullptr);
+
+    bool driven = false;
+    EXPECT_EQ(RunProgram(480, 800, [&] { driven = true; }), 0);
+    EXPECT_FALSE(driven);
+    EXPECT_EQ(g_hFrame, nullptr);
+    EXPECT_EQ(FindWindowW(L"澜映", L"澜映"), running);
+    int status = 0;
+    EXPECT_EQ(waitpid(first, &status, WNOHANG), 0);  // the first still runs
+    kill(first, SIGTERM);
+    waitpid(first, &status, 0);
 }
 
 }  // namespace

@@ -371,6 +371,163 @@ TEST_F(Mp4, PalettesOfTwoFourAndEightBits)
               (std::vector<uint8_t>{30, 20, 10, 0, 60, 50, 40, 0, 90, 80, 70, 0, 120, 110, 100, 0}));
 }
 
+// ---- the codec table, on one-track files built here ----
+
+using Bytes = std::string;
+
+Bytes U32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+Bytes U16(uint32_t v) { return {char(v >> 8), char(v)}; }
+Bytes Atom(const Bytes& type, const Bytes& body) { return U32(uint32_t(8 + body.size())) + type + body; }
+Bytes Full(const Bytes& type, const Bytes& body) { return Atom(type, U32(0) + body); }
+
+// A sample description entry of the handler's kind.
+Bytes Entry(const Bytes& fourcc, char kind, const Bytes& children = "")
+{
+    Bytes body = Bytes(6, '\0') + U16(1);
+    if (kind == 'v')
+        body += Bytes(16, '\0') + U16(32) + U16(24) + Bytes(46, '\0') + U16(24) + U16(0xFFFF);
+    else if (kind == 'a')
+        body += U16(0) + Bytes(6, '\0') + U16(2) + U16(16) + Bytes(4, '\0') + U16(22050) + U16(0);
+    body += children;
+    return U32(uint32_t(8 + body.size())) + fourcc + body;
+}
+
+// ftyp, an mdat of 64 bytes, and a movie of one track of 4 samples of 16 bytes.
+std::vector<uint8_t> OneTrack(const Bytes& entry, const Bytes& moreTables = "")
+{
+    Bytes ftyp = Atom("ftyp", "qt  " + U32(0) + "qt  ");
+    Bytes mdat = Atom("mdat", Bytes(64, 'x'));
+    uint32_t media = uint32_t(ftyp.size() + 8);
+    Bytes stbl = Atom("stbl", Full("stsd", U32(1) + entry) + Full("stts", U32(1) + U32(4) + U32(100)) +
+                                  Full("stsc", U32(1) + U32(1) + U32(4) + U32(1)) +
+                                  Full("stsz", U32(16) + U32(4)) + Full("stco", U32(1) + U32(media)) + moreTables);
+    Bytes mdhd = Full("mdhd", U32(0) + U32(0) + U32(1000) + U32(400) + U32(0));
+    Bytes trak = Atom("trak", Atom("mdia", mdhd + Atom("minf", stbl)));
+    Bytes moov = Atom("moov", Full("mvhd", U32(0) + U32(0) + U32(1000) + U32(400) + Bytes(80, '\0')) + trak);
+    Bytes file = ftyp + mdat + moov;
+    return std::vector<uint8_t>(file.begin(), file.end());
+}
+
+TEST_F(Mp4, CodecTableGivesKindFormatAndPacketing)
+{
+    struct Case {
+        Bytes fourcc;
+        char kind;         // 'v', 'a', 't'
+        uint32_t format;   // video/text FourCC or audio tag; 0 = the track is dropped
+        int allKey;
+        int chunkPackets;
+    } cases[] = {
+        {"mp4v", 'v', FOURCC('m', 'p', '4', 'v'), 0, 0}, {"avc1", 'v', FOURCC('a', 'v', 'c', '1'), 0, 0},
+        {"SVQ3", 'v', FOURCC('S', 'V', 'Q', '3'), 0, 0}, {"s263", 'v', FOURCC('s', '2', '6', '3'), 0, 0},
+        {"tiff", 'v', FOURCC('t', 'i', 'f', 'f'), 1, 0}, {"mjpb", 'v', FOURCC('m', 'j', 'p', 'b'), 1, 0},
+        {"AVDJ", 'v', FOURCC('j', 'p', 'e', 'g'), 1, 0}, {"png ", 'v', FOURCC('P', 'N', 'G', '_'), 1, 0},
+        {"mp4a", 'a', 0xAAC0, 0, 0}, {".mp3", 'a', 85, 0, 1},
+        {Bytes("ms\0U", 4), 'a', 85, 0, 1}, {Bytes("msU\0", 4), 'a', 85, 0, 1},
+        {Bytes("ms\0\x02", 4), 'a', 2, 0, 1}, {Bytes("ms\x11\0", 4), 'a', 17, 0, 1},
+        {"ima4", 'a', 0x10011, 0, 1}, {"QDM2", 'a', 0x450, 0, 1}, {"alaw", 'a', 6, 0, 1},
+        {"ulaw", 'a', 7, 0, 1}, {"raw ", 'a', 1, 0, 1}, {"NONE", 'a', 1, 0, 1}, {"twos", 'a', 1, 0, 1},
+        {"sowt", 'a', 1, 0, 1}, {"samr", 'a', 87, 0, 0}, {"sawb", 'a', 88, 0, 0},
+        {"text", 't', FOURCC('T', 'E', 'X', 'T'), 0, 0}, {"tx3g", 't', FOURCC('T', 'X', '3', 'G'), 0, 0},
+        {"xyz1", 'v', 0, 0, 0}, {"lpcm", 'a', 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fourcc);
+        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, c.kind))), 0);
+        if (!c.format) {
+            EXPECT_EQ(streams(), 0);
+            continue;
+        }
+        ASSERT_EQ(streams(), 1);
+        Mp4Track* t = track(0);
+        const PacketFormat& f = t->base.format;
+        EXPECT_EQ(f.kind, c.kind == 'v' ? PACKET_VIDEO : c.kind == 'a' ? PACKET_AUDIO : PACKET_TEXT);
+        EXPECT_EQ(c.kind == 'a' ? uint32_t(f.formatTag) : f.fourcc, c.format);
+        EXPECT_EQ(t->allKey, c.allKey);
+        EXPECT_EQ(t->chunkPackets, c.chunkPackets);
+        std::vector<Got> got = ReadAll();
+        // Whole chunks (4 samples of 16 bytes) or one packet per sample.
+        EXPECT_EQ(got.size(), c.chunkPackets ? 1u : 4u);
+        if (c.fourcc == "samr" || c.fourcc == "sawb") {
+            EXPECT_EQ(f.sampleRate, c.fourcc == "samr" ? 8000 : 16000);
+            EXPECT_EQ(f.channels, 1);
+        } else if (c.kind == 'a') {
+            EXPECT_EQ(f.sampleRate, 22050);
+            EXPECT_EQ(f.channels, 2);
+        }
+        if (c.fourcc == "ima4") {
+            EXPECT_EQ(t->framesPerBlock, 64);
+            EXPECT_EQ(t->bytesPerBlock, 68);  // 34 bytes per channel
+            EXPECT_EQ(got[0].size, 4 * 16);   // constant size 16, not 1: n x size
+        }
+        if (c.fourcc == "twos" || c.fourcc == "raw ") {
+            EXPECT_EQ(f.audioFlags & 0x60, 0x60);
+        }
+        if (c.fourcc == "sowt") {
+            EXPECT_EQ(f.audioFlags, 32);
+        }
+    }
+}
+
+TEST_F(Mp4, KeySamplesFromTheSyncTable)
+{
+    Bytes oneKey = Full("stss", U32(1) + U32(1));
+    Bytes twoKeys = Full("stss", U32(2) + U32(1) + U32(3));
+    struct Case {
+        Bytes fourcc;
+        Bytes stss;
+        std::vector<int> keys;
+    } cases[] = {
+        {"avc1", twoKeys, {1, 0, 1, 0}},
+        {"avc1", oneKey, {1, 0, 0, 0}},
+        {"s263", oneKey, {1, 1, 1, 1}},   // a lone key sample of S263 means all are keys
+        {"s263", twoKeys, {1, 0, 1, 0}},
+        {"avc1", "", {1, 1, 1, 1}},       // no table: no sample is known to be other than a key
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fourcc + " " + std::to_string(c.stss.size()));
+        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, 'v'), c.stss)), 0);
+        std::vector<int> keys;
+        for (const Got& g : ReadAll())
+            keys.push_back(g.key);
+        EXPECT_EQ(keys, c.keys);
+    }
+}
+
+TEST_F(Mp4, ElementaryStreamDescriptorDecidesTheCodec)
+{
+    auto esds = [](int objectType, const Bytes& config) {
+        Bytes dec = Bytes(1, char(objectType)) + Bytes(12, '\0') + "\x05" + Bytes(1, char(config.size())) + config;
+        Bytes es = U16(1) + Bytes(1, '\0') + "\x04" + Bytes(1, char(dec.size())) + dec;
+        return Full("esds", "\x03" + Bytes(1, char(es.size())) + es);
+    };
+    struct Case {
+        Bytes fourcc;
+        char kind;
+        int objectType;
+        Bytes config;
+        uint32_t format;
+        int allKey;
+    } cases[] = {
+        {"mp4v", 'v', 32, "\x00\x00\x01\xb0", FOURCC('m', 'p', '4', 'v'), 0},
+        {"mp4v", 'v', 97, "ab", FOURCC('m', 'p', 'e', 'g'), 0},
+        {"mp4v", 'v', 108, "ab", FOURCC('j', 'p', 'e', 'g'), 1},
+        {"mp4a", 'a', 64, "\x12\x10", 0xAAC0, 0},
+        {"mp4a", 'a', 107, "ab", 85, 0},
+        {"mp4a", 'a', 225, "QLCMxyz", 0xCC00, 0},
+        {"mp4a", 'a', 225, "QLC", 0xAAC0, 0},  // too short for the QLCM mark: stays AAC
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.objectType);
+        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, c.kind, esds(c.objectType, c.config)))), 0);
+        ASSERT_EQ(streams(), 1);
+        const PacketFormat& f = track(0)->base.format;
+        EXPECT_EQ(c.kind == 'a' ? uint32_t(f.formatTag) : f.fourcc, c.format);
+        EXPECT_EQ(track(0)->allKey, c.allKey);
+        ASSERT_EQ(f.extraLength, int(c.config.size()));
+        EXPECT_EQ(Bytes(reinterpret_cast<const char*>(f.extra), size_t(f.extraLength)), c.config);
+    }
+}
+
 // ---- tags, chapters, redirects ----
 
 std::map<std::string, std::string> FormatTags(const std::string& name)

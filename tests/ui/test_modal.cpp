@@ -231,4 +231,42 @@ TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {
     EXPECT_NE(GetLastError(), 0u);
 }
 
+TEST_F(Modal, SoftKeyBarTakesNoTapsWhileABoxIsUp) {
+    platform::ui::AddString(104, L"退出");
+    platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(501),
+                              platform::ui::BuildMenuBar(0, {{40014, 107, 0x10, 0xFFFF}, {40010, 104, 0x10, 0xFFFF}}));
+    SHMENUBARINFO mb{};
+    mb.cbSize = sizeof mb;
+    mb.hwndParent = frame_;
+    mb.nToolBarId = 501;
+    ASSERT_TRUE(SHCreateMenuBar(&mb));
+    RECT r;
+    GetWindowRect(mb.hwndMB, &r);
+    int x = r.right - 10, y = (r.top + r.bottom) / 2;  // the right key
+    std::atomic<int> result{-1};
+    std::thread worker([&] { result = MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO); });
+    // This thread keeps its loop, as the program's does, while the worker's box comes up.
+    ASSERT_TRUE(PumpUntil([&] {
+        HWND box = FindWindowW(L"#MessageBox", nullptr);
+        return box && IsWindowVisible(box) && !IsWindowEnabled(frame_);
+    }));
+    platform::ui::InjectPenDown(x, y);
+    platform::ui::InjectPenUp(x, y);
+    // Nothing may arrive: run this thread's queue a moment to be sure.
+    DWORD until = GetTickCount() + 300;
+    PumpUntil([&] { return static_cast<LONG>(GetTickCount() - until) > 0; });
+    EXPECT_TRUE(g_seen.empty());
+    platform::ui::AnswerNextMessageBox(IDNO);
+    EXPECT_TRUE(PumpUntil([&] { return result != -1; }));
+    worker.join();
+    EXPECT_EQ(result.load(), IDNO);
+    // With the box gone the bar works again.
+    platform::ui::InjectPenDown(x, y);
+    platform::ui::InjectPenUp(x, y);
+    EXPECT_TRUE(PumpUntil([] { return !g_seen.empty(); }));
+    ASSERT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 40010}));
+    DestroyWindow(mb.hwndMB);
+}
+
 }  // namespace

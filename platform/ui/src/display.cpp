@@ -383,3 +383,5 @@ bool InjectKey(const std::string& name) {
 }
 
 }  // namespace platform::ui
+
+std::shared_ptr<platform::Surface> platform::ui::detail::ScreenSurface() { return platform::ui::D().screen; }

@@ -36,6 +36,14 @@ HWND PenTarget(int x, int y) {
     std::lock_guard lk(M().mu);
     auto w = FindLocked(h);
     if (!w || !IsEnabledChain(w)) return nullptr;
+    // The soft-key bar serves its owner: while a modal window has disabled that, the bar
+    // takes no taps either.
+    auto top = w;
+    while (top && top->parent) top = FindLocked(top->parent);
+    if (top && top->cls->name == L"#MenuBar" && top->owner) {
+        auto owner = FindLocked(top->owner);
+        if (owner && (owner->style & WS_DISABLED)) return nullptr;
+    }
     return h;
 }
 

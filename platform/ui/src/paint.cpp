@@ -208,7 +208,12 @@ void Composite(Surface& screen) {
 void InstallDCHooks() {
     WindowDCHooks hooks;
     hooks.getDC = [](HWND hwnd) -> HDC {
-        if (!hwnd) return nullptr;
+        if (!hwnd) {
+            // The screen itself: what is drawn there lasts until the next composition.
+            auto screen = ScreenSurface();
+            std::lock_guard g(GdiMutex());
+            return CreateSurfaceDC(screen, POINT{0, 0}, RECT{0, 0, screen->width(), screen->height()});
+        }
         auto w = Find(hwnd);
         if (!w || w->remote) return nullptr;
         return MakeWindowDC(w, nullptr, true);

@@ -140,6 +140,7 @@ void InvalidateInternal(const std::shared_ptr<Window>& w, const RECT* rc, bool e
 void InvalidateScreenArea(const RECT& screenRc);
 void OnTopLevelResized(const std::shared_ptr<Window>& w);
 void MarkScreenDirty();
+std::shared_ptr<Surface> ScreenSurface();
 LRESULT EraseWithClassBrush(HWND hwnd, HDC dc);
 void UpdateDCGeometry(const std::shared_ptr<Window>& w);  // it and its descendants
 bool FindPaintWindow(DWORD threadId, HWND filter, HWND* out);
