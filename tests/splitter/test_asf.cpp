@@ -242,9 +242,8 @@ struct FakeHttp {
 class Rash : public Asf {
 protected:
     // Opens RASH over the fake stream; the stream is not the driver's to delete.
-    std::unique_ptr<Opened> Open(FakeHttp* h) {
-        return std::make_unique<Opened>(RASH_CLASS, FakeHttp::Make(h, ReadFileBytes(DataPath("asf/wmv2-wma2.mms"))),
-                                        nullptr, false);
+    std::unique_ptr<Opened> Open(FakeHttp* h, const char* file = "asf/wmv2-wma2.mms") {
+        return std::make_unique<Opened>(RASH_CLASS, FakeHttp::Make(h, ReadFileBytes(DataPath(file))), nullptr, false);
     }
 };
 
@@ -304,6 +303,21 @@ TEST_F(Rash, HeaderOnlyAnswerSelectsAtOnce) {
     EXPECT_NE(h->extraHeaders[0].find(L"stream-switch-count=2,stream-switch-entry=ffff:1:0 ffff:2:0\n"),
               std::wstring::npos);
     ExpectPacketsAsReported(o->ReadAll(), report);
+}
+
+TEST_F(Rash, ChunksWithoutThePaddingOfTheirPackets) {
+    // Each data chunk ends after its packet's payloads: the padding the packet header
+    // counts is not in the body, and the next packet starts in the next chunk.
+    Report report = LoadReport("asf/wmv2-wma2.asf");
+    auto fake = std::make_unique<FakeHttp>();
+    FakeHttp* h = fake.get();
+    h->pragma = L"no-cache,";
+    auto o = Open(h, "asf/wmv2-wma2-trimmed.mms");
+    ASSERT_EQ(o->result(), ERR_NONE);
+    int last = 0;
+    std::vector<Got> got = o->ReadAll(&last);
+    EXPECT_EQ(last, ERR_END_OF_FILE);
+    ExpectPacketsAsReported(got, report);
 }
 
 TEST_F(Rash, NoPragmaCannotSelect) {
