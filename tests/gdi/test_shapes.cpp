@@ -61,10 +61,12 @@ TEST(Shapes, NullPenAndNullBrush) {
         HGDIOBJ old = SelectObject(c.dc, GetStockObject(NULL_PEN));
         HBRUSH b = CreateSolidBrush(kBlue);
         HGDIOBJ ob = SelectObject(c.dc, b);
-        Rectangle(c.dc, 2, 2, 6, 6);  // the whole figure is brush
+        // Without a pen the figure is brush only, one pixel narrower and lower.
+        Rectangle(c.dc, 2, 2, 6, 6);
         EXPECT_EQ(c.at(2, 2), kBlue);
-        EXPECT_EQ(c.at(5, 5), kBlue);
-        EXPECT_EQ(c.at(6, 6), kWhite);
+        EXPECT_EQ(c.at(4, 4), kBlue);
+        EXPECT_EQ(c.at(5, 4), kWhite);
+        EXPECT_EQ(c.at(4, 5), kWhite);
         SelectObject(c.dc, ob);
         SelectObject(c.dc, old);
         DeleteObject(b);

@@ -69,10 +69,12 @@ BOOL DrawFigure(HDC hdc, int left, int top, int right, int bottom, double rx, do
     if (left > right) std::swap(left, right);
     if (top > bottom) std::swap(top, bottom);
     if (t.empty()) return TRUE;
-    const double l = left + t.dx, tp = top + t.dy, r = right + t.dx, b = bottom + t.dy;
+    const bool pen = HasPen(*dc), brush = HasBrush(*dc);
+    // Without a pen the figure is one pixel narrower and lower, as on the platform.
+    const int shrink = pen ? 0 : 1;
+    const double l = left + t.dx, tp = top + t.dy, r = right + t.dx - shrink, b = bottom + t.dy - shrink;
     rx = std::min(rx, (r - l) / 2);
     ry = std::min(ry, (b - tp) / 2);
-    const bool pen = HasPen(*dc), brush = HasBrush(*dc);
     const int w = pen ? std::max(dc->pen->width, 1) : 0;
     const uint32_t penPixel = pen ? t.Pixel(dc->pen->colour) : 0;
     const uint32_t brushPixel = brush ? t.Pixel(dc->brush->colour) : 0;

@@ -168,7 +168,11 @@ Layout MakeLayout(SizedFont& f, const wchar_t* text, int length, UINT format, in
 // Cuts a line so that it and "…" fit in maxWidth.
 void Ellipsize(SizedFont& f, const std::u32string& t, Line& l, int maxWidth, int tab) {
     const int ew = f.Advance(kEllipsis);
-    while (l.end > l.begin && Width(f, t, l.begin, l.end, tab) + ew > maxWidth) --l.end;
+    int w = Width(f, t, l.begin, l.end, tab);
+    while (l.end > l.begin && w + ew > maxWidth) {
+        --l.end;
+        w = t[l.end] == '\t' ? Width(f, t, l.begin, l.end, tab) : w - f.Advance(t[l.end]);
+    }
     while (l.end > l.begin && IsSpace(t[l.end - 1])) --l.end;
     l.ellipsis = true;
     l.width = Width(f, t, l.begin, l.end, tab) + ew;
