@@ -80,7 +80,16 @@ protected:
 };
 
 TEST_F(HttpStreamTest, FirstOpenSendsTheAgentAndFixedHeadersAndReadsTheBody) {
+    platform::SetWininetCallLog(true);
+    platform::TakeWininetCallLog();
     ASSERT_EQ(Open(http.url("/seekable.flv")), 0);
+    EXPECT_EQ(Seek(1000, 0), 1000);  // a reopen does not go online again
+    EXPECT_EQ(Seek(0, 0), 0);
+    auto log = platform::TakeWininetCallLog();
+    platform::SetWininetCallLog(false);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "InternetGoOnlineW url=" + http.url("/seekable.flv")), 1);
+    auto isOpenUrl = [](const std::string& line) { return line.rfind("InternetOpenUrlW", 0) == 0; };
+    ASSERT_EQ(std::count_if(log.begin(), log.end(), isOpenUrl), 2);
     EXPECT_EQ(Length(), static_cast<int>(kSize));
     tchar type[64];
     ASSERT_EQ(stream->base.node.getParam(stream, HttpContentType, type, sizeof(type)), 0);
@@ -91,7 +100,7 @@ TEST_F(HttpStreamTest, FirstOpenSendsTheAgentAndFixedHeadersAndReadsTheBody) {
     EXPECT_TRUE(ReadBytes(kSize, 10000) == Pattern(0, kSize));
     char c;
     EXPECT_EQ(Read(&c, 1), 0);
-    ASSERT_EQ(seen.Count(), 1u);
+    ASSERT_EQ(seen.Count(), 2u);
     EXPECT_EQ(seen.agents[0], "NSPlayer/10.0.0.3802");
     EXPECT_EQ(seen.icy[0], "1");
     EXPECT_EQ(seen.pragmas[0],

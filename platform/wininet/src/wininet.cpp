@@ -915,6 +915,7 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, DWORD* rea
         if (s.async) {
             r->op = Op::Read;
             r->opOut = read;
+            r->lastActivity = NowMs();  // the time-out counts from the request for bytes
             if (r->paused) r->wantUnpause = true;
             Wake(s);
             return Fail(ERROR_IO_PENDING);
@@ -949,6 +950,7 @@ BOOL InternetQueryDataAvailable(HINTERNET request, DWORD* available, DWORD /*fla
         if (s.async) {
             r->op = Op::Query;
             r->opOut = available;
+            r->lastActivity = NowMs();
             if (r->paused) r->wantUnpause = true;
             Wake(s);
             return Fail(ERROR_IO_PENDING);
