@@ -11,7 +11,10 @@ namespace {
 
 using In = FormatReaderInput;
 
-constexpr int kMaxPacket = 64 << 20;  // no sample or chunk of a real file comes near this
+constexpr int kMaxSample = 64 << 20;   // no single sample of a real file comes near this
+// A whole chunk of PCM may be large (one chunk for a long track); it cannot be larger than
+// the file, and on an input of unknown length no more than this.
+constexpr int kMaxUnknownPacket = 256 << 20;
 
 inline int Pos(In* in) { return in->inputPosition; }
 inline int Remaining(In* in, int end) { return end > Pos(in) ? end - Pos(in) : 0; }
@@ -242,7 +245,7 @@ void ReadSizeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
     in->inputSkip(in, 4);
     uint32_t constSize = in->inputRead32BE(in);
     uint32_t count = in->inputRead32BE(in);
-    t->constSize = constSize > uint32_t(kMaxPacket) ? kMaxPacket + 1 : int(constSize);
+    t->constSize = constSize > uint32_t(kMaxSample) ? kMaxSample + 1 : int(constSize);
     if (constSize == 0) {
         t->chunkPackets = 0;
         uint32_t fit = uint32_t(Remaining(in, end)) / 4;
@@ -490,7 +493,8 @@ int ReadPacket(void* self, In* in, Packet* packet)
     int size = ConsumeSample(t, &c);
     if (c.chunkLeft <= 0)
         in->user = nullptr;
-    if (size < 0 || size > kMaxPacket) {
+    int limit = r->fileLength > 0 ? r->fileLength : kMaxUnknownPacket;
+    if (size < 0 || size > limit || (!t->chunkPackets && size > kMaxSample)) {
         // A size no file holds: the track ends here.
         c.chunkEntry = LastChunk(t);
         c.chunkLeft = 0;

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +112,22 @@ std::string SampleService::Get(const std::string& target) const {
     httplib::Client c("127.0.0.1", port_);
     auto r = c.Get(target.c_str());
     return r ? r->body : std::string();
+}
+
+void SampleService::QueueFault(const std::string& mode, int count, const std::string& match) const {
+    auto enc = [](const std::string& v) {
+        std::string o;
+        for (unsigned char c : v) {
+            if (std::isalnum(c) || c == '-' || c == '_' || c == '.') o += static_cast<char>(c);
+            else {
+                char b[4];
+                std::snprintf(b, sizeof b, "%%%02X", c);
+                o += b;
+            }
+        }
+        return o;
+    };
+    Get("/control/fault?mode=" + enc(mode) + "&count=" + std::to_string(count) + "&match=" + enc(match));
 }
 
 std::vector<std::string> SampleService::Requests() const {

@@ -37,6 +37,8 @@ public:
     std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
     // GET on the service, e.g. "/control/fault?mode=drop&count=1"; the body.
     std::string Get(const std::string& target) const;
+    // The next `count` requests whose target holds `match` get fault `mode`.
+    void QueueFault(const std::string& mode, int count, const std::string& match) const;
     // The request lines the service has seen ("GET /target" and its header lines).
     std::vector<std::string> Requests() const;
 

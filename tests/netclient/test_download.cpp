@@ -220,7 +220,7 @@ TEST_F(DownloadTest, AnEmptyPoolFailsAfterTwentySeconds) {
 }
 
 TEST_F(DownloadTest, DownloadExReconnectsOnceAndRetries) {
-    env.service().Get("/control/fault?mode=drop&count=1&match=getTopVideos");
+    env.service().QueueFault("drop", 1, "getTopVideos");
     platform::ConnMgrResetCounts();
     CStringA body;
     int failed = env.LogCount("): Download failed.");
@@ -234,11 +234,11 @@ TEST_F(DownloadTest, DownloadExReconnectsOnceAndRetries) {
     EXPECT_TRUE(env.Boxes().empty());
 
     // Both tries fail: the box only when asked.
-    env.service().Get("/control/fault?mode=drop&count=2&match=getTopVideos");
+    env.service().QueueFault("drop", 2, "getTopVideos");
     EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 0),
               -1);
     EXPECT_TRUE(env.Boxes().empty());
-    env.service().Get("/control/fault?mode=drop&count=2&match=getTopVideos");
+    env.service().QueueFault("drop", 2, "getTopVideos");
     EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1),
               -1);
     auto boxes = env.Boxes();

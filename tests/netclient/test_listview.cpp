@@ -177,7 +177,7 @@ TEST_F(ListTest, SearchStartsAfreshWithTheEncodedKeyword) {
 
 TEST_F(ListTest, AnswersWithoutTotalOrItems) {
     // No total: the page's records are the total, so the list is complete.
-    env.service().Get("/control/fault?mode=nototal&count=1&match=getTopVideos");
+    env.service().QueueFault("nototal", 1, "getTopVideos");
     ASSERT_EQ(ShowMe(&g_listHot, 1), 0);
     EXPECT_EQ(g_listHot.total, 10);
     EXPECT_EQ(IsComplete(&g_listHot), 1);
@@ -186,7 +186,7 @@ TEST_F(ListTest, AnswersWithoutTotalOrItems) {
     // An empty second page ends the list at what it holds.
     ASSERT_EQ(ShowMe(&g_listNews, 1), 0);
     ASSERT_EQ(IsComplete(&g_listNews), 0);
-    env.service().Get("/control/fault?mode=empty&count=1&match=cid=91&pg=2");
+    env.service().QueueFault("empty", 1, "cid=91&pg=2");
     EXPECT_EQ(LengthenMe(&g_listNews), 0);
     EXPECT_EQ(g_listNews.total, 10);
     EXPECT_EQ(g_listNews.pagesLoaded, 1);
@@ -198,7 +198,7 @@ TEST_F(ListTest, FailedThirdPageLeavesTwoPages) {
     ASSERT_EQ(ShowMe(&g_listHot, 1), 0);
     ASSERT_EQ(LengthenMe(&g_listHot), 0);
     // Both the try and the retry after reconnecting are cut off.
-    env.service().Get("/control/fault?mode=drop&count=2&match=pg=3");
+    env.service().QueueFault("drop", 2, "pg=3");
     EXPECT_EQ(LengthenMe(&g_listHot), -1);
     EXPECT_EQ(g_listHot.pagesLoaded, 2);
     EXPECT_EQ(GetItems(&g_listHot).size(), 20u);
@@ -207,11 +207,11 @@ TEST_F(ListTest, FailedThirdPageLeavesTwoPages) {
 
     // A page that is not XML is a failed read; an error page too.
     ResetList(&g_listMusic);
-    env.service().Get("/control/fault?mode=malformed&count=1&match=cid=95");
+    env.service().QueueFault("malformed", 1, "cid=95");
     EXPECT_EQ(ShowMe(&g_listMusic, 1), -1);
     EXPECT_GE(env.LogCount("parse xml failed, wXMLUrlFormat=http://"), 1);
     EXPECT_GE(env.LogCount("ShowMe error : result=-1"), 1);
-    env.service().Get("/control/fault?mode=failstatus&count=1&match=cid=95");
+    env.service().QueueFault("failstatus", 1, "cid=95");
     ResetList(&g_listMusic);
     EXPECT_EQ(ShowMe(&g_listMusic, 1), -1);
     EXPECT_TRUE(GetItems(&g_listMusic).empty());
@@ -319,7 +319,7 @@ TEST_F(ListTest, ServiceTextsNeverLeaveTheirFolder) {
     EXPECT_NE(url.Find(L"&vid=a%25sb%26pz=99%23x%20y&pz=4&"), -1) << url.GetString();
 
     // The service's own ids, made hostile.
-    env.service().Get("/control/fault?mode=badvid&count=1&match=cid=92");
+    env.service().QueueFault("badvid", 1, "cid=92");
     ASSERT_EQ(ShowMe(&g_listOriginal, 1), 0);
     ASSERT_FALSE(GetItems(&g_listOriginal).empty());
     CStringW vid = GetItems(&g_listOriginal)[0].vid;

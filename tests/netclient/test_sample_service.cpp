@@ -138,4 +138,25 @@ TEST_F(SampleServiceTest, BadRequestsAnswerAnotherStatus) {
     }
 }
 
+TEST_F(SampleServiceTest, FaultsPerRequestQueuedAndPerRun) {
+    const std::string top = "getTopVideos?pid=4f7be1c09a2d6e53&pz=2&pg=1";
+    EXPECT_EQ(Element(Api(top + "&fault=failstatus"), "status"), "fail");
+    EXPECT_EQ(Element(Api(top + "&fault=nototal"), "total"), "<absent>");
+    EXPECT_EQ(Element(Api(top + "&fault=empty"), "total"), "0");
+    service->QueueFault("failstatus", 2, "pz=2");
+    EXPECT_EQ(Element(Api("getTopVideos?pid=4f7be1c09a2d6e53&pz=3"), "status"), "success") << "not matched";
+    EXPECT_EQ(Element(Api(top), "status"), "fail");
+    EXPECT_EQ(Element(Api(top), "status"), "fail");
+    EXPECT_EQ(Element(Api(top), "status"), "success") << "used up";
+    httplib::Client c("127.0.0.1", service->port());
+    auto r = c.Get(("/openapi-common/" + top + "&fault=status:503").c_str());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 503);
+
+    nettest::SampleService broken({"--fault", "malformed"});
+    std::string cut = broken.Get("/openapi-common/" + top);
+    EXPECT_EQ(cut.find("</channel>"), std::string::npos);
+    EXPECT_FALSE(cut.empty());
+}
+
 }  // namespace

@@ -97,6 +97,11 @@ TEST_F(Asf, AudioSpreadIsUndoneAndSpanOneIsLeftAlone) {
     auto* s3 = reinterpret_cast<AsfStream*>(spread.reader()->streams[2]);
     EXPECT_EQ(s1->span, 2);
     EXPECT_EQ(s3->span, 3);
+    // The video stream's byte rate comes from the Stream Bitrate Properties Object (the
+    // builder writes 123456 bit/s for it), and stream 4 from inside the header extension.
+    EXPECT_EQ(spread.reader()->streams[1]->format.byteRate, 123456 / 8);
+    ASSERT_EQ(spread.reader()->streamCount, 4);
+    EXPECT_EQ(reinterpret_cast<AsfStream*>(spread.reader()->streams[3])->streamNumber, 4);
     // ffmpeg writes span 1 with one chunk per virtual packet: not scrambled.
     Opened plain(RASF_CLASS, File("asf/wmv2-wma2.asf"));
     ASSERT_EQ(plain.result(), ERR_NONE);

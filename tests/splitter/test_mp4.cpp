@@ -393,14 +393,14 @@ Bytes Entry(const Bytes& fourcc, char kind, const Bytes& children = "")
 }
 
 // ftyp, an mdat of 64 bytes, and a movie of one track of 4 samples of 16 bytes.
-std::vector<uint8_t> OneTrack(const Bytes& entry)
+std::vector<uint8_t> OneTrack(const Bytes& entry, const Bytes& moreTables = "")
 {
     Bytes ftyp = Atom("ftyp", "qt  " + U32(0) + "qt  ");
     Bytes mdat = Atom("mdat", Bytes(64, 'x'));
     uint32_t media = uint32_t(ftyp.size() + 8);
     Bytes stbl = Atom("stbl", Full("stsd", U32(1) + entry) + Full("stts", U32(1) + U32(4) + U32(100)) +
                                   Full("stsc", U32(1) + U32(1) + U32(4) + U32(1)) +
-                                  Full("stsz", U32(16) + U32(4)) + Full("stco", U32(1) + U32(media)));
+                                  Full("stsz", U32(16) + U32(4)) + Full("stco", U32(1) + U32(media)) + moreTables);
     Bytes mdhd = Full("mdhd", U32(0) + U32(0) + U32(1000) + U32(400) + U32(0));
     Bytes trak = Atom("trak", Atom("mdia", mdhd + Atom("minf", stbl)));
     Bytes moov = Atom("moov", Full("mvhd", U32(0) + U32(0) + U32(1000) + U32(400) + Bytes(80, '\0')) + trak);
@@ -465,6 +465,31 @@ TEST_F(Mp4, CodecTableGivesKindFormatAndPacketing)
         if (c.fourcc == "sowt") {
             EXPECT_EQ(f.audioFlags, 32);
         }
+    }
+}
+
+TEST_F(Mp4, KeySamplesFromTheSyncTable)
+{
+    Bytes oneKey = Full("stss", U32(1) + U32(1));
+    Bytes twoKeys = Full("stss", U32(2) + U32(1) + U32(3));
+    struct Case {
+        Bytes fourcc;
+        Bytes stss;
+        std::vector<int> keys;
+    } cases[] = {
+        {"avc1", twoKeys, {1, 0, 1, 0}},
+        {"avc1", oneKey, {1, 0, 0, 0}},
+        {"s263", oneKey, {1, 1, 1, 1}},   // a lone key sample of S263 means all are keys
+        {"s263", twoKeys, {1, 0, 1, 0}},
+        {"avc1", "", {1, 1, 1, 1}},       // no table: no sample is known to be other than a key
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fourcc + " " + std::to_string(c.stss.size()));
+        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, 'v'), c.stss)), 0);
+        std::vector<int> keys;
+        for (const Got& g : ReadAll())
+            keys.push_back(g.key);
+        EXPECT_EQ(keys, c.keys);
     }
 }
 

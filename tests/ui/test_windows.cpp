@@ -247,6 +247,29 @@ TEST_F(Windows, TwoThreadsSendingToEachOtherDoNotLock) {
     owner.join();
 }
 
+TEST_F(Windows, UpdateWindowFromAWorkerPaintsOnTheWindowsThreadBeforeReturning) {
+    HWND a = Make(L"A", WS_VISIBLE);
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    g_log.clear();
+    std::atomic<bool> done{false};
+    size_t paintsWhenDone = 0;
+    std::thread worker([&] {
+        InvalidateRect(a, nullptr, FALSE);
+        UpdateWindow(a);  // as the thumbnail threads do
+        paintsWhenDone = std::count(g_log.begin(), g_log.end(), "paint:A");
+        done = true;
+    });
+    while (!done) {
+        // Only sent messages run here: the paint reaches this thread as one.
+        PeekMessageW(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        Sleep(1);
+    }
+    worker.join();
+    EXPECT_EQ(paintsWhenDone, 1u);
+    EXPECT_FALSE(PeekMessageW(&m, a, WM_PAINT, WM_PAINT, PM_NOREMOVE));  // nothing left to paint
+}
+
 TEST_F(Windows, RegisteredMessagesShareOneIdPerName) {
     UINT a = RegisterWindowMessageW(L"CONNMGR_STATUS_CHANGE_NOTIFICATION_MSG");
     UINT b = RegisterWindowMessageW(L"connmgr_status_change_notification_msg");

@@ -118,6 +118,7 @@ void SdlLoop(int w, int h) {
     SDL_StartTextInput();
     int texW = w, texH = h;
     bool penDown = false;
+    uint64_t lastGeneration = 0;
     while (!d.stop) {
         SDL_Event e;
         while (SDL_WaitEventTimeout(&e, 15)) {
@@ -181,6 +182,19 @@ void SdlLoop(int w, int h) {
             tex = SDL_CreateTexture(ren, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, sw, sh);
             texW = sw;
             texH = sh;
+            d.dirty = true;
+        }
+        // Drawing that never ends in EndPaint or ReleaseDC (an animation thread keeping its
+        // window DC) shows through the surfaces' drawing counters.
+        uint64_t generation = 0;
+        {
+            std::lock_guard lk(M().mu);
+            for (HWND t : M().topLevel)
+                if (auto w = FindLocked(t); w && w->surface && (w->style & WS_VISIBLE))
+                    generation += w->surface->generation() + reinterpret_cast<uintptr_t>(t);
+        }
+        if (generation != lastGeneration) {
+            lastGeneration = generation;
             d.dirty = true;
         }
         if (d.dirty.exchange(false)) {

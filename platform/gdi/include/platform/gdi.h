@@ -219,6 +219,8 @@ struct TEXTMETRICW {
 // EnumFontFamiliesExW's callback: non-zero continues the enumeration.
 using FONTENUMPROCW = int (*)(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD fontType, LPARAM lParam);
 
+// Every call may come from any thread; they take turns on one lock (platform/surface.h).
+
 // Device contexts. A new memory DC holds the stock white brush, the black pen, the system
 // font and a 1x1 monochrome bitmap; text black, background white, OPAQUE.
 HDC CreateCompatibleDC(HDC hdc);
@@ -252,8 +254,9 @@ int StretchDIBits(HDC hdc, int x, int y, int width, int height, int srcX, int sr
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF colour);
 COLORREF GetPixel(HDC hdc, int x, int y);
 
-// Pens, brushes and shapes. Figures cover left..right-1 and top..bottom-1; their outline
-// lies inside the figure whatever the pen's width. LineTo leaves out its end point.
+// Pens, brushes and shapes. Figures cover left..right-1 and top..bottom-1 (without a pen
+// one pixel less each way); their outline lies inside the figure whatever the pen's width.
+// LineTo leaves out its end point. Dashed and dotted pens draw solid.
 HPEN CreatePen(int style, int width, COLORREF colour);
 HBRUSH CreateSolidBrush(COLORREF colour);
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
