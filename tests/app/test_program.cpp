@@ -17,6 +17,7 @@
 #include "skin.h"
 #include "tools.h"
 #include "platform/aygshell.h"
+#include "platform/device.h"
 #include "platform/ui.h"
 
 using namespace apptest;
@@ -376,6 +377,13 @@ TEST(Program, SettingChangesOtherThanResetChangeNothing) {
         });
         CloseProgram();
     });
+}
+
+TEST(Tools, DisplayOrientationQueryAnswersTheDisplaysTurn) {
+    platform::SetDisplayOrientation(DMDO_0);
+    EXPECT_EQ(QueryDisplayOrientation(), DMDO_0);
+    platform::SetDisplayOrientation(DMDO_90);
+    EXPECT_EQ(QueryDisplayOrientation(), DMDO_90);
 }
 
 // A second start finds the running frame, brings it forward and ends without a frame of its own.
