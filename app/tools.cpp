@@ -7,8 +7,8 @@
 #include "skin.h"
 #include "log.h"
 #include "platform/commctrl.h"
+#include "platform/device.h"
 #include "platform/gdi.h"
-#include "platform/ui.h"
 
 HWND g_hStupWnd, g_hMainWnd, g_hProgress;
 HWND g_hListWnd, g_hDtlWnd, g_hHlpttWnd, g_hHlpinfWnd, g_hAboutWnd, g_hClassifyWnd, g_hSearchWnd, g_hRankWnd;
@@ -84,8 +84,11 @@ HWND SwitchPage(HWND page) {
 void SetOrientation() { g_orientation = GetSystemMetrics(SM_CXSCREEN) == g_skin.shortSide ? 1 : 2; }
 
 int QueryDisplayOrientation() {
-    // The display answers the orientation query itself here.
-    return platform::ui::DisplayOrientation();
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);  // the record as this platform lays it out
+    mode.dmFields = DM_DISPLAYORIENTATION;
+    if (ChangeDisplaySettingsEx(nullptr, &mode, nullptr, CDS_TEST, nullptr) != 0) return -1;
+    return static_cast<int>(mode.dmDisplayOrientation);
 }
 
 void LogExeTime(const wchar_t* file, int line) {

@@ -17,6 +17,7 @@
 #include "skin.h"
 #include "tools.h"
 #include "platform/aygshell.h"
+#include "platform/device.h"
 #include "platform/ui.h"
 
 using namespace apptest;
@@ -216,7 +217,9 @@ TEST(Program, TabsSwitchPagesAndRedrawTheCurrentTab) {
         });
         EXPECT_EQ(TabLook(3), 2);
         EXPECT_EQ(TabLook(1), 1);
-        Command(g_hFrame, IDM_TAB_SEARCH);
+        // Ctrl+3, the accelerator of the 搜索 tab.
+        platform::ui::InjectKey("ctrl+3");
+        Idle();
         OnUi([] { EXPECT_EQ(g_curPage, g_hSearchWnd); });
         // The home tab shows the list page; its list load is not in this build, so the
         // tab state stays as it was.
@@ -245,8 +248,12 @@ TEST(Program, HelpAndAboutReturnWhereTheyWereOpenedWithThatBar) {
             EXPECT_TRUE(IsWindowVisible(g_hHlpttWnd));
             EXPECT_EQ(g_menuBar.nToolBarId, 504u);
         });
-        Command(g_hFrame, IDM_ABOUT);
-        Command(g_hFrame, IDM_HELP);  // help again from help's own neighbour
+        // Ctrl+5 opens About and Ctrl+6 help, whatever the menu's access keys say.
+        platform::ui::InjectKey("ctrl+5");
+        Idle();
+        OnUi([] { EXPECT_EQ(g_curPage, g_hAboutWnd); });
+        platform::ui::InjectKey("ctrl+6");  // help again from About
+        Idle();
         Command(g_hFrame, IDM_HELP);  // and help while it is shown
         OnUi([] {
             EXPECT_EQ(g_curPage, g_hHlpttWnd);
@@ -370,6 +377,13 @@ TEST(Program, SettingChangesOtherThanResetChangeNothing) {
         });
         CloseProgram();
     });
+}
+
+TEST(Tools, DisplayOrientationQueryAnswersTheDisplaysTurn) {
+    platform::SetDisplayOrientation(DMDO_0);
+    EXPECT_EQ(QueryDisplayOrientation(), DMDO_0);
+    platform::SetDisplayOrientation(DMDO_90);
+    EXPECT_EQ(QueryDisplayOrientation(), DMDO_90);
 }
 
 // A second start finds the running frame, brings it forward and ends without a frame of its own.

@@ -59,8 +59,25 @@ void DefaultQuit() {
     for (HWND h : tops) PostMessageW(h, WM_CLOSE, 0, 0);
 }
 
+// The script may start before the program has made its first window: input sent then
+// would reach nobody. Wait (bounded) for a visible top-level window of the program.
+void WaitForFirstWindow(DWORD ms) {
+    uint64_t end = detail::NowMs() + ms;
+    while (!R().stop && detail::NowMs() < end) {
+        {
+            std::lock_guard lk(detail::M().mu);
+            for (HWND t : detail::M().topLevel) {
+                auto w = detail::FindLocked(t);
+                if (w && !w->remote && !w->cls->system && (w->style & WS_VISIBLE)) return;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 void Run(std::vector<ScriptCommand> commands) {
     constexpr DWORD kSettle = 5000;
+    WaitForFirstWindow(kSettle);
     WaitForIdle(kSettle);
     for (auto& c : commands) {
         if (R().stop) return;

@@ -3,6 +3,7 @@
 // procedure runs.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,7 +37,7 @@ struct Window {
     std::shared_ptr<WndClass> cls;
     WNDPROC proc = nullptr;
     std::wstring text;
-    DWORD style = 0;
+    std::atomic<DWORD> style{0};  // read by other threads (input, painting) without the lock
     DWORD exStyle = 0;
     HWND parent = nullptr;  // children only
     HWND owner = nullptr;   // top-level windows only
