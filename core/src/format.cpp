@@ -1,5 +1,6 @@
 // The format reader base: its set-up, the input records and the Format_* services.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -513,16 +514,23 @@ void PacketFormatClear(PacketFormat* format) {
     std::memset(format, 0, sizeof(*format));
 }
 
+namespace {
+int ClampToInt(int64_t v) {
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
+}
+}  // namespace
+
 void PacketFormatDefault(PacketFormat* format) {
     if (!format) return;
     if (format->kind == PACKET_AUDIO) {
         if (format->blockAlign == 0 && format->channels > 0) {
-            int bytes = format->bits > 0 ? (format->bits + 7) / 8 : 1;
-            format->blockAlign = format->channels * bytes;
+            int64_t bytes = format->bits > 0 ? (static_cast<int64_t>(format->bits) + 7) / 8 : 1;
+            format->blockAlign = ClampToInt(format->channels * bytes);
         }
         bool pcmLike = format->formatTag == 1 || format->formatTag == 6 || format->formatTag == 7;
+        // Readers pass what a file says: keep the product from overflowing.
         if (format->byteRate == 0 && pcmLike && format->sampleRate > 0)
-            format->byteRate = format->sampleRate * format->blockAlign;
+            format->byteRate = ClampToInt(static_cast<int64_t>(format->sampleRate) * format->blockAlign);
     } else if (format->kind == PACKET_VIDEO) {
         if (format->aspect == 0) format->aspect = 0x10000;
     }

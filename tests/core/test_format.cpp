@@ -184,6 +184,16 @@ TEST(PacketFormats, WaveFormatAndDefaults) {
     PacketFormatDefault(&pf);
     EXPECT_EQ(pf.blockAlign, 4);
     EXPECT_EQ(pf.byteRate, 32000);
+    // What a hostile file may claim: the byte rate must not wrap to a negative value.
+    PacketFormatClear(&pf);
+    pf.kind = PACKET_AUDIO;
+    pf.formatTag = 1;
+    pf.channels = 255;
+    pf.bits = 64;
+    pf.sampleRate = 1 << 30;
+    PacketFormatDefault(&pf);
+    EXPECT_EQ(pf.blockAlign, 255 * 8);
+    EXPECT_GT(pf.byteRate, 0);
 }
 
 TEST(Arrays, AppendReserveDropClear) {
