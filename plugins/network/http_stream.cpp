@@ -415,7 +415,6 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
         if (!reopen && s->goOnline) s->goOnline(target, Context()->wnd, 0);
 
         HINTERNET request = nullptr;
-        bool rangeAsked = false;
         for (;;) {
             // 7-9: a session and the request.
             s->session = InternetOpenW(kAgent, s->accessType, nullptr, nullptr, INTERNET_FLAG_ASYNC);
@@ -423,8 +422,7 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
                 InternetSetStatusCallbackW(s->session, StatusCallback);
                 tchar headers[kHeaderText];
                 headers[0] = 0;
-                rangeAsked = reopen && s->seekable && s->position > 0;
-                if (rangeAsked)
+                if (reopen && s->seekable && s->position > 0)
                     stprintf_s(headers, kHeaderText, L"Range: bytes=%d-\n", s->position);
                 else
                     s->position = 0;
@@ -476,14 +474,6 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
                 else if (status == 404 || status == 410) ShowError(0, ERR_CLASS, -8, s->url);
                 else ShowError(0, ERR_CLASS, -16, s->url);
             }
-            CloseHandles(s);
-            return ERR_OPEN_FAILED;
-        }
-
-        // A whole body where a range was asked would hand out the wrong bytes at the
-        // position: the server does not take ranges after all.
-        if (rangeAsked && status == 200) {
-            s->seekable = 0;
             CloseHandles(s);
             return ERR_OPEN_FAILED;
         }

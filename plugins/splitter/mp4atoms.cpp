@@ -780,7 +780,8 @@ int Open(void* self)
         if (in->inputStream->node.getParam(in->inputStream, StreamLength, &length, sizeof(length)) == 0 && length > 0)
             r->fileLength = length;
     }
-    Walk(r, in, INT_MAX, 0);
+    // Atoms end where the file does, whatever their sizes claim.
+    Walk(r, in, r->fileLength > 0 ? r->fileLength : INT_MAX, 0);
     if (!r->moovSeen)
         return ERR_INVALID_DATA;
     if (r->base.comment.node) {

@@ -83,6 +83,10 @@ struct Packer {
     }
 };
 
+// What to reserve for a table of `count` entries: the count may lie (the atom may claim
+// more than the file holds), so large tables grow as their entries are read.
+size_t Reserve(uint32_t count) { return count < (1u << 16) ? count : (1u << 16); }
+
 int32_t ClampCount(uint32_t v) { return v >= uint32_t(INT_MAX) ? INT_MAX - 1 : int32_t(v); }
 
 void StepTime(const Mp4Track* t, Mp4Cursor* c)
@@ -232,7 +236,7 @@ void ReadSyncTable(Mp4Reader*, Mp4Track* t, In* in, int end)
         return;
     }
     ArrayClear(&t->syncTable);
-    if (!ArrayAlloc(&t->syncTable, count + 128, 1024))
+    if (!ArrayAlloc(&t->syncTable, Reserve(count) + 128, 1024))
         return;
     Predictor p;
     Packer packer(&t->syncTable);
@@ -252,7 +256,7 @@ void ReadSizeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
         if (count > fit)
             count = fit;
         ArrayClear(&t->sizeTable);
-        size_t reserve = (t->base.format.kind == PACKET_VIDEO ? 2 * size_t(count) : count) + 1024;
+        size_t reserve = (t->base.format.kind == PACKET_VIDEO ? 2 * Reserve(count) : Reserve(count)) + 1024;
         if (!ArrayAlloc(&t->sizeTable, reserve, 1024))
             return;
         Predictor p;
@@ -270,31 +274,30 @@ void ReadChunkMap(Mp4Reader*, Mp4Track* t, In* in, int end)
 {
     uint32_t count = TableCount(in, end, 12);
     ArrayClear(&t->chunkMap);
-    if (!ArrayAlloc(&t->chunkMap, (size_t(count) + 1) * sizeof(Mp4MapEntry), 1024))
+    if (!ArrayAlloc(&t->chunkMap, (Reserve(count) + 1) * sizeof(Mp4MapEntry), 1024))
         return;
     ReadEntries(in, count, 3, [&](const uint8_t* e) {
         Mp4MapEntry m = {ClampCount(Be32(e) - 1), int32_t(Be32(e + 4))};
         if (Be32(e) == 0)
             m.firstChunk = 0;
-        ArrayAppend(&t->chunkMap, &m, sizeof(m), 1024);
+        ArrayAppend(&t->chunkMap, &m, sizeof(m), Growth(&t->chunkMap));
     });
     Mp4MapEntry last = {INT_MAX, 0};
-    ArrayAppend(&t->chunkMap, &last, sizeof(last), 1024);
+    if (!ArrayAppend(&t->chunkMap, &last, sizeof(last), Growth(&t->chunkMap)))
+        ArrayClear(&t->chunkMap);
 }
 
 void ReadChunkOffsets(Mp4Reader*, Mp4Track* t, In* in, int end)
 {
     uint32_t count = TableCount(in, end, 4);
     ArrayClear(&t->chunkOffsets);
-    if (!ArrayAlloc(&t->chunkOffsets, (size_t(count) + 1) * 4, 1024))
+    if (!ArrayAlloc(&t->chunkOffsets, (Reserve(count) + 1) * 4, 1024))
         return;
-    int32_t* out = static_cast<int32_t*>(ArrayAppend(&t->chunkOffsets, nullptr, size_t(count) * 4, 1024));
-    if (!out && count)
-        return;
-    uint32_t got = ReadEntries(in, count, 1, [&](const uint8_t* e) {
-        *out++ = ClampCount(Be32(e));
+    ReadEntries(in, count, 1, [&](const uint8_t* e) {
+        int32_t v = ClampCount(Be32(e));
+        ArrayAppend(&t->chunkOffsets, &v, 4, Growth(&t->chunkOffsets));
     });
-    t->chunkOffsets.end = t->chunkOffsets.data + size_t(got) * 4;  // drop what the file did not hold
+    uint32_t got = uint32_t(ARRAYCOUNT(t->chunkOffsets, int32_t));
     int32_t* first = ARRAYBEGIN(t->chunkOffsets, int32_t);
     int32_t* last = first + got;
     int32_t* from = got < 3 ? first : first + 1;
@@ -308,24 +311,23 @@ void ReadChunkOffsets(Mp4Reader*, Mp4Track* t, In* in, int end)
             t->maxChunk = *p;
     }
     int32_t terminator = INT_MAX;
-    ArrayAppend(&t->chunkOffsets, &terminator, 4, 1024);
+    if (!ArrayAppend(&t->chunkOffsets, &terminator, 4, Growth(&t->chunkOffsets)))
+        ArrayClear(&t->chunkOffsets);  // without its end the table is not used
 }
 
 void ReadTimeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
 {
     uint32_t count = TableCount(in, end, 8);
     ArrayClear(&t->timeTable);
-    if (!ArrayAlloc(&t->timeTable, (size_t(count) + 1) * sizeof(Mp4TimeEntry), 1024))
+    if (!ArrayAlloc(&t->timeTable, (Reserve(count) + 1) * sizeof(Mp4TimeEntry), 1024))
         return;
-    Mp4TimeEntry* out = static_cast<Mp4TimeEntry*>(ArrayAppend(&t->timeTable, nullptr, size_t(count) * sizeof(Mp4TimeEntry), 1024));
-    if (!out && count)
-        return;
-    uint32_t got = ReadEntries(in, count, 2, [&](const uint8_t* e) {
-        *out++ = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
+    ReadEntries(in, count, 2, [&](const uint8_t* e) {
+        Mp4TimeEntry v = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
+        ArrayAppend(&t->timeTable, &v, sizeof(v), Growth(&t->timeTable));
     });
-    t->timeTable.end = t->timeTable.data + size_t(got) * sizeof(Mp4TimeEntry);
     Mp4TimeEntry last = {INT_MAX, 0};
-    ArrayAppend(&t->timeTable, &last, sizeof(last), 1024);
+    if (!ArrayAppend(&t->timeTable, &last, sizeof(last), Growth(&t->timeTable)))
+        ArrayClear(&t->timeTable);
 }
 
 void ReadCompositionTable(Mp4Reader*, Mp4Track* t, In* in, int end)

@@ -287,21 +287,6 @@ TEST_F(StreamTest, DroppedConnectionResumesAtThePosition) {
     EXPECT_NE(requests[1].find("Range: bytes=" + std::to_string(first) + "-\r\n"), std::string::npos);
 }
 
-TEST_F(StreamTest, RangeAnsweredWithTheWholeBodyIsRefused) {
-    // Says it takes ranges, then answers every request from the start.
-    RawServer server([](int fd, const std::string&, int) {
-        RawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 200000\r\nAccept-Ranges: bytes\r\n\r\n" +
-                                   Pattern(0, 200000));
-    }, 2);
-    ASSERT_EQ(Open(server.url("/v.flv")), 0);
-    EXPECT_EQ(Seek(150000, 0), -1);
-    char c;
-    EXPECT_EQ(Read(&c, 1), -1);  // no bytes from the wrong place
-    auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_NE(requests[1].find("Range: bytes=150000-\r\n"), std::string::npos);
-}
-
 TEST_F(HttpStreamTest, DataAvailableReportsWaitingCountAndEnd) {
     ASSERT_EQ(Open(http.url("/seekable.flv")), 0);
     int n = 0;
