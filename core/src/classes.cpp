@@ -7,6 +7,8 @@
 #include "internal.h"
 #include "streams.h"
 #include "formatbase.h"
+#include "overlaybase.h"
+#include "core/overlay.h"
 
 namespace {
 
@@ -28,10 +30,10 @@ const NodeClassDef kStream = {NODE_CLASS_SIZE(sizeof(Stream), 0), STREAM_CLASS, 
                               core::StreamSetUp, nullptr};
 const NodeClassDef kFormat = {NODE_CLASS_SIZE(sizeof(Format), 0), FORMAT_CLASS, NODE_CLASS, 0,
                               core::FormatSetUp, core::FormatTearDown};
-const NodeClassDef kOverlay = {NODE_CLASS_SIZE(sizeof(Node) + 16 * sizeof(void*), NODE_FLAGS_OVERLAY),
-                               OVERLAY_CLASS, NODE_CLASS, 0, nullptr, nullptr};
-const NodeClassDef kIdct = {NODE_CLASS_SIZE(sizeof(Node) + 16 * sizeof(void*), NODE_FLAGS_IDCT), IDCT_CLASS,
-                            NODE_CLASS, 0, nullptr, nullptr};
+const NodeClassDef kOverlay = {NODE_CLASS_SIZE(sizeof(Overlay), NODE_FLAGS_OVERLAY), OVERLAY_CLASS, NODE_CLASS,
+                               0, core::OverlaySetUp, nullptr};
+const NodeClassDef kIdct = {NODE_CLASS_SIZE(sizeof(IdctFace), NODE_FLAGS_IDCT), IDCT_CLASS, NODE_CLASS, 0,
+                            core::IdctSetUp, nullptr};
 const NodeClassDef kFile = {NODE_CLASS_SIZE(sizeof(core::FileStream), 0), FILE_CLASS, STREAM_CLASS, 0,
                             core::FileStreamSetUp, core::FileStreamTearDown};
 const NodeClassDef kMem = {NODE_CLASS_SIZE(sizeof(core::MemStream), 0), MEMSTREAM_CLASS, STREAM_CLASS, 0,

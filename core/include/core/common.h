@@ -4,6 +4,7 @@
 #include "core/array.h"
 #include "core/format.h"
 #include "core/node.h"
+#include "core/overlay.h"
 #include "core/stream.h"
 #include "core/sys.h"
 #include "core/text.h"

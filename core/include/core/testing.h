@@ -46,3 +46,20 @@ void ClearSleepLog();
 std::string FourCCText(fourcc_t fourcc);
 
 }  // namespace core
+
+// Video output: settings and records of the display functions.
+struct VideoFormat;
+struct VRect;
+namespace core {
+// GetOrientation's answer; `set` false returns to the context's hook.
+void SetOrientation(bool set, int direction);
+// QueryDesktop's record (null: the default 240 x 320 RGB 5-6-5 desktop).
+void SetDesktop(const VideoFormat* screen);
+void SetPlatformValue(int id, int value);
+std::vector<VRect> InvalidatedRects();
+// WaitDisable's arguments in order.
+std::vector<int> WaitDisableLog();
+void ClearVideoLogs();
+// Replaces CodeFindPages (null: the real one).
+void SetCodeFindPagesHook(int (*hook)(const void* address, uint8_t** start, uint8_t** end, int flags));
+}  // namespace core
