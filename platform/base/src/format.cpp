@@ -118,14 +118,13 @@ std::wstring Floating(const Spec& s, const FormatArg& a) {
     return std::wstring(out, out + std::strlen(out));
 }
 
-std::wstring Text(const Spec& s, const FormatArg& a, bool narrowDefault) {
+std::wstring Text(const Spec& s, const FormatArg& a) {
     std::wstring body;
     if (a.kind == FormatArg::Kind::WStr) {
         body = a.ws ? a.ws : L"(null)";
     } else if (a.kind == FormatArg::Kind::Str) {
         body = a.s ? Utf8ToWide(a.s) : L"(null)";
     } else {
-        (void)narrowDefault;
         return L"";
     }
     if (s.precision >= 0 && static_cast<int>(body.size()) > s.precision) body.resize(s.precision);
@@ -203,7 +202,7 @@ std::wstring Engine(const wchar_t* fmt, const FormatArg* args, size_t count) {
         }
         const FormatArg& a = args[next++];
         switch (s.conv) {
-            case L's': case L'S': out += Text(s, a, false); break;
+            case L's': case L'S': out += Text(s, a); break;
             case L'c': case L'C': {
                 wchar_t c = static_cast<wchar_t>(a.kind == FormatArg::Kind::Int ? a.i : a.u);
                 out += Pad(std::wstring(1, c), s, false);

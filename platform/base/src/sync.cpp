@@ -52,12 +52,6 @@ public:
         std::lock_guard<std::mutex> g(m_);
         signalled_ = false;
     }
-    void Pulse() {
-        std::lock_guard<std::mutex> g(m_);
-        signalled_ = true;
-        cv_.notify_all();
-        // Waiters woken by notify see the flag before it is cleared by the next waiter or Reset.
-    }
 
 private:
     bool manual_;
@@ -189,14 +183,6 @@ BOOL ResetEvent(HANDLE event) {
     e->Reset();
     return TRUE;
 }
-BOOL PulseEvent(HANDLE event) {
-    auto e = platform::LookupAs<platform::Event>(event);
-    if (!e) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    e->Pulse();
-    e->Reset();
-    return TRUE;
-}
-
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds) {
     auto obj = platform::LookupHandle(h);
     if (!obj || !obj->Waitable()) {

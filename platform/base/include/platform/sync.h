@@ -41,7 +41,6 @@ DWORD GetCurrentProcessId();
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
-BOOL PulseEvent(HANDLE event);
 
 // Waits on threads (until they end) and events. WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
