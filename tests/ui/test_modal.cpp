@@ -213,6 +213,13 @@ TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 32772}));
 
+    // The drop-down may still be closing after its command arrived; the next step's
+    // helper must not find it and type into it.
+    EXPECT_TRUE(PumpUntil([] {
+        HWND h = FindWindowW(L"#PopupMenu", nullptr);
+        return !h || !IsWindowVisible(h);
+    }));
+
     // TrackPopupMenu with the same resource; an access key chooses.
     HMENU menu = LoadMenuW(nullptr, MAKEINTRESOURCEW(401));
     ASSERT_NE(menu, nullptr);
