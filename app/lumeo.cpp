@@ -3,6 +3,7 @@
 #include "connMgr.h"
 #include "entryGlobals.h"
 #include "files.h"
+#include "listview.h"
 #include "log.h"
 #include "pending.h"
 #include "registry.h"
@@ -18,6 +19,8 @@ CRITICAL_SECTION g_csPlay;
 int g_playBusy;
 int g_clientWidth, g_clientHeight;
 int g_dtlOpenMode, g_dtlViewMode;
+VideoItem g_curVideo;
+std::vector<VideoItem> g_relVideos;
 
 #define WINDOW_ROW(proc, name) {CS_HREDRAW | CS_VREDRAW, proc, nullptr, name, 0, WS_VISIBLE}
 WndClassDef g_startupWindows[STARTUP_WINDOW_COUNT] = {

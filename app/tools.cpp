@@ -13,6 +13,10 @@
 HWND g_hStupWnd, g_hMainWnd, g_hProgress;
 HWND g_hListWnd, g_hDtlWnd, g_hHlpttWnd, g_hHlpinfWnd, g_hAboutWnd, g_hClassifyWnd, g_hSearchWnd, g_hRankWnd;
 HWND g_hTabBtn[4];
+VideoList* g_curList;
+VideoList* g_pendingList;
+HWND g_hWaitDlg;
+HWND g_hListView;
 HWND g_curPage, g_prevPage;
 HWND g_returnPage;
 int g_returnBar;

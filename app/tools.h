@@ -6,12 +6,28 @@
 #include "platform/winuser.h"
 #include "platform/aygshell.h"
 
+#include <vector>
+
+struct VideoItem;
+class VideoList;
+
 #define WM_INIT_DONE 0x592
 
 extern HWND g_hStupWnd, g_hMainWnd, g_hProgress;
 extern HWND g_hListWnd, g_hDtlWnd, g_hHlpttWnd, g_hHlpinfWnd, g_hAboutWnd, g_hClassifyWnd, g_hSearchWnd,
     g_hRankWnd;
 extern HWND g_hTabBtn[4];
+
+// The list shown on the list page, and the one a wait dialog is loading (it becomes current
+// only once its first page has loaded).
+extern VideoList* g_curList;
+extern VideoList* g_pendingList;
+// The wait dialog while it is up, else 0; the list view window inside the list page.
+extern HWND g_hWaitDlg;
+extern HWND g_hListView;
+// The video a tap or a hold chose (detail page, play) and the detail page's related videos.
+extern VideoItem g_curVideo;
+extern std::vector<VideoItem> g_relVideos;
 
 extern HWND g_curPage, g_prevPage;
 extern HWND g_returnPage;
