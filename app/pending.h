@@ -13,3 +13,7 @@ int SwitchChannel(int rssType, int period, Skin* skin);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
+// Nothing to update: 0, the result the init thread goes on after.
+int checkUpdate(HWND owner, const wchar_t* appDir);
+// No player core in this build: the thread ends at once.
+DWORD PlayerThread(LPVOID commandLine);
