@@ -1,7 +1,8 @@
 // Memory, time, events, module look-ups, the context record and user-visible errors.
 #include "core/sys.h"
 
-#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include "core/testing.h"
 #include "core/text.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -125,7 +127,7 @@ void EventClose(void* event) { delete static_cast<Event*>(event); }
 
 bool GetProc(HMODULE* module, void* slot, const char* name, int optional) {
     if (!module || !*module || !slot || !name) return false;
-    void* sym = dlsym(*module, name);
+    void* sym = GetProcAddress(*module, name);
     if (sym) {
         *static_cast<void**>(slot) = sym;
         return true;
@@ -135,6 +137,20 @@ bool GetProc(HMODULE* module, void* slot, const char* name, int optional) {
     else
         *module = nullptr;
     return false;
+}
+
+int ReadGuarded(const void* address, void* out, size_t size) {
+    if (!out || size > 4096) return ERR_INVALID_PARAM;
+    if (size == 0) return 0;
+    // The kernel copies the bytes into a pipe and reports an unreadable address instead
+    // of faulting.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return ERR_DEVICE_ERROR;
+    bool ok = write(fds[1], address, size) == static_cast<ssize_t>(size) &&
+              read(fds[0], out, size) == static_cast<ssize_t>(size);
+    close(fds[0]);
+    close(fds[1]);
+    return ok ? 0 : ERR_DEVICE_ERROR;
 }
 
 CoreContext* Context() {

@@ -30,6 +30,10 @@ void EventClose(void* event);
 // Returns whether the name was found.
 bool GetProc(HMODULE* module, void* slot, const char* name, int optional);
 
+// Copies `size` bytes (at most 4096) from `address` without faulting when the memory
+// cannot be read: 0, or ERR_DEVICE_ERROR.
+int ReadGuarded(const void* address, void* out, size_t size);
+
 // The core's context record.
 struct CoreContext {
     uintptr_t version;        // word 0: the interface version
