@@ -179,7 +179,9 @@ int SetLevel(const char* name, int value, int Overlay::*field) {
 
 int VDISP_OverlayContrast(int value) { return SetLevel("VDISP_OverlayContrast", value, &Overlay::contrast); }
 int VDISP_OverlayBrightness(int value) { return SetLevel("VDISP_OverlayBrightness", value, &Overlay::brightness); }
+#ifndef PVR_WITHOUT_GAMMA  // the build that lacks an entry point
 int VDISP_OverlayGamma(int value) { return SetLevel("VDISP_OverlayGamma", value, &Overlay::gamma); }
+#endif
 
 int VDISP_OverlaySetColorspaceConversion(const VDISP_COLORSPACE* conversion) {
     Chip& c = TheChip();
