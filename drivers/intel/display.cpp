@@ -120,7 +120,8 @@ int VDISP_Deinitialise(void) {
     return M24VA_OK;
 }
 
-int VDISP_OverlaySetAttributes(const VDISP_ATTRIBUTES* a, M24VA_FRAME frame, int word) {
+int VDISP_OverlaySetAttributes(const void* record, M24VA_FRAME frame, int word) {
+    auto* a = static_cast<const VDISP_ATTRIBUTES*>(record);
     Chip& c = TheChip();
     std::lock_guard<std::mutex> g(c.lock);
     Frame* f = FindFrame(c, frame);
@@ -183,7 +184,8 @@ int VDISP_OverlayBrightness(int value) { return SetLevel("VDISP_OverlayBrightnes
 int VDISP_OverlayGamma(int value) { return SetLevel("VDISP_OverlayGamma", value, &Overlay::gamma); }
 #endif
 
-int VDISP_OverlaySetColorspaceConversion(const VDISP_COLORSPACE* conversion) {
+int VDISP_OverlaySetColorspaceConversion(const void* record) {
+    auto* conversion = static_cast<const VDISP_COLORSPACE*>(record);
     Chip& c = TheChip();
     std::lock_guard<std::mutex> g(c.lock);
     int r = !Ready(c) ? M24VA_NOT_INITIALISED : conversion ? M24VA_OK : M24VA_INVALID_PARAM;

@@ -144,13 +144,14 @@ PVR_API int M24VA_WriteMCCmdData(uint32_t word);
 
 PVR_API int VDISP_Initialise(int flags);
 PVR_API int VDISP_Deinitialise(void);
-// `word`: the visible flag when the caller hands one, else 0.
-PVR_API int VDISP_OverlaySetAttributes(const VDISP_ATTRIBUTES* attributes, M24VA_FRAME frame, int word);
+// `attributes`: a VDISP_ATTRIBUTES record; `word`: the visible flag when the caller hands
+// one, else 0.
+PVR_API int VDISP_OverlaySetAttributes(const void* attributes, M24VA_FRAME frame, int word);
 PVR_API int VDISP_OverlayFlipSurface(M24VA_FRAME frame, int flags);
 PVR_API int VDISP_OverlayContrast(int value);    // 128: unchanged; the luma gain is value / 128
 PVR_API int VDISP_OverlayBrightness(int value);  // 128: unchanged; value - 128 is added to luma
 PVR_API int VDISP_OverlayGamma(int value);       // kept; the scan-out does not apply it
-PVR_API int VDISP_OverlaySetColorspaceConversion(const VDISP_COLORSPACE* conversion);
+PVR_API int VDISP_OverlaySetColorspaceConversion(const void* conversion);  // a VDISP_COLORSPACE
 
 // The display driver's escape: 0x20001 fills a PVR_RAW_FRAMEBUFFER (outSize at least its
 // size) and returns 1; other escapes return 0, a short buffer -1.

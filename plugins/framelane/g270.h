@@ -166,6 +166,8 @@ struct Output {
     int idctMode;
 
     SavedPicture saved[kMaxFrames];
+    int backupSerial;   // names the backup whose pictures are kept
+    int backupPending;
     Face face;
 };
 

@@ -443,6 +443,8 @@ int Backup(Output* o, IdctBackupRecord* r) {
     auto owner = reinterpret_cast<uintptr_t>(o);
     r->spare[1] = static_cast<int32_t>(owner & 0xFFFFFFFF);
     r->spare[2] = static_cast<int32_t>(static_cast<uint64_t>(owner) >> 32);
+    r->spare[3] = ++o->backupSerial;
+    o->backupPending = 1;
     for (int i = 0; i < o->frameCount; ++i) {
         r->frameNumber[i] = o->frameNumber[i];
         SavedPicture& s = o->saved[i];
@@ -472,9 +474,12 @@ int SetFace(void* face, int id, const void* data, int size);
 
 int Restore(Output* o, const IdctBackupRecord* r) {
     auto owner = reinterpret_cast<uintptr_t>(o);
+    // Only the pictures of this object's last backup, once.
     bool ours = r->spare[0] == kBackupMagic && static_cast<uint32_t>(r->spare[1]) == (owner & 0xFFFFFFFF) &&
-                static_cast<uint32_t>(r->spare[2]) == static_cast<uint32_t>(static_cast<uint64_t>(owner) >> 32);
-    if (!ours || r->count < 0 || r->count > kMaxFrames) {
+                static_cast<uint32_t>(r->spare[2]) == static_cast<uint32_t>(static_cast<uint64_t>(owner) >> 32) &&
+                r->spare[3] == o->backupSerial && o->backupPending;
+    if (!ours) return ERR_INVALID_PARAM;
+    if (r->count < 0 || r->count > kMaxFrames) {
         FreeSaved(o);
         return ERR_INVALID_PARAM;
     }
@@ -635,6 +640,7 @@ void ChooseRoutines(Output* o) {
 
 void FreeSaved(Output* o) {
     for (auto& s : o->saved) SurfaceFree(s.planes);
+    o->backupPending = 0;
 }
 
 void FaceSetUp(Output* o) {

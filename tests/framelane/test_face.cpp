@@ -286,6 +286,140 @@ TEST_F(Face, ModeParameterRoundsDownFromTheNextFrame) {
     }
 }
 
+// --- The face's parameters ---
+
+TEST_F(Face, ParametersAndIndexesAreChecked) {
+    Open(64, 48, 0, 3);
+    void* owner = nullptr;
+    ASSERT_EQ(f->getParam(f, IDCT_OWNER, &owner, sizeof(owner)), 0);
+    EXPECT_EQ(owner, object);
+    struct {
+        void* owner;
+        int32_t size;
+    } info{};
+    ASSERT_EQ(f->getParam(f, IDCT_OWNER_INFO, &info, sizeof(info)), 0);
+    EXPECT_EQ(info.owner, object);
+    EXPECT_EQ(info.size, 32);
+    EXPECT_EQ(GetFace(IDCT_ONE), 1);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 3);
+    EXPECT_EQ(GetFace(IDCT_WIDTH), 64);
+    EXPECT_EQ(GetFace(IDCT_HEIGHT), 48);
+    EXPECT_EQ(GetFace(IDCT_ZERO), 0);
+    EXPECT_EQ(GetFace(IDCT_ZERO2), 0);
+    EXPECT_EQ(SetFace(IDCT_ZERO, 0), 0);
+    EXPECT_EQ(SetFace(IDCT_ZERO, 1), ERR_INVALID_PARAM);
+    VideoFormat fmt{};
+    ASSERT_EQ(f->getParam(f, IDCT_FORMAT, &fmt, sizeof(fmt)), 0);
+    EXPECT_EQ(fmt.width, 64);
+    EXPECT_EQ(fmt.pixel.fourcc, FOURCC('I', '4', '2', '0'));
+    VideoFormatEx ex{};
+    ASSERT_EQ(f->getParam(f, IDCT_FORMAT_COPY, &ex, sizeof(ex)), 0);
+    EXPECT_EQ(ex.format.height, 48);
+    // Show index and frame numbers by index; out of range is refused.
+    EXPECT_EQ(SetFace(IDCT_SHOW, 2), 0);
+    EXPECT_EQ(GetFace(IDCT_SHOW), 2);
+    EXPECT_EQ(SetFace(IDCT_SHOW, 3), 0);
+    EXPECT_EQ(GetFace(IDCT_SHOW), -1);
+    EXPECT_EQ(SetFace(IDCT_FRAME_NUMBER + 2, 77), 0);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 2), 77);
+    int v;
+    EXPECT_EQ(f->getParam(f, IDCT_FRAME_NUMBER + 3, &v, sizeof(v)), ERR_INVALID_PARAM);
+    EXPECT_EQ(SetFace(IDCT_FRAME_NUMBER + 3, 1), ERR_INVALID_PARAM);
+    EXPECT_EQ(f->getParam(f, 4000, &v, sizeof(v)), ERR_INVALID_PARAM);
+    int previous;
+    EXPECT_EQ(f->frameStart(f, 1, &previous, 3, -1, -1, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(f->frameStart(f, 1, &previous, 0, 5, -1, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(f->frameStart(f, 1, &previous, 0, -1, -1, 9, 0), ERR_INVALID_PARAM);
+    void* planes[3] = {&v, &v, &v};
+    int brightness;
+    EXPECT_EQ(f->lockBuffer(f, 3, planes, &brightness, &fmt), ERR_INVALID_PARAM);
+    EXPECT_EQ(planes[0], nullptr);
+    // frameStart hands back the previous frame number and resets clear them all.
+    ASSERT_EQ(f->frameStart(f, 55, &previous, 2, -1, -1, 2, 0), 0);
+    EXPECT_EQ(previous, 77);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 2), 55);
+    M24VA_Reset(0);
+    ASSERT_EQ(f->resetReferences(f), 0);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 2), -1);
+    // The counters of the base record.
+    int before = O()->droppedFrames, shown = O()->shownFrames;
+    int zero = 0, one = 1;
+    f->countFrame(f, &zero, 1);
+    f->countFrame(f, &one, 0);
+    f->countFrame(f, nullptr, 0);
+    EXPECT_EQ(O()->droppedFrames, before + 1);
+    EXPECT_EQ(O()->shownFrames, shown + 2);
+    // The base parameters come first, and kind 82 is flagged.
+    ParamInfo p{};
+    bool flagged = false;
+    for (int i = 0; f->enumParams(f, i, &p) == 0 && i < 50; ++i)
+        if (p.id == IDCT_OWNER_INFO) flagged = p.flags & 1;
+    EXPECT_TRUE(flagged);
+    // Without the driver the output format is not there.
+    ASSERT_EQ(Set(OVERLAY_RELEASE, 1), 0);
+    EXPECT_EQ(f->getParam(f, IDCT_FORMAT, &fmt, sizeof(fmt)), ERR_INVALID_PARAM);
+    EXPECT_EQ(f->frameStart(f, 1, &previous, 0, -1, -1, 0, 0), ERR_DEVICE_ERROR);
+}
+
+// The writers go on where the decoder writes into the frame on screen: another frame is
+// taken, the one shown is not touched.
+TEST_F(Face, TheFrameOnScreenIsNotWrittenInto) {
+    Open(32, 32, 0, 3);
+    Scripts s(3);
+    std::vector<Macroblock> one, two;
+    for (int i = 0; i < 4; ++i) one.push_back(s.Intra(false)), two.push_back(s.Intra(false));
+    Decode(one, 0, -1, -1);
+    IdctFrameEnd end{0, -1};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);  // frame 0 goes on screen
+    Yuv420 shown = Read(0);
+    Decode(two, 0, -1, -1);                    // the decoder asks for frame 0 again
+    Yuv420 want(32, 32);
+    CpuDecoder::Frame(two, mbw, nullptr, nullptr, false, want);
+    EXPECT_EQ(Compare(Read(0), want, 1).first, 0);  // index 0 now names a fresh frame
+    // The picture on screen is still there, in another frame.
+    bool found = false;
+    for (int i = 0; i < GetFace(IDCT_COUNT); ++i) found = found || Read(i) == shown;
+    EXPECT_TRUE(found);
+}
+
+// Backup and restore keep every frame's picture and number, across a turn of the frames.
+TEST_F(Face, BackupAndRestoreKeepThePictures) {
+    Open(64, 48, 0, 3);
+    Scripts s(11);
+    std::vector<Yuv420> pictures;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<Macroblock> mbs;
+        for (int k = 0; k < 12; ++k) mbs.push_back(s.Intra(true));
+        Decode(mbs, i, -1, -1);
+        pictures.push_back(Read(i));
+    }
+    ASSERT_EQ(SetFace(IDCT_SHOW, 1), 0);
+    IdctBackupRecord record{};
+    ASSERT_EQ(f->getParam(f, IDCT_BACKUP, &record, sizeof(record)), 0);
+    EXPECT_EQ(record.count, 3);
+    EXPECT_EQ(record.showIndex, 1);
+    EXPECT_EQ(record.frameNumber[2], 102);
+    // Turning the frames (the effects ask for a quarter turn) keeps the pictures too.
+    const int turn = DIR_SWAPXY | DIR_MIRRORY;
+    VideoEffects fx = O()->fx;
+    fx.direction = turn;
+    ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Read(i, turn) == pictures[static_cast<size_t>(i)]) << "turned frame " << i;
+    // The output made anew, then restored from the upright backup.
+    ASSERT_EQ(f->setParam(f, IDCT_BACKUP, &record, sizeof(record)), 0);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 3);
+    EXPECT_EQ(GetFace(IDCT_SHOW), 1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(Read(i, turn) == pictures[static_cast<size_t>(i)]) << "restored frame " << i;
+        EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + i), 100 + i);
+    }
+    // A record restored twice, or one that is not this object's, is refused.
+    EXPECT_EQ(f->setParam(f, IDCT_BACKUP, &record, sizeof(record)), ERR_INVALID_PARAM);
+    ASSERT_EQ(f->getParam(f, IDCT_BACKUP, &record, sizeof(record)), 0);
+    record.spare[1] ^= 0x10;
+    EXPECT_EQ(f->setParam(f, IDCT_BACKUP, &record, sizeof(record)), ERR_INVALID_PARAM);
+}
+
 // --- The IEEE 1180 procedure through the face ---
 
 // The standard's generator of random integers in [-low, high].
