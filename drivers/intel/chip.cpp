@@ -261,6 +261,7 @@ void PVRSim_Reset(void) {
     c.logOn = true;
     c.log.clear();
     c.lastError.clear();
+    c.engine.residuals.clear();
     if (EnsureWindow(c)) {
         memset(c.window, 0, kFrameBufferMax);
         ApplyDisplay(c);
@@ -405,6 +406,27 @@ int PVRSim_LastError(char* buffer, int size) {
     return static_cast<int>(c.lastError.size());
 }
 
+}  // extern "C"
+
+namespace {
+
+// The desktop pixel the user sees at (x, y).
+uint8_t* DesktopPixel(Chip& c, int x, int y) {
+    const Display& d = c.display;
+    int px = x, py = y;
+    switch (d.rotation) {
+        case 90: px = d.panelWidth - 1 - y, py = x; break;
+        case 180: px = d.panelWidth - 1 - x, py = d.panelHeight - 1 - y; break;
+        case 270: px = y, py = d.panelHeight - 1 - x; break;
+        default: break;
+    }
+    return c.window + static_cast<size_t>(py) * d.pitch + static_cast<size_t>(px) * 2;
+}
+
+}  // namespace
+
+extern "C" {
+
 int PVRSim_FillDesktop(int x, int y, int width, int height, unsigned color) {
     Chip& c = TheChip();
     std::lock_guard<std::mutex> g(c.lock);
@@ -412,19 +434,48 @@ int PVRSim_FillDesktop(int x, int y, int width, int height, unsigned color) {
     const Display& d = c.display;
     int x0 = std::max(x, 0), y0 = std::max(y, 0);
     int x1 = std::min(x + width, d.width), y1 = std::min(y + height, d.height);
+    auto v = static_cast<uint16_t>(color);
     for (int j = y0; j < y1; ++j)
-        for (int i = x0; i < x1; ++i) {
-            int px = i, py = j;
-            switch (d.rotation) {
-                case 90: px = d.panelWidth - 1 - j, py = i; break;
-                case 180: px = d.panelWidth - 1 - i, py = d.panelHeight - 1 - j; break;
-                case 270: px = j, py = d.panelHeight - 1 - i; break;
-                default: break;
-            }
-            auto v = static_cast<uint16_t>(color);
-            memcpy(c.window + static_cast<size_t>(py) * d.pitch + static_cast<size_t>(px) * 2, &v, 2);
+        for (int i = x0; i < x1; ++i) memcpy(DesktopPixel(c, i, j), &v, 2);
+    return 0;
+}
+
+int SimChipScreen(int width, int height) {
+    if (PVRSim_Set("screen_width", width) != 0) return -1;
+    return PVRSim_Set("screen_height", height);
+}
+
+int SimChipActive(void) {
+    Chip& c = TheChip();
+    std::lock_guard<std::mutex> g(c.lock);
+    return c.m24vaInitialised || c.vdispInitialised ? 1 : 0;
+}
+
+int SimChipDesktop(uint16_t* pixels, int stride, int write) {
+    Chip& c = TheChip();
+    std::lock_guard<std::mutex> g(c.lock);
+    const Display& d = c.display;
+    if (!pixels || stride < d.width || !EnsureWindow(c)) return -1;
+    for (int y = 0; y < d.height; ++y)
+        for (int x = 0; x < d.width; ++x) {
+            uint16_t* p = pixels + static_cast<size_t>(y) * stride + x;
+            if (write)
+                memcpy(DesktopPixel(c, x, y), p, 2);
+            else
+                memcpy(p, DesktopPixel(c, x, y), 2);
         }
     return 0;
+}
+
+int SimChipScanOut(uint8_t* rgb, int width, int height) { return PVRSim_ScanOut(rgb, width, height, 1); }
+
+int SimChipResiduals(int16_t* blocks, int maxBlocks) {
+    Chip& c = TheChip();
+    std::lock_guard<std::mutex> g(c.lock);
+    const auto& r = c.engine.residuals;
+    int n = static_cast<int>(r.size() / 64);
+    if (blocks && maxBlocks > 0) memcpy(blocks, r.data(), static_cast<size_t>(std::min(n, maxBlocks)) * 64 * sizeof(int16_t));
+    return n;
 }
 
 }  // extern "C"

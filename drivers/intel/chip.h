@@ -92,6 +92,7 @@ struct Engine {
     int pendingPairs = 0;  // pairs of it received through WriteIZZData
     int32_t pendingCoeffs[64] = {};
     bool pendingSeen[64] = {};
+    std::vector<int16_t> residuals;  // of the frame, 64 a block, for the test interface
 };
 
 struct Display {

@@ -1,5 +1,6 @@
 // The video engine: frames in video and system memory, and the IDCT and motion
 // compensation that the command words and coefficient pairs drive.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -261,11 +262,16 @@ int BlockCommand(Chip& c, uint32_t word) {
     return M24VA_OK;
 }
 
+void KeepResidual(Engine& e, const int16_t* r) {
+    for (int i = 0; i < 64; ++i) e.residuals.push_back(static_cast<int16_t>(std::clamp<int>(r[i], -256, 255)));
+}
+
 void FinishBlock(Engine& e) {
     int32_t out[64];
     InverseDct(e.pendingCoeffs, out);
-    for (int i = 0; i < 64; ++i) e.residual[e.pendingBlock][i] = static_cast<int16_t>(out[i] < -32768 ? -32768 : out[i] > 32767 ? 32767 : out[i]);
+    for (int i = 0; i < 64; ++i) e.residual[e.pendingBlock][i] = static_cast<int16_t>(std::clamp<int32_t>(out[i], -32768, 32767));
     e.hasResidual[e.pendingBlock] = true;
+    KeepResidual(e, e.residual[e.pendingBlock]);
     e.pendingBlock = -1;
     e.pendingPairs = 0;
 }
@@ -347,6 +353,7 @@ int EngineSamples(Chip& c, const int16_t* samples, int count) {
     if (!samples || count != 64) return Refuse(c, "a residual of %d samples", count);
     memcpy(e.residual[e.pendingBlock], samples, sizeof(e.residual[0]));
     e.hasResidual[e.pendingBlock] = true;
+    KeepResidual(e, samples);
     e.pendingBlock = -1;
     return M24VA_OK;
 }
@@ -553,6 +560,7 @@ int M24VA_BeginFrame(M24VA_FRAME target, int flags) {
     else if (!t || t->kind != MemoryKind::Local) r = M24VA_INVALID_PARAM;
     else {
         EngineReset(c.engine);
+        c.engine.residuals.clear();
         c.engine.frameOpen = true;
         c.engine.target = t->handle;
         c.lastError.clear();

@@ -505,3 +505,43 @@ TEST_F(Chip, FaultsAreInjected) {
 }
 
 }  // namespace
+
+namespace {
+
+// The test interface the probe uses with every simulated chip.
+TEST_F(Chip, CommonTestInterface) {
+    EXPECT_EQ(SimChipActive(), 0);
+    ASSERT_EQ(SimChipScreen(320, 240), 0);
+    ASSERT_EQ(PVRSim_Set("panel_rotation", 270), 0);
+    std::vector<uint16_t> desk(330 * 240, 0x1234);
+    desk[10 * 330 + 300] = 0xF800;
+    ASSERT_EQ(SimChipDesktop(desk.data(), 330, 1), 0);
+    std::vector<uint8_t> rgb(320 * 240 * 3);
+    ASSERT_EQ(SimChipScanOut(rgb.data(), 320, 240), 0);
+    EXPECT_EQ(rgb[(10 * 320 + 300) * 3], 255);  // where it was written, as the user sees it
+    std::vector<uint16_t> back(320 * 240);
+    ASSERT_EQ(SimChipDesktop(back.data(), 320, 0), 0);
+    EXPECT_EQ(back[10 * 320 + 300], 0xF800);
+    EXPECT_EQ(back[0], 0x1234);
+    EXPECT_EQ(SimChipDesktop(back.data(), 100, 0), -1);
+
+    // Residuals of the blocks of the frame, limited to -256..255.
+    auto f = Frames(1, 16, 16);
+    EXPECT_EQ(SimChipActive(), 1);
+    ASSERT_EQ(M24VA_BeginFrame(f[0], 1), M24VA_OK);
+    ASSERT_EQ(M24VA_WriteMCCmdData(0x28), M24VA_OK);
+    uint32_t blocks[4] = {Pair(0, 800, true), Pair(0, -4000, true), Pair(0, 2400, true), 1};
+    for (int b = 0; b < 4; ++b) {
+        ASSERT_EQ(M24VA_WriteMCCmdData(0x10000002 | (b & 1) * 8 | (b >> 1) * 0x20), M24VA_OK);
+        ASSERT_EQ(M24VA_WriteIZZBlock(&blocks[b], 1), M24VA_OK);
+    }
+    int16_t r[3 * 64];
+    EXPECT_EQ(SimChipResiduals(r, 3), 4);
+    EXPECT_EQ(r[0], 100);
+    EXPECT_EQ(r[64 + 5], -256);   // -500
+    EXPECT_EQ(r[128 + 63], 255);  // 300
+    ASSERT_EQ(M24VA_BeginFrame(f[0], 1), M24VA_OK);
+    EXPECT_EQ(SimChipResiduals(nullptr, 0), 0);
+}
+
+}  // namespace
