@@ -588,8 +588,8 @@ int AhiSurfFree(AhiContext* context, AhiSurf surface) {
         return Logged(c, AHI_ERR_PARAM, "AhiSurfFree(%#lx)", static_cast<unsigned long>(surface));
     if (c.overlaySurface == surface) {
         // Freed while on screen: the overlay loses its picture.
+        if (c.overlayOn) ++c.errors;
         c.overlaySurface = 0;
-        ++c.errors;
     }
     if (c.engine && (c.engine->target == surface || c.engine->forward == surface || c.engine->backward == surface)) {
         c.engine->target = c.engine->forward = c.engine->backward = 0;

@@ -147,8 +147,9 @@ int AhiDrawStretchBlt(AhiContext* context, const AhiRect* dst, const AhiRect* sr
             for (int x = 0; x < dw; ++x) {
                 uint8_t* out = Px(p.dst, dst->left + x, dst->top + y);
                 if (mode == AHI_STRETCH_NEAREST) {
-                    int sx = static_cast<int>(static_cast<int64_t>(x) * sw / dw);
-                    int sy = static_cast<int>(static_cast<int64_t>(y) * sh / dh);
+                    // The source pixel under the destination pixel's centre.
+                    int sx = static_cast<int>((2 * static_cast<int64_t>(x) + 1) * sw / (2 * dw));
+                    int sy = static_cast<int>((2 * static_cast<int64_t>(y) + 1) * sh / (2 * dh));
                     std::memcpy(out, pic.data() + (static_cast<size_t>(sy) * sw + sx) * bpp, static_cast<size_t>(bpp));
                     continue;
                 }

@@ -1,7 +1,7 @@
 // The IDCT and motion-compensation engine. A frame is decoded into a planar 4:2:0 target
 // from up to two references; each macroblock comes as six 8x8 blocks (four luma, U, V),
 // each the prediction of its vectors (none: intra) plus the inverse DCT of its
-// coefficients. The inverse DCT is separable fixed point (cosines in 12 bits).
+// coefficients. The inverse DCT is separable fixed point (cosines in 14 bits).
 //
 // A trait of the part with device id 0x57441002: when a block's forward vector sits half
 // a pel off on both axes, its engine takes 2 off the DC coefficient before the transform.
@@ -51,7 +51,7 @@ const Scans& TheScans() {
 }
 
 struct Cosines {
-    int32_t c[8][8];  // c[u][x] = round(4096 * C(u) / 2 * cos((2x + 1) u pi / 16))
+    int32_t c[8][8];  // c[u][x] = round(16384 * C(u) / 2 * cos((2x + 1) u pi / 16))
 };
 
 const Cosines& TheCosines() {
@@ -60,7 +60,7 @@ const Cosines& TheCosines() {
         for (int u = 0; u < 8; ++u)
             for (int x = 0; x < 8; ++x) {
                 double cu = u == 0 ? std::sqrt(0.5) : 1.0;
-                t.c[u][x] = static_cast<int32_t>(std::lround(4096.0 * cu / 2.0 * std::cos((2 * x + 1) * u * M_PI / 16.0)));
+                t.c[u][x] = static_cast<int32_t>(std::lround(16384.0 * cu / 2.0 * std::cos((2 * x + 1) * u * M_PI / 16.0)));
             }
         return t;
     }();
@@ -75,13 +75,13 @@ void InverseDct(const int32_t in[64], int16_t out[64]) {
         for (int x = 0; x < 8; ++x) {
             int64_t sum = 0;
             for (int u = 0; u < 8; ++u) sum += static_cast<int64_t>(k.c[u][x]) * in[v * 8 + u];
-            rows[v * 8 + x] = (sum + 4) >> 3;  // 2^9 of precision kept
+            rows[v * 8 + x] = (sum + 4) >> 3;  // 2^11 of precision kept
         }
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             int64_t sum = 0;
             for (int v = 0; v < 8; ++v) sum += static_cast<int64_t>(k.c[v][y]) * rows[v * 8 + x];
-            int64_t r = (sum + (int64_t{1} << 20)) >> 21;
+            int64_t r = (sum + (int64_t{1} << 24)) >> 25;
             out[y * 8 + x] = static_cast<int16_t>(std::clamp<int64_t>(r, -256, 255));
         }
 }
@@ -167,7 +167,8 @@ int Decode(Chip& c, Engine& e, const AhiCoefGroup* groups, int count, const uint
     Surface* target = FindSurface(c, e.target);
     if (!target) return AHI_ERR_STATE;
     if (count < 0 || count > AHI_MAX_GROUPS || (count > 0 && !groups)) return AHI_ERR_PARAM;
-    const uint8_t* scan = ScanFor(scanBits);
+    // Without coefficients the scan is not looked at.
+    const uint8_t* scan = count > 0 ? ScanFor(scanBits) : TheScans().zigzag;
     if (!scan) return AHI_ERR_PARAM;
     // The block counter follows the macroblock index.
     if (mb != e.lastMb) {
