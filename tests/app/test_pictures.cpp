@@ -44,7 +44,7 @@ public:
     ListViewWindow() {
         std::promise<HWND> made;
         auto ready = made.get_future();
-        thread_ = std::thread([this, &made] {
+        thread_ = std::thread([&made] {
             static std::once_flag once;
             std::call_once(once, [] {
                 WNDCLASSW wc{};
