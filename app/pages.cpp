@@ -32,9 +32,5 @@ LRESULT PageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool forward
 
 LRESULT ListWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
 LRESULT DtlWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
-LRESULT HlpttWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT HlpinfWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT AboutWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
 LRESULT ClassifyWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT SearchWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
 LRESULT RankWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
