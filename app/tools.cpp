@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "listView.h"
 #include "lumeo.h"
 #include "pending.h"
 #include "skin.h"
@@ -277,6 +278,9 @@ LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_PAINT:
         return StupPaint(hwnd);
+    case WM_STARTUP_TEXT:
+        SetStartupText(*reinterpret_cast<const CStringW*>(lParam));
+        return 0;
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
