@@ -3,13 +3,21 @@
 // reports that it is not there (the callers log the failure as they would any other).
 #pragma once
 
+#include <vector>
+
 #include "platform/windows.h"
 #include "platform/winuser.h"
+#include "platform/gdi.h"
 
 struct Skin;
+struct VideoItem;
+class DownloadManager;
+class Scroller;
 
 DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
+// The wait dialog of the list loaders.
+int ShowDlgBox(HWND window, int mode, const wchar_t* text);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
