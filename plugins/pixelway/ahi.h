@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ace_ddi.h"
 #include "core/common.h"
 #include "plugin/frame.h"
 
@@ -12,114 +13,58 @@
 
 namespace pixelway {
 
-// --- The driver's records, as the driver lays them out ---
-
+// The driver's records, entry points and constants are those of its interface header.
+static_assert(sizeof(AhiDevInfo) == 332, "the device description is 332 bytes");
+static_assert(sizeof(AhiOverlayPos) == 52, "the position record is 13 words");
+static_assert(sizeof(AhiCoefGroup) == 12, "a coefficient group is 12 bytes");
 using AhiHandle = uintptr_t;  // devices, surfaces and the IDCT engine
-struct AhiContext;            // pointer-sized words; word 7 the register block
-
-struct DeviceInfo {
-    char name[80];
-    char version[80];
-    uint32_t word[43];
-};
-static_assert(sizeof(DeviceInfo) == 332, "the device description is 332 bytes");
-
-struct DisplayMode {
-    int32_t width, height, format, refresh, orientation, mirror;
-};
-
-struct AhiSize {
-    int32_t width, height;
-};
-struct AhiRect {
-    int32_t left, top, right, bottom;
-};
-struct AhiPoint {
-    int32_t x, y;
-};
-struct SurfInfo {
-    int32_t width, height, pitch, bitCount, format, kind;
-};
-
-// The overlay position record, 13 words.
-struct OverlayPos {
-    int32_t dstLeft, dstTop, dstRight, dstBottom;
-    int32_t srcLeft, srcTop, srcRight, srcBottom;
-    uint32_t keyValue, keyMask;
-    int32_t zero1;
-    int32_t mirror;
-    int32_t zero2;
-};
-static_assert(sizeof(OverlayPos) == 52, "the position record is 13 words");
-
-// A group of up to four run-level coefficients, 12 bytes.
-struct CoefGroup {
-    uint8_t run[4];
-    int16_t level[4];
-};
-static_assert(sizeof(CoefGroup) == 12, "a coefficient group is 12 bytes");
-
-struct IdctOpenRecord {
-    uint32_t size, caps, maxWidth, maxHeight, reserved[4];
-};
 
 // The 38 entry points, in the order they are looked up.
 struct Driver {
-    int (*AhiInit)(int);
-    int (*AhiTerm)();
-    int (*AhiDevEnum)(AhiHandle*, DeviceInfo*, int);
-    int (*AhiDevOpen)(AhiContext**, AhiHandle, const char*, int);
-    int (*AhiDevClose)(AhiContext*);
-    int (*AhiDevClientVersion)(AhiContext*, const char*);
-    int (*AhiDispModeGet)(AhiContext*, DisplayMode*);
-    int (*AhiDispModeEnum)(AhiContext*, DisplayMode*, int);
-    int (*AhiDispSurfGet)(AhiContext*, AhiHandle*);
-    int (*AhiSurfGetLargestFreeBlockSize)(AhiContext*, int, uint32_t*);
-    int (*AhiSurfAlloc)(AhiContext*, AhiHandle*, const AhiSize*, int, int);
-    int (*AhiSurfReuse)(AhiContext*, AhiHandle*, AhiHandle, const AhiSize*, int, int);
-    int (*AhiSurfFree)(AhiContext*, AhiHandle);
-    int (*AhiSurfLock)(AhiContext*, AhiHandle, void**, int);
-    int (*AhiSurfUnlock)(AhiContext*, AhiHandle, int);
-    int (*AhiSurfInfo)(AhiContext*, AhiHandle, SurfInfo*);
-    int (*AhiSurfPlaneInfo)(AhiContext*, AhiHandle, SurfInfo*, int);
-    int (*AhiDrawRopSet)(AhiContext*, int);
-    int (*AhiDrawSurfSrcSet)(AhiContext*, AhiHandle, int);
-    int (*AhiDrawSurfDstSet)(AhiContext*, AhiHandle, int);
-    int (*AhiDrawIdle)(AhiContext*, int);
-    int (*AhiDispWaitVBlank)(AhiContext*, int);
-    int (*AhiDrawBitBlt)(AhiContext*, const AhiRect*, const AhiPoint*);
-    int (*AhiDrawStretchBlt)(AhiContext*, const AhiRect*, const AhiRect*, int);
-    int (*AhiDrawRotateBlt)(AhiContext*, const AhiRect*, const AhiPoint*, int, int, int);
-    int (*AhiDispOverlayCaps)(AhiContext*, void*);
-    int (*AhiDispOverlayState)(AhiContext*, int, int);
-    int (*AhiDispOverlayPos)(AhiContext*, const OverlayPos*, int);
-    int (*AhiDispOverlaySurf)(AhiContext*, AhiHandle, const OverlayPos*, int);
-    int (*AhiIDCTOpen)(AhiContext*, AhiHandle*, int, IdctOpenRecord*);
-    int (*AhiIDCTClose)(AhiHandle);
-    int (*AhiIDCTPropGet)(AhiHandle, int, void*, int);
-    int (*AhiIDCTPropSet)(AhiHandle, int, const void*, int);
-    int (*AhiIDCTFrameStart)(AhiHandle, AhiHandle, AhiHandle, AhiHandle, int, int);
-    int (*AhiIDCTFrameEnd)(AhiHandle, int);
-    int (*AhiIDCTMComp8x8)(AhiHandle, const CoefGroup*, int, const uint32_t*, const uint32_t*, int, int);
-    int (*AhiIDCTMComp)(AhiHandle, const uint32_t*, const uint32_t*, int, int);
-    int (*AhiIDCT8x8)(AhiHandle, const CoefGroup*, int, int, int);
+    decltype(&::AhiInit) AhiInit;
+    decltype(&::AhiTerm) AhiTerm;
+    decltype(&::AhiDevEnum) AhiDevEnum;
+    decltype(&::AhiDevOpen) AhiDevOpen;
+    decltype(&::AhiDevClose) AhiDevClose;
+    decltype(&::AhiDevClientVersion) AhiDevClientVersion;
+    decltype(&::AhiDispModeGet) AhiDispModeGet;
+    decltype(&::AhiDispModeEnum) AhiDispModeEnum;
+    decltype(&::AhiDispSurfGet) AhiDispSurfGet;
+    decltype(&::AhiSurfGetLargestFreeBlockSize) AhiSurfGetLargestFreeBlockSize;
+    decltype(&::AhiSurfAlloc) AhiSurfAlloc;
+    decltype(&::AhiSurfReuse) AhiSurfReuse;
+    decltype(&::AhiSurfFree) AhiSurfFree;
+    decltype(&::AhiSurfLock) AhiSurfLock;
+    decltype(&::AhiSurfUnlock) AhiSurfUnlock;
+    decltype(&::AhiSurfInfo) AhiSurfInfo;
+    decltype(&::AhiSurfPlaneInfo) AhiSurfPlaneInfo;
+    decltype(&::AhiDrawRopSet) AhiDrawRopSet;
+    decltype(&::AhiDrawSurfSrcSet) AhiDrawSurfSrcSet;
+    decltype(&::AhiDrawSurfDstSet) AhiDrawSurfDstSet;
+    decltype(&::AhiDrawIdle) AhiDrawIdle;
+    decltype(&::AhiDispWaitVBlank) AhiDispWaitVBlank;
+    decltype(&::AhiDrawBitBlt) AhiDrawBitBlt;
+    decltype(&::AhiDrawStretchBlt) AhiDrawStretchBlt;
+    decltype(&::AhiDrawRotateBlt) AhiDrawRotateBlt;
+    decltype(&::AhiDispOverlayCaps) AhiDispOverlayCaps;
+    decltype(&::AhiDispOverlayState) AhiDispOverlayState;
+    decltype(&::AhiDispOverlayPos) AhiDispOverlayPos;
+    decltype(&::AhiDispOverlaySurf) AhiDispOverlaySurf;
+    decltype(&::AhiIDCTOpen) AhiIDCTOpen;
+    decltype(&::AhiIDCTClose) AhiIDCTClose;
+    decltype(&::AhiIDCTPropGet) AhiIDCTPropGet;
+    decltype(&::AhiIDCTPropSet) AhiIDCTPropSet;
+    decltype(&::AhiIDCTFrameStart) AhiIDCTFrameStart;
+    decltype(&::AhiIDCTFrameEnd) AhiIDCTFrameEnd;
+    decltype(&::AhiIDCTMComp8x8) AhiIDCTMComp8x8;
+    decltype(&::AhiIDCTMComp) AhiIDCTMComp;
+    decltype(&::AhiIDCT8x8) AhiIDCT8x8;
 };
 
-// Driver constants.
-#define AHI_NO_MORE_DEVICES 5
-#define AHI_FORMAT_RGB565 5
-#define AHI_FORMAT_YUV420 9
-#define AHI_KIND_INTERNAL 64
-#define AHI_KIND_EXTERNAL 32
+// The chip and its registers.
 #define AHI_KIND_REUSED (-4)  // display memory reused
-#define AHI_PLANE_Y 0x10000000
-#define AHI_PLANE_U 0x20000000
-#define AHI_PLANE_V 0x40000000
-#define AHI_ROP_SRCCOPY 0xCCCC
 #define AHI_DEVICE_3200 0x57441002u
-#define AHI_REG_DISPCNTL 0x414
-#define AHI_REG_STATUS 0x54C
-#define AHI_STATUS_VBLANK 0x400u
+#define AHI_NO_MORE_DEVICES AHI_ERR_NODEVICE
 
 // --- The object ---
 
@@ -141,9 +86,6 @@ struct Ahi;
 struct Face {
     IdctFace base;  // class, slots, per-macroblock routines
     Ahi* owner;
-    int (*MComp8x8)(AhiHandle, const CoefGroup*, int, const uint32_t*, const uint32_t*, int, int);
-    int (*MComp)(AhiHandle, const uint32_t*, const uint32_t*, int, int);
-    int (*Idct8x8)(AhiHandle, const CoefGroup*, int, int, int);
     AhiHandle idct;          // 0 = closed
     int dcOffset;            // eight times the brightness
     int mbPerRow;
@@ -151,7 +93,7 @@ struct Face {
     int block;               // within the macroblock, 0-5
     int forwardAt, backwardAt;  // the current vector of each set, -1 = none
     uint32_t forward[6], backward[6];
-    CoefGroup groups[16];
+    AhiCoefGroup groups[16];
     // The held-back block of the rotated routines.
     int16_t heldCoefs[64];
     int heldCount;
@@ -172,8 +114,8 @@ struct Ahi {
     HMODULE module;
     AhiContext* context;  // null = no device open
     AhiHandle display;
-    DeviceInfo device;
-    DisplayMode mode;
+    AhiDevInfo device;
+    AhiDispMode mode;
 
     // The frame buffers' format (direction, scale, size rounded to 16, pitch, pixel format).
     VideoFormat surf;
@@ -191,7 +133,7 @@ struct Ahi {
     int showNext;
     int shownBefore;
     bool flipNext;
-    OverlayPos pos;
+    AhiOverlayPos pos;
     AhiHandle shownSurface;  // the surface the overlay was last given
 
     VRect dstRect;  // physical, on the screen

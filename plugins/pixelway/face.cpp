@@ -46,7 +46,7 @@ int16_t Saturate(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 3276
 
 // Packs the non-zero coefficients among the first `count` positions of the scan into
 // groups of four run-level pairs. Returns the number of groups.
-int Pack(const int16_t* coefs, int count, const uint8_t* scan, CoefGroup* out) {
+int Pack(const int16_t* coefs, int count, const uint8_t* scan, AhiCoefGroup* out) {
     static const int kLevel[4] = {1, 0, 3, 2};
     int groups = 0, n = 0, run = 0;
     for (int i = 0; i < count; ++i) {
@@ -55,8 +55,8 @@ int Pack(const int16_t* coefs, int count, const uint8_t* scan, CoefGroup* out) {
             ++run;
             continue;
         }
-        CoefGroup& g = out[groups];
-        if (n == 0) g = CoefGroup{{0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0}};
+        AhiCoefGroup& g = out[groups];
+        if (n == 0) g = AhiCoefGroup{{0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0}};
         g.run[3 - n] = static_cast<uint8_t>(run);
         g.level[kLevel[n]] = static_cast<int16_t>(v);
         run = 0;
@@ -568,7 +568,7 @@ int BrightnessChange(Ahi* a) {
             UnlockPlanes(a, a->table[0].surface, 3);
         }
     }
-    CoefGroup dc{{0xFF, 0xFF, 0xFF, 0}, {0, Saturate(d), 0, 0}};
+    AhiCoefGroup dc{{0xFF, 0xFF, 0xFF, 0}, {0, Saturate(d), 0, 0}};
     int macroblocks = (a->surf.width / 16) * (a->surf.height / 16);
     for (int b = 0; b < a->inUse; ++b) {
         if (b == spare || !a->table[b].surface) continue;

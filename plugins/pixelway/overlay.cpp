@@ -243,8 +243,8 @@ int GetOwn(Ahi* a, int id, void* data, int size, bool* handled) {
         case 0x109:
         case 0x10A:
         case 0x10B: return putInt(static_cast<int32_t>(a->device.word[id - 0x108 + 7]));
-        case 0x10E: return freeBlock(AHI_KIND_INTERNAL);
-        case 0x10F: return freeBlock(AHI_KIND_EXTERNAL);
+        case 0x10E: return freeBlock(AHI_MEM_INTERNAL);
+        case 0x10F: return freeBlock(AHI_MEM_EXTERNAL);
         case 0x10C: {
             // An address: pointer-sized.
             if (!data || size < static_cast<int>(sizeof(uintptr_t))) return ERR_INVALID_PARAM;
@@ -328,7 +328,7 @@ int Init(void* self) {
     auto* a = static_cast<Ahi*>(self);
     Overlay& b = a->base;
     for (SurfEntry& e : a->table) e = SurfEntry{0, 0, 0, -1, 0, 0};
-    a->pos = OverlayPos{};
+    a->pos = AhiOverlayPos{};
     a->shownSurface = 0;
     a->context = nullptr;
     if (a->termPending) a->termPending = false;
@@ -391,7 +391,7 @@ int Init(void* self) {
 
     a->yuvPath = a->device.word[6] > 0 && PlanarYUV(&video.pixel);
     if (a->yuvPath) {
-        a->surfKind = AHI_FORMAT_YUV420;
+        a->surfKind = AHI_FMT_YUV420;
         a->surf.pixel = PixelFormat{PF_FOURCC | PF_PLANAR, FOURCC('I', '4', '2', '0'), 8, {}};
         a->xShift = a->yShift = 1;
         a->planes[0] = AHI_PLANE_Y;
@@ -403,7 +403,7 @@ int Init(void* self) {
         b.overlay = 1;
     } else {
         if (a->idctMode) return Fail(a, ERR_DEVICE_ERROR, true);
-        a->surfKind = AHI_FORMAT_RGB565;
+        a->surfKind = AHI_FMT_RGB565;
         DefaultRGB(&a->surf.pixel, 16, 5, 6, 5, 0, 0, 0);
         a->xShift = a->yShift = 0;
         a->planes[0] = a->planes[1] = a->planes[2] = 0;
@@ -416,7 +416,7 @@ int Init(void* self) {
     a->rotated = a->yuvPath && (a->mode.orientation == 1 || a->mode.orientation == 3);
 
     if (a->idctMode) {
-        IdctOpenRecord record{sizeof(IdctOpenRecord), 0, 0, 0, {}};
+        AhiIdctOpenRec record{sizeof(AhiIdctOpenRec), 0, 0, 0, {}};
         a->face.idct = 0;
         a->drv.AhiIDCTOpen(a->context, &a->face.idct, 0, &record);
         if (!a->face.idct) {
@@ -446,7 +446,7 @@ void Terminate(Ahi* a) {
 }
 
 int ReadDisplayMode(Ahi* a) {
-    DisplayMode m{};
+    AhiDispMode m{};
     if (a->drv.AhiDispModeGet(a->context, &m) != 0) return ERR_DEVICE_ERROR;
     a->mode = m;
     VideoFormat& s = a->base.screen;

@@ -133,11 +133,11 @@ void MakeIntermediates(Ahi* a) {
     for (int i = FRAME_BUFFERS; i < TABLE_SIZE; ++i) {
         SurfEntry& e = a->table[i];
         if (!e.surface) continue;
-        SurfInfo info{};
+        AhiSurfInfoRec info{};
         a->drv.AhiSurfInfo(a->context, e.surface, &info);
         if (info.width != w || info.height != h || i - FRAME_BUFFERS >= want) FreeEntry(a, i);
     }
-    int kind = a->secondMode ? AHI_KIND_INTERNAL : a->table[0].kind == AHI_KIND_INTERNAL ? -2 : -1;
+    int kind = a->secondMode ? AHI_MEM_INTERNAL : a->table[0].kind == AHI_MEM_INTERNAL ? -2 : -1;
     int n = 0;
     for (int i = FRAME_BUFFERS; i < FRAME_BUFFERS + want; ++i) {
         if (!a->table[i].surface && (w <= 0 || h <= 0 || AllocEntry(a, i, kind, w, h) != 0)) break;
@@ -154,7 +154,7 @@ uint32_t KeyMask(const VideoFormat& screen) {
 
 // The position record for a surface shown at the destination, from (srcX, srcY).
 void FillPosition(Ahi* a, int srcX, int srcY) {
-    OverlayPos& p = a->pos;
+    AhiOverlayPos& p = a->pos;
     const VRect& d = a->dstRect;
     p.dstLeft = d.x;
     p.dstTop = d.y;
@@ -174,7 +174,7 @@ void FillPosition(Ahi* a, int srcX, int srcY) {
         p.keyValue = RGBToFormat(key, &a->base.screen);
         p.keyMask = KeyMask(a->base.screen);
     }
-    p.zero1 = p.zero2 = 0;
+    p.reserved1 = p.reserved2 = 0;
     int m = Remaining(a);
     p.mirror = ((m & DIR_MIRRORX) ? 2 : 0) | ((m & DIR_MIRRORY) ? 1 : 0);
 }
@@ -187,7 +187,7 @@ int ShowOnce(Ahi* a, int asked) {
     if (a->stretch) MakeIntermediates(a);
     else FreeIntermediates(a);
     uint32_t key = 0x200020;
-    if (a->reuse || a->surfKind != AHI_FORMAT_YUV420) key = COLORKEY_NONE;
+    if (a->reuse || a->surfKind != AHI_FMT_YUV420) key = COLORKEY_NONE;
     else if (a->base.fullScreen) key = 0;
     a->base.colorKey = key;
     OverlayUpdateShow(a, 1);

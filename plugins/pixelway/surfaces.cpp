@@ -29,7 +29,7 @@ void FillBlack(Ahi* a, AhiHandle surface, int width, int height, int pitch) {
 }
 
 int PitchOf(Ahi* a, AhiHandle surface) {
-    SurfInfo info{};
+    AhiSurfInfoRec info{};
     return a->drv.AhiSurfInfo(a->context, surface, &info) == 0 ? info.pitch : 0;
 }
 
@@ -78,11 +78,11 @@ int AllocEntry(Ahi* a, int index, int kind, int width, int height) {
     int kinds[2] = {kind, 0};
     switch (kind) {
         case -3:
-            kinds[0] = (index & 1) ? AHI_KIND_INTERNAL : AHI_KIND_EXTERNAL;
-            kinds[1] = (index & 1) ? AHI_KIND_EXTERNAL : AHI_KIND_INTERNAL;
+            kinds[0] = (index & 1) ? AHI_MEM_INTERNAL : AHI_MEM_EXTERNAL;
+            kinds[1] = (index & 1) ? AHI_MEM_EXTERNAL : AHI_MEM_INTERNAL;
             break;
-        case -1: kinds[0] = AHI_KIND_INTERNAL, kinds[1] = AHI_KIND_EXTERNAL; break;
-        case -2: kinds[0] = AHI_KIND_EXTERNAL, kinds[1] = AHI_KIND_INTERNAL; break;
+        case -1: kinds[0] = AHI_MEM_INTERNAL, kinds[1] = AHI_MEM_EXTERNAL; break;
+        case -2: kinds[0] = AHI_MEM_EXTERNAL, kinds[1] = AHI_MEM_INTERNAL; break;
         default: break;
     }
     AhiSize size{width, height};
@@ -152,10 +152,10 @@ void FreeAll(Ahi* a) {
 int AdjustCount(Ahi* a, int wanted, int inUse) {
     wanted = std::clamp(wanted, 1, FRAME_BUFFERS);
     int kind = a->yuvPath ? (a->idctMode ? -3 : -1) : -1;
-    if (a->secondMode) kind = AHI_KIND_EXTERNAL;
+    if (a->secondMode) kind = AHI_MEM_EXTERNAL;
     int w = a->surf.width, h = a->surf.height;
     if (a->idctMode) {
-        while (a->allocated < wanted && AllocEntry(a, a->allocated, AHI_KIND_INTERNAL, w, h) == 0) ++a->allocated;
+        while (a->allocated < wanted && AllocEntry(a, a->allocated, AHI_MEM_INTERNAL, w, h) == 0) ++a->allocated;
         if (a->allocated < wanted && a->allocated < inUse && a->yuvPath) {
             for (int i = 0; i < FRAME_BUFFERS; ++i) FreeEntry(a, i);
             a->allocated = 0;
@@ -172,11 +172,11 @@ int AdjustCount(Ahi* a, int wanted, int inUse) {
         if (kind == -3) {
             int n64 = 0, n32 = 0;
             for (int k = 0; k < wanted; ++k) {
-                n64 += a->table[k].kind == AHI_KIND_INTERNAL;
-                n32 += a->table[k].kind == AHI_KIND_EXTERNAL;
+                n64 += a->table[k].kind == AHI_MEM_INTERNAL;
+                n32 += a->table[k].kind == AHI_MEM_EXTERNAL;
             }
-            int scarce = n64 < n32 ? AHI_KIND_INTERNAL : n32 < n64 ? AHI_KIND_EXTERNAL : 0;
-            int other = scarce == AHI_KIND_INTERNAL ? AHI_KIND_EXTERNAL : AHI_KIND_INTERNAL;
+            int scarce = n64 < n32 ? AHI_MEM_INTERNAL : n32 < n64 ? AHI_MEM_EXTERNAL : 0;
+            int other = scarce == AHI_MEM_INTERNAL ? AHI_MEM_EXTERNAL : AHI_MEM_INTERNAL;
             if (scarce && a->table[i].kind == scarce) {
                 for (int k = 0; k < wanted; ++k) {
                     if (a->table[k].kind != other) continue;
