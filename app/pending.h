@@ -3,13 +3,24 @@
 // reports that it is not there (the callers log the failure as they would any other).
 #pragma once
 
+#include <vector>
+
 #include "platform/windows.h"
 #include "platform/winuser.h"
+#include "platform/gdi.h"
 
 struct Skin;
+struct VideoItem;
+class DownloadManager;
+class Scroller;
 
 DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
+// The wait dialog of the list loaders.
+int ShowDlgBox(HWND window, int mode, const wchar_t* text);
+// The thumbnail cache: nothing cached (the background picture) and nothing fetched yet.
+HBITMAP GetPicture(DownloadManager* manager, const wchar_t* vid);
+int LoadPicture(DownloadManager* manager, std::vector<VideoItem>& items, int online, Scroller* scroller, int rssType);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
