@@ -17,6 +17,5 @@ int LoadPicture(DownloadManager*, std::vector<VideoItem>&, int, Scroller*, int) 
 int ShowDtlInfo(HWND) { return -1; }
 int BeginPlayVideo(HWND) { return -1; }
 int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }
-int checkUpdate(HWND, const wchar_t*) { return 0; }
 DWORD PlayerThread(LPVOID) { return 0; }
 
