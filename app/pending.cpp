@@ -12,8 +12,6 @@ DWORD InitThread(LPVOID) {
 
 int SwitchChannel(int, int, Skin*) { return -1; }
 int ShowDlgBox(HWND, int, const wchar_t*) { return -1; }
-HBITMAP GetPicture(DownloadManager*, const wchar_t*) { return g_skin.picBk; }
-int LoadPicture(DownloadManager*, std::vector<VideoItem>&, int, Scroller*, int) { return 0; }
 int ShowDtlInfo(HWND) { return -1; }
 int BeginPlayVideo(HWND) { return -1; }
 int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }

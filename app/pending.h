@@ -19,9 +19,6 @@ DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
 // The wait dialog of the list loaders.
 int ShowDlgBox(HWND window, int mode, const wchar_t* text);
-// The thumbnail cache: nothing cached (the background picture) and nothing fetched yet.
-HBITMAP GetPicture(DownloadManager* manager, const wchar_t* vid);
-int LoadPicture(DownloadManager* manager, std::vector<VideoItem>& items, int online, Scroller* scroller, int rssType);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
