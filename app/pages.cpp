@@ -31,6 +31,5 @@ LRESULT PageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool forward
 }  // namespace
 
 LRESULT ListWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
-LRESULT DtlWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
 LRESULT ClassifyWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
 LRESULT RankWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }

@@ -10,7 +10,6 @@ struct Skin;
 
 DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
-int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
 // Nothing to update: 0, the result the init thread goes on after.
