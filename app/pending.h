@@ -1,15 +1,41 @@
 // Entry points of the parts that come with the pages: the init thread, the list loaders of
-// the wait dialog, the detail page, playback and the settings sheet. Until those land each
+// the wait dialog, playback and the settings sheet. Until those land each
 // reports that it is not there (the callers log the failure as they would any other).
 #pragma once
 
+#include <vector>
+
 #include "platform/windows.h"
 #include "platform/winuser.h"
+#include "platform/gdi.h"
 
 struct Skin;
+struct VideoItem;
+class DownloadManager;
+class Scroller;
 
 DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
+// The wait dialog of the list loaders.
+int ShowDlgBox(HWND window, int mode, const wchar_t* text);
+// The thumbnail cache: nothing cached (the background picture) and nothing fetched yet.
+HBITMAP GetPicture(DownloadManager* manager, const wchar_t* vid);
+int LoadPicture(DownloadManager* manager, std::vector<VideoItem>& items, int online, Scroller* scroller, int rssType);
+// The detail page's picture: none fetched (the empty picture), none held.
+int DownloadPicture(DownloadManager* manager, const wchar_t* vid, const wchar_t* url, int online, int keepFile,
+                    HBITMAP* out);
+HBITMAP HoldPicture(DownloadManager* manager, const wchar_t* vid);
+void ReleasePicture(DownloadManager* manager, HBITMAP bitmap);
+// The detail page's animation: it loads (so that the page can be made) and never plays.
+struct GifPlayer {
+    int playing = 0;
+};
+extern GifPlayer g_dtlGif;
+void InitGif(GifPlayer* gif, HDC dc);
+int LoadGif(GifPlayer* gif, const wchar_t* path);
+void SetGifPosition(GifPlayer* gif, int x, int y);
+void PlayGif(GifPlayer* gif);
+void StopGif(GifPlayer* gif);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
 // Nothing to update: 0, the result the init thread goes on after.
