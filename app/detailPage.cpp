@@ -30,6 +30,7 @@ std::atomic<LONG> g_relRequest{0};
 namespace {
 
 SHACTIVATEINFO g_dtlActivate;
+std::atomic<int> g_relThreads{0};
 int g_dtlWidth, g_dtlHeight;
 
 const COLORREF kBackground = 0xEFEFEF;
@@ -91,9 +92,11 @@ void StartRelated(HWND page) {
     auto* job = new RelVideoParam{page, g_curVideo.vid, std::max(g_skin.relatedRowsPortrait, g_skin.relatedRowsLandscape),
                                   ++g_relRequest, GetConnectStatus(&g_connMgr) ? 1 : 0};
     g_relLoading = 1;
+    ++g_relThreads;
     g_hRelThread = CreateThread(nullptr, 0, RelVideoThread, job, 0, nullptr);
     if (!g_hRelThread) {
         LOG(LOG_WARNING, L"RelVideoThread Create failed");
+        --g_relThreads;
         delete job;
         g_relLoading = 0;
         return;
@@ -343,15 +346,19 @@ int GetRelatedRowRect(int index, RECT* out, POINT* point) {
     return point ? (PtInRect(&r, *point) ? 1 : 0) : 1;
 }
 
+int RelVideoThreadsRunning() { return g_relThreads.load(); }
+
 DWORD RelVideoThread(LPVOID param) {
     std::unique_ptr<RelVideoParam> job(static_cast<RelVideoParam*>(param));
-    if (Superseded(*job)) return 0;
-    auto result = std::make_unique<RelVideoResult>();
-    result->request = job->request;
-    result->vid = job->vid;
-    result->ok = FetchRelated(*job, result->items);
-    if (Superseded(*job)) return 0;
-    if (PostMessageW(job->owner, WM_REL_VIDEOS, 0, reinterpret_cast<LPARAM>(result.get()))) result.release();
+    if (!Superseded(*job)) {
+        auto result = std::make_unique<RelVideoResult>();
+        result->request = job->request;
+        result->vid = job->vid;
+        result->ok = FetchRelated(*job, result->items);
+        if (!Superseded(*job) && PostMessageW(job->owner, WM_REL_VIDEOS, 0, reinterpret_cast<LPARAM>(result.get())))
+            result.release();
+    }
+    --g_relThreads;
     return 0;
 }
 

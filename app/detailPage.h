@@ -40,5 +40,7 @@ extern HWND g_hDtlBtn[1];
 extern std::atomic<LONG> g_relRequest;
 
 DWORD RelVideoThread(LPVOID param);
+// Related-videos threads that have not ended yet.
+int RelVideoThreadsRunning();
 // The description as the page draws it: tabs as blanks, runs of blanks as one, no line breaks.
 CStringW CleanDescription(const wchar_t* text);
