@@ -12,14 +12,6 @@ DWORD InitThread(LPVOID) {
 
 int SwitchChannel(int, int, Skin*) { return -1; }
 int ShowDlgBox(HWND, int, const wchar_t*) { return -1; }
-HBITMAP GetPicture(DownloadManager*, const wchar_t*) { return g_skin.picBk; }
-int LoadPicture(DownloadManager*, std::vector<VideoItem>&, int, Scroller*, int) { return 0; }
-int DownloadPicture(DownloadManager*, const wchar_t*, const wchar_t*, int, int, HBITMAP* out) {
-    *out = g_skin.emptyPic;
-    return 0;
-}
-HBITMAP HoldPicture(DownloadManager*, const wchar_t*) { return g_skin.picBk; }
-void ReleasePicture(DownloadManager*, HBITMAP) {}
 GifPlayer g_dtlGif;
 void InitGif(GifPlayer*, HDC) {}
 int LoadGif(GifPlayer*, const wchar_t*) { return 1; }

@@ -18,14 +18,6 @@ DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
 // The wait dialog of the list loaders.
 int ShowDlgBox(HWND window, int mode, const wchar_t* text);
-// The thumbnail cache: nothing cached (the background picture) and nothing fetched yet.
-HBITMAP GetPicture(DownloadManager* manager, const wchar_t* vid);
-int LoadPicture(DownloadManager* manager, std::vector<VideoItem>& items, int online, Scroller* scroller, int rssType);
-// The detail page's picture: none fetched (the empty picture), none held.
-int DownloadPicture(DownloadManager* manager, const wchar_t* vid, const wchar_t* url, int online, int keepFile,
-                    HBITMAP* out);
-HBITMAP HoldPicture(DownloadManager* manager, const wchar_t* vid);
-void ReleasePicture(DownloadManager* manager, HBITMAP bitmap);
 // The detail page's animation: it loads (so that the page can be made) and never plays.
 struct GifPlayer {
     int playing = 0;
