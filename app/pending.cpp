@@ -20,6 +20,5 @@ void PlayGif(GifPlayer* gif) { gif->playing = 0; }
 void StopGif(GifPlayer* gif) { gif->playing = 0; }
 int BeginPlayVideo(HWND) { return -1; }
 int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }
-int checkUpdate(HWND, const wchar_t*) { return 0; }
 DWORD PlayerThread(LPVOID) { return 0; }
 
