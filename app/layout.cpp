@@ -139,6 +139,34 @@ void LayoutDetail(Skin& s, int W, int H) {
     d.relatedRows = k;
 }
 
+// The picture buttons of the channel and ranking pages, in page coordinates (P the page height).
+void LayoutChannelAndRankButtons(Skin& s, int W, int P, int T) {
+    bool portrait = g_orientation == 1;
+    SIZE ch = BitmapSize(s.channelBtn[0]);
+    int w = ch.cx, h = ch.cy;
+    int c = portrait ? s.mainMetric3 : s.mainMetric5, r = portrait ? s.mainMetric4 : s.mainMetric6;
+    int gx = (W - c * w) / (c + 1), gy = (P - T - r * h) / (r + 1);
+    for (int k = 0; k < 6; ++k) {
+        int col = c > 0 ? k % c : k, row = c > 0 ? k / c : 0;
+        s.channelBtnRect[k] = R(gx + col * (w + gx), T + gy + row * (h + gy), w, h);
+    }
+
+    SIZE rk = BitmapSize(s.rankBtn[0]);
+    w = rk.cx;
+    h = rk.cy;
+    if (portrait) {
+        gx = (W - s.mainMetric3 * w) / (s.mainMetric3 + 1);
+        gy = (P - T - s.mainMetric4 * h) / (s.mainMetric4 + 1);
+        for (int k = 0; k < 3; ++k) s.rankBtnRect[k] = R(gx + k * (w + gx), T + gy, w, h);
+    } else {
+        gx = w / 2;
+        int n = s.mainMetric8;
+        int x0 = (W - n * w - gx * (n - 1)) / 2;
+        gy = (P - T - h) / (s.mainMetric9 + 1);
+        for (int k = 0; k < 3; ++k) s.rankBtnRect[k] = R(x0 + k * (w + gx), T + gy, w, h);
+    }
+}
+
 void LayoutFrameParts(Skin& s, int W, int H) {
     int T = BitmapSize(s.innerTitleBar).cy, b = s.mainMetric1;
     SIZE logo = BitmapSize(s.pgrmLogo);
@@ -159,6 +187,7 @@ void LayoutFrameParts(Skin& s, int W, int H) {
         s.periodPos[i] = W - (s.periodMetric6 + s.periodTabWidth) * (s.periodCount - i);
     s.periodTop = s.rowMetric3;
     s.periodHeight = T - s.periodTop;
+    LayoutChannelAndRankButtons(s, W, s.pageRect.h, T);
 
     LayoutHelpPages(s, W, s.pageRect.h);
     LayoutSearchPage(s, W, s.pageRect.h);

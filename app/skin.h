@@ -118,6 +118,8 @@ struct Skin {
     int logoX;
     LayoutRect titleRect, titleRectRight;
     int periodTop, periodHeight;
+    LayoutRect channelBtnRect[6];  // channel page buttons
+    LayoutRect rankBtnRect[3];     // ranking page buttons
     double helpRowScale;
     HelpLayout help;
     SearchLayout search;

@@ -1,4 +1,4 @@
-// The platform calls of core/win.h. The module loader and GDI are the platform's own,
+// The platform calls of core/win.h. GDI and the module file names are the platform's own,
 // linked in whether or not the core uses them, since plug-ins link against the core alone.
 // The window calls answer as a process without windows does; a program with a window
 // system of its own (it exports these names) answers them instead.
@@ -7,10 +7,10 @@
 namespace {
 
 [[gnu::used]] void* const kPlatformCalls[] = {
-    reinterpret_cast<void*>(&LoadLibraryW),       reinterpret_cast<void*>(&FreeLibrary),
-    reinterpret_cast<void*>(&GetProcAddress),     reinterpret_cast<void*>(&GetProcAddressW),
-    reinterpret_cast<void*>(&GetModuleFileNameW), reinterpret_cast<void*>(&GetDC),
-    reinterpret_cast<void*>(&ReleaseDC),          reinterpret_cast<void*>(&ExtEscape),
+    reinterpret_cast<void*>(&GetModuleFileNameW),
+    reinterpret_cast<void*>(&GetDC),
+    reinterpret_cast<void*>(&ReleaseDC),
+    reinterpret_cast<void*>(&ExtEscape),
 };
 
 }  // namespace

@@ -669,7 +669,7 @@ int FrameShowTiming(Output* o, int timeNow, int frameTime) {
 
 int Create(void* object) {
     Output* o = Self(object);
-    o->module = LoadLibraryW(L"PVRVADD.DLL");
+    o->module = LoadModule(L"PVRVADD.DLL");
     auto* slots = reinterpret_cast<void**>(&o->drv);
     for (int i = 0; i < kDriverEntries; ++i) GetProc(&o->module, &slots[i], kDriverNames[i], 0);
     if (!o->module) return ERR_NOT_SUPPORTED;
