@@ -15,6 +15,5 @@ int ShowDlgBox(HWND, int, const wchar_t*) { return -1; }
 int ShowDtlInfo(HWND) { return -1; }
 int BeginPlayVideo(HWND) { return -1; }
 int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }
-int checkUpdate(HWND, const wchar_t*) { return 0; }
 DWORD PlayerThread(LPVOID) { return 0; }
 

@@ -8,6 +8,7 @@
 #include "platform/windows.h"
 #include "platform/winuser.h"
 #include "platform/gdi.h"
+#include "update.h"  // checkUpdate, called by the init thread
 
 struct Skin;
 struct VideoItem;
@@ -21,7 +22,5 @@ int ShowDlgBox(HWND window, int mode, const wchar_t* text);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
-// Nothing to update: 0, the result the init thread goes on after.
-int checkUpdate(HWND owner, const wchar_t* appDir);
 // No player core in this build: the thread ends at once.
 DWORD PlayerThread(LPVOID commandLine);
