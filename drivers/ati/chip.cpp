@@ -158,6 +158,7 @@ void ResetChip(Chip& c) {
     c.overlaySurface = 0;
     c.overlayPos = AhiOverlayPos{};
     c.residuals.clear();
+    c.lastGroups.clear();
     c.log.clear();
     c.arenas[kInternal].Reset(c.config.mem64);
     c.arenas[kExternal].Reset(c.config.mem32);

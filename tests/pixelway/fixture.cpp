@@ -46,6 +46,7 @@ SimAti& Sim() {
         Look(h, &s.Desktop, "SimChipDesktop");
         Look(h, &s.ScanOut, "SimChipScanOut");
         Look(h, &s.Residuals, "SimChipResiduals");
+        Look(h, &s.LastGroups, "AhiSimLastGroups");
         return s;
     }();
     return sim;

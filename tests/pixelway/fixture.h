@@ -31,6 +31,7 @@ struct SimAti {
     int (*Desktop)(uint16_t*, int, int);
     int (*ScanOut)(uint8_t*, int, int);
     int (*Residuals)(int16_t*, int);
+    int (*LastGroups)(AhiCoefGroup*, int);
 
     std::string Log() const;
     // Lines of the log that start with `prefix`.
