@@ -19,16 +19,6 @@ DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
 // The wait dialog of the list loaders.
 int ShowDlgBox(HWND window, int mode, const wchar_t* text);
-// The detail page's animation: it loads (so that the page can be made) and never plays.
-struct GifPlayer {
-    int playing = 0;
-};
-extern GifPlayer g_dtlGif;
-void InitGif(GifPlayer* gif, HDC dc);
-int LoadGif(GifPlayer* gif, const wchar_t* path);
-void SetGifPosition(GifPlayer* gif, int x, int y);
-void PlayGif(GifPlayer* gif);
-void StopGif(GifPlayer* gif);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
 // No player core in this build: the thread ends at once.
