@@ -2,14 +2,6 @@
 
 #include "log.h"
 
-// The init thread of this build has nothing to start: the start-up screen stays until the
-// program is closed.
-DWORD InitThread(LPVOID) {
-    LOG(LOG_WARNING, L"InitThread: not in this build");
-    return 1;
-}
-
-int SwitchChannel(int, int, Skin*) { return -1; }
 int ShowDtlInfo(HWND) { return -1; }
 int BeginPlayVideo(HWND) { return -1; }
 int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }

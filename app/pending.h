@@ -1,15 +1,11 @@
-// Entry points of the parts that come with the pages: the init thread, the list loaders of
-// the wait dialog, the detail page, playback and the settings sheet. Until those land each
-// reports that it is not there (the callers log the failure as they would any other).
+// Entry points of the parts that come with the pages: the detail page, playback and the
+// settings sheet. Until those land each reports that it is not there (the callers log the
+// failure as they would any other).
 #pragma once
 
 #include "platform/windows.h"
 #include "platform/winuser.h"
 
-struct Skin;
-
-DWORD InitThread(LPVOID param);
-int SwitchChannel(int rssType, int period, Skin* skin);
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);
 int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);

@@ -4,6 +4,7 @@
 
 #include "lumeo.h"
 #include "pending.h"
+#include "waitDlg.h"
 #include "skin.h"
 #include "log.h"
 #include "platform/commctrl.h"

@@ -12,6 +12,7 @@
 
 #include <fstream>
 
+#include "listview.h"
 #include "lumeo.h"
 #include "program.h"
 #include "skin.h"
@@ -221,12 +222,24 @@ TEST(Program, TabsSwitchPagesAndRedrawTheCurrentTab) {
         platform::ui::InjectKey("ctrl+3");
         Idle();
         OnUi([] { EXPECT_EQ(g_curPage, g_hSearchWnd); });
-        // The home tab shows the list page; its list load is not in this build, so the
-        // tab state stays as it was.
+        // The home tab shows the list page and loads its list behind the wait dialog; a
+        // load that fails (no server here, the box answered) still makes the tab current.
+        SetApiHost(L"127.0.0.1:1");
+        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
         Command(g_hFrame, IDM_TAB_HOT);
+        for (int i = 0; i < 1000; ++i) {
+            HWND dialog = nullptr;
+            OnUi([&] { dialog = g_hWaitDlg; });
+            if (!dialog) break;
+            usleep(10 * 1000);
+        }
+        Idle();
+        platform::ui::SetMessageBoxHook(nullptr);
         OnUi([] {
             EXPECT_EQ(g_curPage, g_hListWnd);
-            EXPECT_EQ(g_curTab, 120);
+            EXPECT_EQ(g_curTab, 118);
+            EXPECT_EQ(g_prevTab, 120);
+            EXPECT_EQ(g_hWaitDlg, nullptr);
             EXPECT_EQ(g_menuBar.nToolBarId, 502u);
         });
         // Commands that no window handles change nothing.
