@@ -1,5 +1,5 @@
-// The eight page windows. Each paints the page's background and title bar; what a page
-// shows of its own comes with that page.
+// The page windows that do not have a file of their own yet. Each paints the page's
+// background and title bar; what a page shows of its own comes with that page.
 #include "lumeo.h"
 #include "tools.h"
 
@@ -30,11 +30,4 @@ LRESULT PageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool forward
 
 }  // namespace
 
-LRESULT ListWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
 LRESULT DtlWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, true); }
-LRESULT HlpttWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT HlpinfWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT AboutWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT ClassifyWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT SearchWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }
-LRESULT RankWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return PageProc(h, m, w, l, false); }

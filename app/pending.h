@@ -1,10 +1,29 @@
-// Entry points of the parts that come with the pages: the detail page, playback and the
-// settings sheet. Until those land each reports that it is not there (the callers log the
-// failure as they would any other).
+// Entry points of the parts that come with other pages: the thumbnail cache, the animated
+// picture, the detail page, playback and the settings sheet. Until those land each reports
+// that it is not there (the callers log the failure as they would any other).
 #pragma once
+
+#include <vector>
 
 #include "platform/windows.h"
 #include "platform/winuser.h"
+#include "platform/gdi.h"
+
+struct VideoItem;
+class DownloadManager;
+class Scroller;
+struct GifPlayer;
+
+// The thumbnail cache: nothing cached (the background picture) and nothing fetched yet.
+HBITMAP GetPicture(DownloadManager* manager, const wchar_t* vid);
+int LoadPicture(DownloadManager* manager, std::vector<VideoItem>& items, int online, Scroller* scroller, int rssType);
+// The wait dialog's animated picture.
+extern GifPlayer g_waitGif;
+void InitGif(GifPlayer* gif, HDC dc);
+int LoadGif(GifPlayer* gif, const wchar_t* path);
+void SetGifPosition(GifPlayer* gif, int x, int y);
+void PlayGif(GifPlayer* gif);
+void StopGif(GifPlayer* gif);
 
 int ShowDtlInfo(HWND hwnd);
 int BeginPlayVideo(HWND hwnd);

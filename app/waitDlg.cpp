@@ -6,11 +6,11 @@
 
 #include "download.h"
 #include "entryGlobals.h"
-#include "gif.h"
+#include "listView.h"
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "picture.h"
+#include "pending.h"
 #include "registry.h"
 #include "scroller.h"
 #include "skin.h"

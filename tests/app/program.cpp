@@ -6,6 +6,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "listview.h"
 #include "lumeo.h"
 #include "tools.h"
 #include "platform/gdi.h"
@@ -53,6 +54,9 @@ int RunProgram(int width, int height, std::function<void()> driver) {
     RegisterClassW(&wc);
     g_helper = CreateWindowExW(0, L"AppTestHelper", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
 
+    // List loads go nowhere unless a test points them at a service.
+    SetApiHost(L"127.0.0.1:1");
+
     g_driver = std::move(driver);
     g_initThreadProc = DriverThread;
     RegisterResources();
@@ -65,6 +69,10 @@ int RunProgram(int width, int height, std::function<void()> driver) {
 void OnUi(std::function<void()> fn) { SendMessageW(g_helper, kRun, 0, reinterpret_cast<LPARAM>(&fn)); }
 
 void FinishInit() {
+    // From here list loads can start: they fail at once, and the box that says so is answered.
+    platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT) {
+        return text == L"无法连接网络，请检查网络设置。" ? IDOK : 0;
+    });
     OnUi([] {
         g_prevTab = 0;
         g_curTab = IDC_TAB_HOT;
@@ -73,7 +81,17 @@ void FinishInit() {
     Idle();
 }
 
-void Idle() { platform::ui::WaitForIdle(5000); }
+void Idle() {
+    platform::ui::WaitForIdle(5000);
+    // A list load behind the wait dialog is work in progress too.
+    for (int i = 0; i < 1000; ++i) {
+        HWND dialog = nullptr;
+        OnUi([&] { dialog = g_hWaitDlg; });
+        if (!dialog) break;
+        usleep(5000);
+        platform::ui::WaitForIdle(5000);
+    }
+}
 
 void TapIn(HWND hwnd, int x, int y) {
     POINT p{x, y};

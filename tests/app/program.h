@@ -1,6 +1,7 @@
 // Runs the program's entry in this process on a headless screen. The driver takes the init
 // thread's place: it runs once the main window exists, talks to the windows as the init
-// thread and the user would, and ends the program.
+// thread and the user would, and ends the program. List loads go to a port where nothing
+// listens (SetApiHost changes that).
 #pragma once
 
 #include <functional>
@@ -15,9 +16,10 @@ namespace apptest {
 int RunProgram(int width, int height, std::function<void()> driver);
 // Runs `fn` on the user-interface thread and waits for it.
 void OnUi(std::function<void()> fn);
-// What the init thread does at its end: the home tab as current, then message 0x592.
+// What the init thread does at its end: the home tab as current, then message 0x592. From
+// then on the "not connected" box of a failed list load is answered.
 void FinishInit();
-// Waits until the program has handled everything queued.
+// Waits until the program has handled everything queued and no wait dialog is up.
 void Idle();
 // Input in client coordinates of a window.
 void TapIn(HWND hwnd, int x, int y);

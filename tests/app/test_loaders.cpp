@@ -81,15 +81,15 @@ struct Folder {
         g_curList = g_pendingList = nullptr;
         g_initDone = 0;
         platform::ConnMgrConfigure(L"");
-        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
     }
-    ~Folder() { platform::ui::SetMessageBoxHook(nullptr); }
 
-    // On the driver's thread before the init thread runs: this folder, its log, the service.
+    // On the driver's thread before the init thread runs: this folder, its log, the service;
+    // message boxes are answered at once.
     void Adopt() {
         platform::CopyCut(g_appDir, APP_DIR_LEN, dir.wpath());
         log = nettest::StartLog(dir);
         SetApiHost(platform::Utf8ToWide(Service().host()).c_str());
+        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
     }
     int LogCount(const std::string& text) const { return nettest::CountInLog(log, text); }
     std::string Path(const std::string& relative) const { return dir.path() + "/" + relative; }
@@ -449,7 +449,7 @@ TEST_P(WaitPlace, ShowsAtTheSkinsPlaceAndOpensOnlyOnce) {
             std::thread user([] { Switch(112, 0); });
             HWND dialog = AwaitDialog();
             ASSERT_NE(dialog, nullptr);
-            Idle();
+            platform::ui::WaitForIdle(5000);
             // Where the skin puts the box for an orientation, with its blue line and white inside.
             auto placed = [&](bool upright) {
                 OnUi([&] {
@@ -471,7 +471,7 @@ TEST_P(WaitPlace, ShowsAtTheSkinsPlaceAndOpensOnlyOnce) {
             placed(portrait);
             // Turned while it is up, it moves to the other orientation's place.
             platform::ui::RotateScreen();
-            Idle();
+            platform::ui::WaitForIdle(5000);
             placed(!portrait);
             OnUi([&] {
                 // Nothing else opens or switches while it is up.
