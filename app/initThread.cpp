@@ -10,6 +10,7 @@
 #include "log.h"
 #include "lumeo.h"
 #include "pending.h"
+#include "pictures.h"
 #include "registry.h"
 #include "scroller.h"
 #include "skin.h"

@@ -5,6 +5,7 @@
 #include "log.h"
 #include "lumeo.h"
 #include "pending.h"
+#include "pictures.h"
 #include "scroller.h"
 #include "skin.h"
 #include "tools.h"
@@ -59,10 +60,12 @@ void DrawRowTexts(HDC dc, const RowLayout& layout, const VideoItem& item, int dx
 }
 
 void DrawRowThumbnail(HDC dc, const RowLayout& layout, const VideoItem& item, int index, int dx, int dy) {
-    HBITMAP picture = GetPicture(&g_downloader, item.vid.GetString());
+    // Held while drawn: a picture thread may evict it meanwhile.
+    HBITMAP picture = HoldPicture(&g_downloader, item.vid.GetString());
     int x = layout.thumbPos.x + dx, y = layout.thumbPos.y + dy;
     PaintThumbnail(dc, g_skin.thumbFramePen, LIST_FRAME_COLOUR, picture, x - 1, y - 1, g_skin.thumbWidth + 2,
                    g_skin.thumbHeight + 2, x, y, g_skin.thumbWidth, g_skin.thumbHeight, index);
+    ReleasePicture(&g_downloader, picture);
 }
 
 void Line(HDC dc, int x1, int y1, int x2, int y2) {

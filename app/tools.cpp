@@ -193,15 +193,6 @@ HWND CreateFromRow(const WndClassDef& row, HWND parent) {
 
 }  // namespace
 
-// Shared by the pages: the inner title bar stretched over the page's width on white.
-void PaintPageBackground(HWND hwnd, HDC dc) {
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    BackBuffer b(dc, rc.right, rc.bottom);
-    FillRect(b.dc, &rc, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    SIZE t = BitmapSize(g_skin.innerTitleBar);
-    DrawPicture(b.dc, g_skin.innerTitleBar, 0, 0, rc.right, t.cy);
-}
 
 // ---- Start-up screen ----
 

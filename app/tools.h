@@ -100,6 +100,13 @@ struct Skin;
 void LayoutHelpPages(Skin& skin, int W, int P);
 void LayoutSearchPage(Skin& skin, int W, int P);
 
+// Shows the detail page for g_curVideo (g_dtlOpenMode 1: opened from a list or the menu;
+// 2: after a related video began to play). 0 or -1.
+int ShowDtlInfo(HWND hwnd);
+// Rectangle of related row `index` on the detail page; 0 when the row does not exist in
+// the current layout, else 1 (with a point: 1 only when the point lies in the row).
+int GetRelatedRowRect(int index, RECT* out, POINT* point);
+
 #define HELP_TOPIC_COUNT 7
 // Rectangle of help topic row `index` in the topic page.
 void HelpTopicRect(int index, RECT* out);

@@ -1,7 +1,6 @@
 // Runs the program's entry in this process on a headless screen. The driver takes the init
 // thread's place: it runs once the main window exists, talks to the windows as the init
-// thread and the user would, and ends the program. List loads go to a port where nothing
-// listens (SetApiHost changes that).
+// thread and the user would, and ends the program.
 #pragma once
 
 #include <functional>
