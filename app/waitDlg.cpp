@@ -10,6 +10,7 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
+#include "gif.h"
 #include "pending.h"
 #include "pictures.h"
 #include "registry.h"
