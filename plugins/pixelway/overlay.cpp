@@ -338,8 +338,9 @@ int Init(void* self) {
     a->blitFx.scaleX = a->blitFx.scaleY = 0x10000;
     a->blitFx.direction = 0;
     const VideoFormat& video = b.format.format;
-    int w = a->idctMode ? a->face.width : video.width;
-    int h = a->idctMode ? a->face.height : video.height;
+    // The decoder's picture size; the video's until the face has been told one.
+    int w = a->idctMode && a->face.width > 0 ? a->face.width : video.width;
+    int h = a->idctMode && a->face.height > 0 ? a->face.height : video.height;
     if (w <= 0 || h <= 0 || w > 2048 || h > 2048) return Fail(a, ERR_NOT_SUPPORTED, false);
     a->surf = VideoFormat{};
     a->surf.direction = a->idctMode ? 0 : video.direction;
