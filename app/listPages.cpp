@@ -8,6 +8,7 @@
 #include "pending.h"
 #include "skin.h"
 #include "tools.h"
+#include "waitDlg.h"
 #include "platform/gdi.h"
 
 const ButtonDef g_channelButtons[6] = {

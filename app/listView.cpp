@@ -9,6 +9,7 @@
 #include "scroller.h"
 #include "skin.h"
 #include "tools.h"
+#include "waitDlg.h"
 
 HMENU g_listViewPopup;
 SHACTIVATEINFO g_listViewActivate;

@@ -8,6 +8,7 @@
 #include "pending.h"
 #include "registry.h"
 #include "skin.h"
+#include "waitDlg.h"
 #include "platform/aygshell.h"
 #include "platform/gdi.h"
 
