@@ -150,8 +150,11 @@ int RegistryReadDword(HKEY root, const tchar* key, const tchar* name, uint32_t* 
     if (!value) return ERR_INVALID_PARAM;
     HKEY k = nullptr;
     if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return ERR_INVALID_PARAM;
-    DWORD type = 0, size = sizeof(DWORD), v = 0;
-    LONG e = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
+    // The type first: a text value is read as wide characters, more bytes than it measures.
+    DWORD type = 0, size = 0, v = 0;
+    LONG e = RegQueryValueExW(k, name, nullptr, &type, nullptr, &size);
+    if (e == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD))
+        e = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
     RegCloseKey(k);
     if (e != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(DWORD)) return ERR_INVALID_PARAM;
     *value = v;

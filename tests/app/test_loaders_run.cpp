@@ -104,8 +104,9 @@ TEST(ProgramRun, OnlineStartWritesTheAnswerCacheAndEndsCleanly) {
 
 struct StallCase {
     const char* name;
-    std::vector<std::pair<std::string, int>> faults;  // mode and count, for the home list
+    std::vector<std::pair<std::string, int>> faults;  // mode and count
     const char* script;
+    const char* match = "getTopVideos";               // the requests the faults are for
 };
 
 class QuitWhileStalled : public testing::TestWithParam<StallCase> {};
@@ -114,7 +115,7 @@ class QuitWhileStalled : public testing::TestWithParam<StallCase> {};
 TEST_P(QuitWhileStalled, EndsAtOnce) {
     const StallCase& c = GetParam();
     Installed p;
-    for (auto& [mode, count] : c.faults) Service().QueueFault(mode, count, "getTopVideos");
+    for (auto& [mode, count] : c.faults) Service().QueueFault(mode, count, c.match);
     int elapsed = 0;
     int status = p.Run(c.script, 60000, &elapsed);
     EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
@@ -126,7 +127,25 @@ INSTANTIATE_TEST_SUITE_P(
     Loads, QuitWhileStalled,
     testing::Values(StallCase{"StartUp", {{"delay:60000", 1}}, "wait 300\nquit\n"},
                     // The home list fails at start-up; the home tab then loads it behind the dialog.
-                    StallCase{"WaitDialog", {{"status:500", 1}, {"delay:60000", 1}}, "wait 300\nkey ctrl+1\nwait 500\nquit\n"}),
+                    StallCase{"WaitDialog", {{"status:500", 1}, {"delay:60000", 1}}, "wait 300\nkey ctrl+1\nwait 500\nquit\n"},
+                    // Every thumbnail of the home list hangs.
+                    StallCase{"Thumbnails", {{"delay:60000", 100}}, "wait 1500\nquit\n", "/img/"}),
     [](const testing::TestParamInfo<StallCase>& i) { return std::string(i.param.name); });
+
+// Thumbnails that fail or are cut short leave no file that a later offline start would take
+// for a picture.
+TEST(ProgramRun, FailedThumbnailsLeaveNoFiles) {
+    Installed p;
+    for (const char* fault : {"drop", "status:404"}) {
+        SCOPED_TRACE(fault);
+        Service().Get("/control/reset");
+        Service().QueueFault(fault, 100, "/img/");
+        EXPECT_TRUE(EndedNormally(p.Run("wait 1500\nquit\n", 60000))) << p.Log();
+        EXPECT_FALSE(Service().Requests().empty());
+        std::vector<std::string> left;
+        for (auto& e : fs::directory_iterator(p.dir.path() + "/Image")) left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{});
+    }
+}
 
 }  // namespace

@@ -81,7 +81,7 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool ownGroup) {
     std::vector<std::string> all;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -100,9 +100,11 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        if (ownGroup) setpgid(0, 0);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (ownGroup && pid > 0) setpgid(pid, pid);  // before the caller can signal the group
     return pid;
 }
 
@@ -120,6 +122,13 @@ int WaitExit(pid_t pid, int ms) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+void KillGroup(pid_t leader) {
+    if (leader <= 0) return;
+    kill(-leader, SIGKILL);
+    int status = 0;
+    waitpid(leader, &status, 0);  // the leader is ours; the rest are reaped by whoever started them
 }
 
 bool Running(pid_t pid) {
