@@ -102,6 +102,33 @@ TEST(ProgramRun, OnlineStartWritesTheAnswerCacheAndEndsCleanly) {
     EXPECT_EQ(p.Log().find("ERROR"), std::string::npos) << p.Log();
 }
 
+// Pulling the list past its end loads the next page behind the wait dialog; a list that
+// the service has no more of asks for nothing.
+TEST(ProgramRun, DraggingPastTheEndLoadsTheNextPage) {
+    Installed p;
+    std::string drags;
+    for (int i = 0; i < 3; ++i) drags += "drag 240 650 240 150 300\nwait 300\n";
+    int status = p.Run("wait 300\n" + drags + "wait 300\nquit\n", 60000);
+    EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
+    std::vector<std::string> pages;
+    for (auto& line : Service().Requests())
+        if (line.rfind("GET /openapi-common/getTopVideos", 0) == 0) pages.push_back(line);
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_EQ(pages[0], std::string("GET ") + kHotTarget);
+    EXPECT_EQ(pages[1], "GET /openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=2&rt=1&f=8&seg=1&rp=1");
+    EXPECT_TRUE(p.dir.Exists("Xml/recommend_2.xml"));
+
+    // An answer without a total ends the list with its first page.
+    Installed q;
+    Service().QueueFault("nototal", 1, "getTopVideos");
+    status = q.Run("wait 300\n" + drags + "wait 300\nquit\n", 60000);
+    EXPECT_TRUE(EndedNormally(status)) << status << "\n" << q.Log();
+    pages.clear();
+    for (auto& line : Service().Requests())
+        if (line.rfind("GET /openapi-common/getTopVideos", 0) == 0) pages.push_back(line);
+    EXPECT_EQ(pages, std::vector<std::string>{std::string("GET ") + kHotTarget});
+}
+
 struct StallCase {
     const char* name;
     std::vector<std::pair<std::string, int>> faults;  // mode and count
