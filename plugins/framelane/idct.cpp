@@ -158,6 +158,7 @@ void OneVector(void* face, const void* forward, const void* backward) {
     auto* fw = static_cast<const Vectors*>(forward);
     auto* bw = Both ? static_cast<const Vectors*>(backward) : nullptr;
     for (int& s : f.chromaSet) s = 0;
+    if (!fw && !bw) return;  // no vectors: nothing is predicted (an intra macroblock)
     Word(o, static_cast<uint32_t>(f.mode) | 0x28);
     Word(o, kMarker);
     if (fw) {
@@ -194,6 +195,7 @@ void FourVectors(void* face, const void* forward, const void* backward) {
     auto* fw = static_cast<const Vectors*>(forward);
     auto* bw = Both ? static_cast<const Vectors*>(backward) : nullptr;
     for (int& s : f.chromaSet) s = 0;
+    if (!fw && !bw) return;
     Word(o, static_cast<uint32_t>(f.mode) | 0x14);
     if (fw) PrepareChroma<R>(f, fw, kForward, 0);
     if (bw) PrepareChroma<R>(f, bw, fw ? kBackwardWithForward : kBackwardAlone, 2);

@@ -229,13 +229,16 @@ bool ClipToScreen(VRect* dst, VRect* src, int direction, int screenW, int screen
 // Turns the frames to a new rotation, keeping their pictures.
 int ApplyLayout(Output* o) {
     const VideoFormat& video = o->base.format.format;
+    // The picture as the panel must hold it: the video's own turn undone, the effects',
+    // then the screen laid on the panel as the viewport is (VirtToPhy).
+    int toPanel = CombineDir(video.direction, o->base.fx.direction, CombineDir(o->base.screen.direction, 0, 0));
     int frameRotation, overlayRotation;
     if (o->idctMode && !(o->rotateInCopy && !o->is422)) {
         frameRotation = 0;  // the overlay turns the picture
-        overlayRotation = CombineDir(video.direction, o->base.fx.direction, o->base.screen.direction);
+        overlayRotation = toPanel;
     } else {
-        frameRotation = CombineDir(video.direction, o->base.fx.direction, o->base.screen.direction);
-        overlayRotation = o->base.screen.direction;
+        frameRotation = toPanel;  // written turned: the overlay turns nothing more
+        overlayRotation = 0;
     }
     o->overlayRotation = overlayRotation;
     o->dropAtOnce = !(o->oldDriver &&
@@ -502,9 +505,8 @@ int UpdateOutput(void* self) {
 
     if (o->frameCount <= 1) return 0;
     bool visible = b.visible && (!o->idctMode || (o->face.idctWidth >= 1 && o->face.idctHeight >= 1));
-    int screenW = b.screen.width, screenH = b.screen.height;
-    if (Swaps(b.screen.direction)) std::swap(screenW, screenH);
-    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, screenW, screenH)) visible = false;
+    // The screen record holds the physical size, as VirtToPhy reads it.
+    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, b.screen.width, b.screen.height)) visible = false;
 
     Attributes a{};
     a.magic = 0x77;

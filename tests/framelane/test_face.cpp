@@ -251,6 +251,9 @@ TEST_F(Face, EmptyBlocksSignsAndReferenceBits) {
     back.v[0][0] = -6, back.v[0][1] = -6;  // up and left of the frame: the fields stay 14 bits
     f->position(f, 0, 0);
     PVRSim_ClearLog();
+    f->vectorA(f, nullptr, nullptr);  // no vectors: nothing to predict
+    f->vectorB(f, nullptr, nullptr);
+    EXPECT_TRUE(Words().empty());
     f->vectorA(f, nullptr, &back);
     auto words = Words();
     ASSERT_EQ(words.size(), 3u);

@@ -123,6 +123,79 @@ TEST_F(Pictures, FramesShowAsFfmpegConvertsAndScalesThem) {
     }
 }
 
+// On a screen laid on its panel turned, the picture still shows upright, whether the frames
+// are written turned or the overlay turns them (IDCT frames with option 0x201 off).
+TEST_F(Pictures, TurnedScreensShowThePictureUpright) {
+    struct Case {
+        const char* what;
+        int direction;  // of the screen record, as VirtToPhy lays it on the panel
+        int panel;      // the simulated panel's turn
+        bool overlayTurns;
+    } cases[] = {
+        {"a quarter, frames turned", DIR_SWAPXY | DIR_MIRRORX, 270, false},
+        {"the other quarter, frames turned", DIR_SWAPXY | DIR_MIRRORY, 90, false},
+        {"half, frames turned", DIR_MIRRORX | DIR_MIRRORY, 180, false},
+        {"a quarter, the overlay turns", DIR_SWAPXY | DIR_MIRRORX, 270, true},
+        {"half, the overlay turns", DIR_MIRRORX | DIR_MIRRORY, 180, true},
+    };
+    const VRect view{100, 50, 320, 240};
+    RawFrame frame("frame-160x120.i420", false);
+    auto ref = Png("frame-scaled-320x240.png");
+    ASSERT_NE(ref, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PVRSim_Reset();
+        PVRSim_Set("panel_rotation", c.panel);
+        bool turned = c.direction & DIR_SWAPXY;
+        VideoFormat screen = Rgb565Screen(turned ? 480 : 800, turned ? 800 : 480);
+        screen.direction = c.direction;
+        core::SetDesktop(&screen);
+        ASSERT_NE(Create(), nullptr);
+        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+        PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+        if (c.overlayTurns) {
+            // IDCT frames stay upright; the decoder's picture is written into one.
+            ASSERT_EQ(Set(0x201, 0), 0);
+            IdctFace* f = O()->idctFace;
+            int w = 160, h = 120;
+            f->setParam(f, IDCT_WIDTH, &w, sizeof(w));
+            f->setParam(f, IDCT_HEIGHT, &h, sizeof(h));
+            VideoFormat v = Yuv(160, 120);
+            ASSERT_EQ(f->setParam(f, IDCT_FORMAT, &v, sizeof(v)), 0);
+            ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+            ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+            int previous;
+            ASSERT_EQ(f->frameStart(f, 1, &previous, 1, -1, -1, 1, 0), 0);
+            M24VA_Reset(0);
+            void* planes[3];
+            int brightness;
+            VideoFormat fmt{};
+            ASSERT_EQ(f->lockBuffer(f, 1, planes, &brightness, &fmt), 0);
+            ASSERT_EQ(fmt.width, 160);  // upright
+            for (int p = 0; p < 3; ++p)
+                for (int y = 0; y < (p ? 60 : 120); ++y)
+                    memcpy(static_cast<uint8_t*>(planes[p]) + y * fmt.pitch,
+                           static_cast<uint8_t*>(frame.planes[p]) + y * frame.pitches[p], p ? 80 : 160);
+            f->unlockBuffer(f, 1);
+            IdctFrameEnd end{0, 1000};  // on time
+            ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+        } else {
+            ASSERT_EQ(Start(Yuv(160, 120)), 0);
+            ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+            ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+            ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+        }
+        VDISP_ATTRIBUTES a{};
+        ASSERT_EQ(PVRSim_Attributes(&a), 0);
+        EXPECT_EQ(a.rotation != 0, c.overlayTurns);
+        auto rgb = ScanOut();
+        EXPECT_GE(Psnr(rgb, 800, view, *ref), 45);
+        EXPECT_EQ(ChangedOutside(rgb, 800, 480, view), 0);
+        NodeDelete(object);
+        object = nullptr;
+    }
+}
+
 // A viewport that runs past the screen shows the part of the picture that lies on it.
 TEST_F(Pictures, ViewportPastTheScreenIsCut) {
     ASSERT_NE(Create(), nullptr);
