@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,8 +32,12 @@ TempTree::TempTree() {
 }
 
 TempTree::~TempTree() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
+    // A program ending just now may still add a file while the folder is being removed.
+    for (int i = 0; i < 5 && fs::exists(path_); ++i) {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+        if (ec) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 std::wstring TempTree::Phone(const std::string& relative) const { return platform::FromNativePath(At(relative)); }
@@ -128,7 +133,9 @@ void KillGroup(pid_t leader) {
     if (leader <= 0) return;
     kill(-leader, SIGKILL);
     int status = 0;
-    waitpid(leader, &status, 0);  // the leader is ours; the rest are reaped by whoever started them
+    waitpid(leader, &status, 0);  // ours, unless already reaped
+    // The others are reaped by whoever adopted them; wait (bounded) until none is left.
+    WaitFor(5000, [leader] { return kill(-leader, 0) != 0 && errno == ESRCH; });
 }
 
 bool Running(pid_t pid) {
