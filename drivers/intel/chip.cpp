@@ -43,6 +43,8 @@ void ClockLoop() {
 
 }  // namespace
 
+Chip::~Chip() { StopClock(*this); }
+
 Chip& TheChip() {
     static Chip chip;
     return chip;

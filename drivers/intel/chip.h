@@ -157,6 +157,8 @@ struct Chip {
     // The scan-line clock.
     std::thread clock;
     std::atomic<bool> clockRun{false};
+
+    ~Chip();  // a program may end with the display started: the clock stops first
 };
 
 Chip& TheChip();

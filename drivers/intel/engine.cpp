@@ -364,11 +364,11 @@ using namespace pvr;
 
 namespace {
 
-const char* Name(uintptr_t h) {
-    static thread_local char text[32];
-    snprintf(text, sizeof(text), "#%lx", static_cast<unsigned long>(h));
-    return text;
-}
+// A frame handle as the log writes it (the calls hold the chip's lock).
+struct Name {
+    char text[32];
+    explicit Name(uintptr_t h) { snprintf(text, sizeof(text), "#%lx", static_cast<unsigned long>(h)); }
+};
 
 int Allocate(Chip& c, M24VA_FRAME* frames, int count, MemoryKind kind) {
     if (!frames || count < 1 || count > 64) return M24VA_INVALID_PARAM;
@@ -471,7 +471,7 @@ int M24VA_FrameAllocate(M24VA_FRAME* frames, int count) {
     Chip& c = TheChip();
     std::lock_guard<std::mutex> g(c.lock);
     int r = Allocate(c, frames, count, MemoryKind::Local);
-    Log(c, "M24VA_FrameAllocate(%s, %d) = %d", r == 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])) : "-", count, r);
+    Log(c, "M24VA_FrameAllocate(%s, %d) = %d", r == 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])).text : "-", count, r);
     return r;
 }
 
@@ -479,7 +479,7 @@ int M24VA_FCFrameAllocate(M24VA_FRAME* frames, int count) {
     Chip& c = TheChip();
     std::lock_guard<std::mutex> g(c.lock);
     int r = Allocate(c, frames, count, MemoryKind::System);
-    Log(c, "M24VA_FCFrameAllocate(%s, %d) = %d", r == 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])) : "-", count, r);
+    Log(c, "M24VA_FCFrameAllocate(%s, %d) = %d", r == 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])).text : "-", count, r);
     return r;
 }
 
@@ -496,7 +496,7 @@ int M24VA_FrameFree(M24VA_FRAME* frames, int count) {
             FreeFrame(c, reinterpret_cast<uintptr_t>(frames[i]));
         }
     }
-    Log(c, "M24VA_FrameFree(%s, %d) = %d", frames && count > 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])) : "-", count, r);
+    Log(c, "M24VA_FrameFree(%s, %d) = %d", frames && count > 0 ? Name(reinterpret_cast<uintptr_t>(frames[0])).text : "-", count, r);
     return r;
 }
 
@@ -517,7 +517,7 @@ int M24VA_FrameConvert(M24VA_FRAME destination, M24VA_FRAME source) {
             memcpy(d->V() + static_cast<size_t>(y) * d->pitch, s->V() + static_cast<size_t>(y) * s->pitch, static_cast<size_t>(w / 2));
         }
     }
-    Log(c, "M24VA_FrameConvert(%s, ...) = %d", Name(reinterpret_cast<uintptr_t>(destination)), r);
+    Log(c, "M24VA_FrameConvert(%s, ...) = %d", Name(reinterpret_cast<uintptr_t>(destination)).text, r);
     return r;
 }
 
@@ -536,7 +536,7 @@ int M24VA_FrameBeginAccess(M24VA_FRAME frame, void** planes, int* pitch, int fla
         *pitch = f->pitch;
         ++f->accesses;
     }
-    Log(c, "M24VA_FrameBeginAccess(%s, %d) = %d", Name(reinterpret_cast<uintptr_t>(frame)), flags, r);
+    Log(c, "M24VA_FrameBeginAccess(%s, %d) = %d", Name(reinterpret_cast<uintptr_t>(frame)).text, flags, r);
     return r;
 }
 
@@ -546,7 +546,7 @@ int M24VA_FrameEndAccess(M24VA_FRAME frame) {
     Frame* f = FindFrame(c, frame);
     int r = f && f->accesses > 0 ? M24VA_OK : M24VA_INVALID_PARAM;
     if (r == M24VA_OK) --f->accesses;
-    Log(c, "M24VA_FrameEndAccess(%s) = %d", Name(reinterpret_cast<uintptr_t>(frame)), r);
+    Log(c, "M24VA_FrameEndAccess(%s) = %d", Name(reinterpret_cast<uintptr_t>(frame)).text, r);
     return r;
 }
 
@@ -565,7 +565,7 @@ int M24VA_BeginFrame(M24VA_FRAME target, int flags) {
         c.engine.target = t->handle;
         c.lastError.clear();
     }
-    Log(c, "M24VA_BeginFrame(%s, %d) = %d", Name(reinterpret_cast<uintptr_t>(target)), flags, r);
+    Log(c, "M24VA_BeginFrame(%s, %d) = %d", Name(reinterpret_cast<uintptr_t>(target)).text, flags, r);
     return r;
 }
 
@@ -595,7 +595,7 @@ int M24VA_SetReferenceFrameAddress(int which, M24VA_FRAME frame) {
     else if (!e.frameOpen || !f || (which != 1 && which != 2)) r = M24VA_INVALID_PARAM;
     else if (f->width != c.frames[e.target].width || f->height != c.frames[e.target].height) r = M24VA_INVALID_PARAM;
     else (which == 1 ? e.forward : e.backward) = f->handle;
-    Log(c, "M24VA_SetReferenceFrameAddress(%d, %s) = %d", which, Name(reinterpret_cast<uintptr_t>(frame)), r);
+    Log(c, "M24VA_SetReferenceFrameAddress(%d, %s) = %d", which, Name(reinterpret_cast<uintptr_t>(frame)).text, r);
     return r;
 }
 

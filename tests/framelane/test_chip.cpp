@@ -545,3 +545,17 @@ TEST_F(Chip, CommonTestInterface) {
 }
 
 }  // namespace
+
+namespace {
+
+// A program that ends with the display started ends normally.
+TEST(ChipExit, EndingWithTheDisplayStartedIsClean) {
+    EXPECT_EXIT(
+        {
+            VDISP_Initialise(0);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

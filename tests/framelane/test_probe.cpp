@@ -33,6 +33,12 @@ ProbeRun Probe(const std::string& args) {
     return r;
 }
 
+std::string Text(const ProbeRun& r) {
+    std::string all;
+    for (const auto& l : r.lines) all += l + "\n";
+    return all;
+}
+
 bool Has(const ProbeRun& r, const std::string& line) {
     for (const auto& l : r.lines)
         if (l == line) return true;
@@ -56,7 +62,7 @@ TEST(Probe2700G, ListsTheClasses) {
 
 TEST(Probe2700G, IdctCheckPasses) {
     ProbeRun r = Probe("--idct-check 270G");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << Text(r);
     EXPECT_TRUE(Has(r, "idct 270G pass"));
 }
 
@@ -65,7 +71,7 @@ TEST(Probe2700G, VideoOutShowsTheFramesScaled) {
     std::string shot = std::filesystem::temp_directory_path() / ("framelane-probe-" + std::to_string(getpid()) + ".png");
     ProbeRun r = Probe("--video-out 270G --yuv " + Data("frame-160x120.i420") +
                        " --size 160x120 --screen 800x480 --rect 100,50,320,240 --shot " + shot);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << Text(r);
     auto got = Png(shot);
     auto want = Png(Data("frame-scaled-320x240.png"));
     std::filesystem::remove(shot);
