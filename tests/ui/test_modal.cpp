@@ -2,6 +2,7 @@
 // pop-up menus and the soft-key bar, on the headless display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -16,23 +17,27 @@ namespace {
 using platform::ui::InjectKey;
 
 std::vector<std::pair<UINT, WPARAM>> g_seen;
+std::vector<std::pair<HWND, WPARAM>> g_keys;  // key presses, by the window that got them
 
 LRESULT FrameProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_COMMAND || msg == WM_USER + 5) {
         g_seen.emplace_back(msg, wParam);
         return 0;
     }
+    if (msg == WM_KEYDOWN) g_keys.emplace_back(h, wParam);
     return DefWindowProcW(h, msg, wParam, lParam);
 }
 
 // Waits (pumping this thread's queue) until `pred` holds or 5 seconds pass.
+// With a table, keys are translated first as the program's loop does.
 template <class F>
-bool PumpUntil(F pred) {
+bool PumpUntil(F pred, HACCEL accel = nullptr) {
     DWORD end = GetTickCount() + 5000;
     MSG m;
     while (!pred()) {
         if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
         if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (accel && TranslateAcceleratorW(m.hwnd, accel, &m)) continue;
             TranslateMessage(&m);
             DispatchMessageW(&m);
         } else {
@@ -67,6 +72,7 @@ protected:
     static void TearDownTestSuite() { platform::ui::StopDisplay(); }
     void SetUp() override {
         g_seen.clear();
+        g_keys.clear();
         platform::ui::ClearMessageBoxHistory();
         frame_ = CreateWindowExW(0, L"TestModalFrame", L"frame", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
@@ -274,6 +280,75 @@ TEST_F(Modal, SoftKeyBarTakesNoTapsWhileABoxIsUp) {
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 40010}));
     DestroyWindow(mb.hwndMB);
+}
+
+// Keys go to the program's window again once a menu or box in front of it has closed:
+// never to the soft-key bar, which takes no keys of its own.
+TEST_F(Modal, KeysReturnToTheOwnerWhenADropDownOrBoxCloses) {
+    using platform::ui::MenuItemDef;
+    platform::ui::AddMenu(MAKEINTRESOURCEW(401), {MenuItemDef{0, L"menu", {{32773, L"推荐  (&1)", {}}}}});
+    platform::ui::AddString(104, L"退出");
+    platform::ui::AddString(105, L"菜单");
+    platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(502),
+                              platform::ui::BuildMenuBar(401, {{40010, 104, 0x10, 0xFFFF}, {40001, 105, 0x18, 0}}));
+    SHMENUBARINFO mb{};
+    mb.cbSize = sizeof mb;
+    mb.hwndParent = frame_;
+    mb.nToolBarId = 502;
+    ASSERT_TRUE(SHCreateMenuBar(&mb));
+    SetFocus(nullptr);
+    ACCEL help{FVIRTKEY | FCONTROL, '6', 40009};
+    HACCEL accel = CreateAcceleratorTableW(&help, 1);
+    auto helpReachesTheFrame = [&] {
+        g_seen.clear();
+        InjectKey("ctrl+6");
+        // Until Control is up again too, so no pressed key outlives the test.
+        return PumpUntil([] { return !g_seen.empty() && !(GetKeyState(VK_CONTROL) & 0x8000); }, accel) &&
+               g_seen.size() == 1 &&
+               g_seen[0].first == WM_COMMAND && LOWORD(g_seen[0].second) == 40009;
+    };
+    ASSERT_TRUE(helpReachesTheFrame());
+
+    std::atomic<bool> closed{false};
+    std::thread keys([&] {
+        if (WaitForWindowOfClass(L"#PopupMenu")) InjectKey("back");
+        closed = true;
+    });
+    g_seen.clear();
+    InjectKey("soft2");
+    EXPECT_TRUE(PumpUntil([&] {
+        HWND h = FindWindowW(L"#PopupMenu", nullptr);
+        return closed && (!h || !IsWindowVisible(h));
+    }));
+    keys.join();
+    EXPECT_TRUE(g_seen.empty());  // closed without a choice
+    EXPECT_EQ(GetActiveWindow(), frame_);
+    EXPECT_TRUE(helpReachesTheFrame());
+
+    platform::ui::AnswerNextMessageBox(IDNO);
+    EXPECT_EQ(MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO), IDNO);
+    EXPECT_EQ(GetActiveWindow(), frame_);
+    EXPECT_TRUE(helpReachesTheFrame());
+    DestroyAcceleratorTable(accel);
+    DestroyWindow(mb.hwndMB);
+}
+
+// A window that a modal window has disabled takes no keys, even while it is still the
+// active one (as in the moment a box comes up): they go to the window in front.
+TEST_F(Modal, KeysPassOverADisabledActiveWindow) {
+    HWND front = CreateWindowExW(0, L"TestModalFrame", L"front", WS_POPUP, 0, 0, 100, 100, frame_, nullptr, nullptr,
+                                 nullptr);
+    ASSERT_NE(front, nullptr);
+    ShowWindow(front, SW_SHOWNA);
+    ASSERT_EQ(GetActiveWindow(), frame_);
+    SetFocus(nullptr);
+    EnableWindow(frame_, FALSE);
+    InjectKey("up");
+    EXPECT_TRUE(PumpUntil([] { return !g_keys.empty(); }));
+    ASSERT_EQ(g_keys.size(), 1u);
+    EXPECT_EQ(g_keys[0].first, front);
+    EnableWindow(frame_, TRUE);
+    DestroyWindow(front);
 }
 
 }  // namespace

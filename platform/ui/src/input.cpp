@@ -71,8 +71,9 @@ HWND KeyTarget() {
         auto w = FindLocked(f);
         if (w && IsEnabledChain(w)) return f;
     }
+    // A window disabled behind a modal one takes no keys, even while still the active one.
     HWND a = GetActiveWindow();
-    if (a && IsWindowVisible(a)) return a;
+    if (a && IsWindowVisible(a) && IsWindowEnabled(a)) return a;
     std::lock_guard lk(M().mu);
     for (auto it = M().topLevel.rbegin(); it != M().topLevel.rend(); ++it) {
         auto w = FindLocked(*it);

@@ -366,8 +366,9 @@ BOOL SHCreateMenuBar(SHMENUBARINFO* info) {
     int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
     int bar = platform::ui::SoftKeyBarHeight();
     HWND owner = TopLevelOf(info->hwndParent);
-    HWND h = CreateWindowExW(0, L"#MenuBar", L"", WS_POPUP, 0, sh - bar, sw, bar, owner, nullptr, info->hInstRes,
-                             nullptr);
+    // The bar never becomes the active window: keys stay with the program's windows.
+    HWND h = CreateWindowExW(WS_EX_NOACTIVATE, L"#MenuBar", L"", WS_POPUP, 0, sh - bar, sw, bar, owner, nullptr,
+                             info->hInstRes, nullptr);
     if (!h) {
         if (s->menu) DestroyMenu(s->menu);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

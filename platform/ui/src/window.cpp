@@ -368,6 +368,26 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     return wasDisabled;
 }
 
+namespace {
+
+bool CanActivateLocked(const std::shared_ptr<Window>& t) {
+    return t && (t->style & WS_VISIBLE) && !(t->style & WS_DISABLED) && !t->remote && !(t->exStyle & WS_EX_NOACTIVATE);
+}
+
+// The window that becomes active when `gone` stops being so: its nearest owner that can,
+// else the frontmost top-level window that can (never one that takes no activation).
+HWND SuccessorLocked(const std::shared_ptr<Window>& gone) {
+    int hops = 0;  // bounded, should owners ever form a ring
+    for (auto o = FindLocked(gone->owner); o && o != gone && hops < 64; o = FindLocked(o->owner), ++hops)
+        if (CanActivateLocked(o)) return o->h;
+    auto& tl = M().topLevel;
+    for (auto it = tl.rbegin(); it != tl.rend(); ++it)
+        if (*it != gone->h && CanActivateLocked(FindLocked(*it))) return *it;
+    return nullptr;
+}
+
+}  // namespace
+
 BOOL ShowWindow(HWND hwnd, int cmd) {
     auto w = Find(hwnd);
     if (!w || w->remote) return FALSE;
@@ -384,7 +404,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
         UpdateDCGeometry(w);
         SendMessageW(hwnd, WM_SHOWWINDOW, TRUE, 0);
         InvalidateInternal(w, nullptr, true);
-        if (!w->parent && cmd != SW_SHOWNA && cmd != SW_SHOWNOACTIVATE) {
+        if (!w->parent && cmd != SW_SHOWNA && cmd != SW_SHOWNOACTIVATE && !(w->exStyle & WS_EX_NOACTIVATE)) {
             {
                 std::lock_guard lk(M().mu);
                 auto& tl = M().topLevel;
@@ -404,13 +424,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
             std::lock_guard lk(m.mu);
             if (m.active == hwnd) {
                 m.active = nullptr;
-                for (auto it = m.topLevel.rbegin(); it != m.topLevel.rend(); ++it) {
-                    auto t = FindLocked(*it);
-                    if (t && *it != hwnd && (t->style & WS_VISIBLE) && !t->remote) {
-                        activate = *it;
-                        break;
-                    }
-                }
+                activate = SuccessorLocked(w);
             }
         }
         if (activate) SetActiveWindow(activate);
