@@ -195,6 +195,32 @@ TEST_F(Windows, PaintRepeatsOnlyUntilValidated) {
     EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE));
 }
 
+// A picture thread may invalidate a window while it paints: that area is painted again,
+// even when it equals the area the paint began with.
+std::atomic<int> g_dirtiedPaints{0};
+LRESULT DirtiedWhilePainting(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != WM_PAINT) return DefWindowProcW(h, msg, wParam, lParam);
+    PAINTSTRUCT ps;
+    BeginPaint(h, &ps);
+    if (g_dirtiedPaints++ == 0) std::thread([h] { InvalidateRect(h, nullptr, FALSE); }).join();
+    EndPaint(h, &ps);
+    return 0;
+}
+
+TEST_F(Windows, AnAreaMadeDirtyWhileAWindowPaintsIsPaintedAgain) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DirtiedWhilePainting;
+    wc.lpszClassName = L"TestDirtied";
+    RegisterClassW(&wc);
+    HWND a = CreateWindowExW(0, L"TestDirtied", L"A", WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    made_.push_back(a);
+    MSG m;
+    for (int i = 0; i < 100 && PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE); ++i) DispatchMessageW(&m);
+    EXPECT_EQ(g_dirtiedPaints.load(), 2);
+    RECT u;
+    EXPECT_FALSE(GetUpdateRect(a, &u, FALSE));
+}
+
 TEST_F(Windows, SendFromAnotherThreadRunsOnTheWindowsThreadWhileTheSenderWaits) {
     HWND a = Make(L"A", WS_VISIBLE);
     DWORD ui = GetCurrentThreadId();

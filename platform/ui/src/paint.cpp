@@ -256,6 +256,7 @@ BOOL ValidateRect(HWND hwnd, const RECT* rect) {
     auto w = Find(hwnd);
     if (!w) return FALSE;
     std::lock_guard lk(M().mu);
+    ++w->validations;
     if (!rect) {
         w->update = RECT{0, 0, 0, 0};
         w->erase = false;
@@ -290,6 +291,7 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT ps) {
     {
         std::lock_guard lk(M().mu);
         ps->rcPaint = w->update;
+        ++w->validations;
         erase = w->erase;
         w->update = RECT{0, 0, 0, 0};
         w->erase = false;

@@ -227,17 +227,18 @@ LRESULT DispatchMessageW(const MSG* msg) {
     }
     auto w = Find(msg->hwnd);
     if (!w) return 0;
-    RECT before{};
+    uint32_t validations = 0;
     if (msg->message == WM_PAINT) {
         std::lock_guard lk(M().mu);
-        before = w->update;
+        validations = w->validations;
     }
     LRESULT r = CallProc(w, msg->message, msg->wParam, msg->lParam);
     if (msg->message == WM_PAINT) {
         // A procedure that neither painted nor validated would be asked again and again
-        // (the phone spins there): the area it left alone counts as painted.
+        // (the phone spins there): the area it left alone counts as painted. What another
+        // thread invalidated while a procedure painted stays, to be painted next.
         std::lock_guard lk(M().mu);
-        if (EqualRect(&before, &w->update)) {
+        if (validations == w->validations) {
             w->update = RECT{0, 0, 0, 0};
             w->erase = false;
         }

@@ -50,6 +50,7 @@ struct Window {
     DWORD threadId = 0;
     std::shared_ptr<ThreadQueue> queue;
     RECT update{};  // client coordinates; empty = valid
+    uint32_t validations = 0;  // BeginPaint and ValidateRect calls, under M().mu
     bool erase = false;
     bool destroying = false;
     bool created = false;
