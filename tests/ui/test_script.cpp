@@ -191,4 +191,50 @@ TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
     EXPECT_EQ(at(319, 120), 0x0000FF);
 }
 
+// A program that ends while the script waits for it to settle, leaving work undone, ends
+// at once: the script does not hold it up for the rest of its settling time.
+LRESULT EndOnKeyProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_KEYDOWN) {
+        InvalidateRect(h, nullptr, FALSE);  // a paint the ended loop never runs
+        PostQuitMessage(3);
+        return 0;
+    }
+    if (msg == WM_PAINT) {
+        PAINTSTRUCT ps;
+        BeginPaint(h, &ps);
+        EndPaint(h, &ps);
+        return 0;
+    }
+    return DefWindowProcW(h, msg, wParam, lParam);
+}
+
+TEST(Script, AProgramThatEndsWhileTheScriptWaitsIsNotHeldUp) {
+    std::string dir = testing::TempDir() + "/ui-script-end-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
+    std::string script = dir + "/end.txt";
+    std::ofstream(script) << "key enter\n";
+    const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
+    auto o = platform::ui::ParseDisplayOptions(5, argv);
+    ASSERT_TRUE(o.error.empty());
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = EndOnKeyProc;
+    wc.lpszClassName = L"TestEndOnKey";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    ASSERT_EQ(platform::ui::StartDisplay(o), 0);
+    HWND h = CreateWindowExW(0, L"TestEndOnKey", L"", WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(h, nullptr);
+    SetFocus(h);
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+    EXPECT_EQ(m.wParam, 3u);
+    // The script waits up to 5 s for a program to settle; ending must not wait for that.
+    DWORD start = GetTickCount();
+    platform::ui::StopDisplay();
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    DestroyWindow(h);
+}
+
 }  // namespace

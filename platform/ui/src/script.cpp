@@ -75,10 +75,19 @@ void WaitForFirstWindow(DWORD ms) {
     }
 }
 
+constexpr DWORD kSettle = 5000;
+
+// Waits (bounded) until the program has handled what it was sent; a stopped runner stops
+// waiting at once: the program may have ended with work left in its queue.
+void Settle() {
+    uint64_t end = detail::NowMs() + kSettle;
+    while (!R().stop && detail::NowMs() < end)
+        if (WaitForIdle(50)) return;
+}
+
 void Run(std::vector<ScriptCommand> commands) {
-    constexpr DWORD kSettle = 5000;
     WaitForFirstWindow(kSettle);
-    WaitForIdle(kSettle);
+    Settle();
     for (auto& c : commands) {
         if (R().stop) return;
         switch (c.kind) {
@@ -111,7 +120,7 @@ void Run(std::vector<ScriptCommand> commands) {
         }
         case ScriptCommand::Wait: Pause(c.ms); break;
         case ScriptCommand::Screenshot:
-            WaitForIdle(kSettle);
+            Settle();
             if (!SaveScreenshot(c.arg)) std::fprintf(stderr, "Lumeo: cannot write screenshot %s\n", c.arg.c_str());
             else std::fprintf(stderr, "Lumeo: screenshot written to %s\n", c.arg.c_str());
             break;
@@ -125,7 +134,7 @@ void Run(std::vector<ScriptCommand> commands) {
             return;
         }
         }
-        WaitForIdle(kSettle);
+        Settle();
     }
 }
 
