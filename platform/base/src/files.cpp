@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,8 +340,13 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
         if (n < 0) return Fail(errno), 0;
         path.assign(buf, n);
     } else {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
+        link_map* map = nullptr;
+        if (::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return 0;
+        }
+        path = map->l_name;
+        if (path.empty()) return GetModuleFileNameW(nullptr, buffer, size);  // the program itself
     }
     std::wstring w = FromNativePath(path);
     DWORD n = static_cast<DWORD>(w.size()) < size ? static_cast<DWORD>(w.size()) : size - 1;

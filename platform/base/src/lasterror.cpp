@@ -41,6 +41,7 @@ struct ErrorTexts {
         {145, L"The directory is not empty.\r\n"},
         {161, L"The specified path is invalid.\r\n"},
         {183, L"Cannot create a file when that file already exists.\r\n"},
+        {193, L"The specified file is not a valid application.\r\n"},
         {206, L"The filename or extension is too long.\r\n"},
         {234, L"More data is available.\r\n"},
         {259, L"No more data is available.\r\n"},

@@ -7,5 +7,6 @@
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/lasterror.h"
+#include "platform/module.h"
 #include "platform/sync.h"
 #include "platform/wintypes.h"
