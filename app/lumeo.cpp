@@ -6,6 +6,8 @@
 #include "listview.h"
 #include "log.h"
 #include "pending.h"
+#include "player.h"
+#include "videoPageDlg.h"
 #include "registry.h"
 #include "skin.h"
 #include "tools.h"

@@ -11,10 +11,7 @@ DWORD InitThread(LPVOID) {
 
 int SwitchChannel(int, int, Skin*) { return -1; }
 int ShowDtlInfo(HWND) { return -1; }
-int BeginPlayVideo(HWND) { return -1; }
-int ShowPropertySheet(HWND, int, int, LPARAM) { return -1; }
 int checkUpdate(HWND, const wchar_t*) { return 0; }
-DWORD PlayerThread(LPVOID) { return 0; }
 
 #include "lumeo.h"
 #include "tools.h"

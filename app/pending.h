@@ -1,6 +1,6 @@
 // Entry points of the parts that come with the pages: the init thread, the list loaders of
-// the wait dialog, the detail page, playback and the settings sheet. Until those land each
-// reports that it is not there (the callers log the failure as they would any other).
+// the wait dialog, the detail page and the update check. Until those land each reports
+// that it is not there (the callers log the failure as they would any other).
 #pragma once
 
 #include "platform/windows.h"
@@ -11,9 +11,5 @@ struct Skin;
 DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
 int ShowDtlInfo(HWND hwnd);
-int BeginPlayVideo(HWND hwnd);
-int ShowPropertySheet(HWND hwnd, int id, int code, LPARAM lParam);
 // Nothing to update: 0, the result the init thread goes on after.
 int checkUpdate(HWND owner, const wchar_t* appDir);
-// No player core in this build: the thread ends at once.
-DWORD PlayerThread(LPVOID commandLine);

@@ -1,5 +1,7 @@
-// The program's resources: strings, menus, the accelerator table and the soft-key bars.
+// The program's resources: strings, menus, the accelerator table, the soft-key bars and
+// the settings pages.
 #include "lumeo.h"
+#include "videoPageDlg.h"
 #include "platform/ui.h"
 
 namespace {
@@ -62,4 +64,12 @@ void RegisterResources() {
     AddBar(IDB_HELP_TEXT, IDR_MENU_MAIN, {IDM_HELP_TEXT_BACK, IDS_BACK, kButton, kNoPopup},
            {IDM_MENU, IDS_MENU, kDropDown, 0});
     AddBar(IDB_SETTINGS, 0, {IDM_NONE, 107, kButton, kNoPopup}, {IDM_NONE, 107, kButton, kNoPopup});
+
+    // The two pages of the settings sheet, without controls of their own.
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(IDD_VIDEO_PAGE),
+                              platform::ui::BuildDialogTemplate(WS_CHILD | DS_SETFONT, 0, 0, 0, 240, 321, 8,
+                                                                L"MS Shell Dlg", L"视频"));
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(IDD_AUDIO_PAGE),
+                              platform::ui::BuildDialogTemplate(WS_CHILD | DS_SETFONT, 0, 0, 0, 241, 321, 8,
+                                                                L"MS Shell Dlg", L"音频"));
 }
