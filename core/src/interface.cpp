@@ -32,8 +32,7 @@ struct Request {
     std::vector<std::wstring> urls;
 };
 
-// What the entry points share. Never destroyed: Main's thread may still be inside it
-// while the process ends, and a condition destroyed under a waiter keeps the end waiting.
+// What the entry points share.
 struct State {
     std::mutex lock;
     std::condition_variable wake;
@@ -46,9 +45,20 @@ struct State {
     std::mutex logLock;
 };
 
-State& S() {
-    static auto* s = new State;
-    return *s;
+State* g_state = new State;
+
+State& S() { return *g_state; }
+
+// Unloaded, the file takes its state along. Not so while Main runs, which is when the
+// process ends around it: its thread still waits in the state, and a condition destroyed
+// under a waiter keeps the end waiting.
+__attribute__((destructor)) void Unloaded() {
+    {
+        std::lock_guard<std::mutex> g(g_state->lock);
+        if (g_state->running) return;
+    }
+    delete g_state;
+    g_state = nullptr;
 }
 
 constexpr long kLogLimit = 1024 * 1024;  // bytes of the log before it is set aside

@@ -481,11 +481,11 @@ TEST_F(Loading, RunsTheCoresMainAndLetsGoOfEverythingWhenItEnds) {
             if (CallGetPlayCount(&count)) ++calls;
         }
     });
+    EXPECT_TRUE(Until([&] { return calls.load() > 0; }));
     core->endMain = 1;
     EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
     stop = true;
     caller.join();
-    EXPECT_GT(calls.load(), 0);
     DWORD code = 99;
     GetExitCodeThread(thread, &code);
     EXPECT_EQ(code, 0u);

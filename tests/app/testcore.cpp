@@ -18,10 +18,12 @@ TestCoreControl g_control;
 
 EXPORT TestCoreControl* TestCore() { return &g_control; }
 
+struct PlayerInfo;  // the program's record, filled here byte by byte
+
 #if TESTCORE_WITHOUT != 1
-EXPORT int GetPlayerInfo(void* info) {
+EXPORT int GetPlayerInfo(PlayerInfo* info) {
     // Two video drivers and one audio driver, laid out as the record wants.
-    auto* bytes = static_cast<unsigned char*>(info);
+    auto* bytes = reinterpret_cast<unsigned char*>(info);
     for (int i = 0; i < 2192; ++i) bytes[i] = 0;
     auto* video = reinterpret_cast<char16_t*>(bytes);
     const char16_t* names[] = {u"DirectDraw", u"GDI"};
