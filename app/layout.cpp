@@ -139,6 +139,34 @@ void LayoutDetail(Skin& s, int W, int H) {
     d.relatedRows = k;
 }
 
+// The picture buttons of the channel and ranking pages, in page coordinates (P the page height).
+void LayoutChannelAndRankButtons(Skin& s, int W, int P, int T) {
+    bool portrait = g_orientation == 1;
+    SIZE ch = BitmapSize(s.channelBtn[0]);
+    int w = ch.cx, h = ch.cy;
+    int c = portrait ? s.mainMetric3 : s.mainMetric5, r = portrait ? s.mainMetric4 : s.mainMetric6;
+    int gx = (W - c * w) / (c + 1), gy = (P - T - r * h) / (r + 1);
+    for (int k = 0; k < 6; ++k) {
+        int col = c > 0 ? k % c : k, row = c > 0 ? k / c : 0;
+        s.channelBtnRect[k] = R(gx + col * (w + gx), T + gy + row * (h + gy), w, h);
+    }
+
+    SIZE rk = BitmapSize(s.rankBtn[0]);
+    w = rk.cx;
+    h = rk.cy;
+    if (portrait) {
+        gx = (W - s.mainMetric3 * w) / (s.mainMetric3 + 1);
+        gy = (P - T - s.mainMetric4 * h) / (s.mainMetric4 + 1);
+        for (int k = 0; k < 3; ++k) s.rankBtnRect[k] = R(gx + k * (w + gx), T + gy, w, h);
+    } else {
+        gx = w / 2;
+        int n = s.mainMetric8;
+        int x0 = (W - n * w - gx * (n - 1)) / 2;
+        gy = (P - T - h) / (s.mainMetric9 + 1);
+        for (int k = 0; k < 3; ++k) s.rankBtnRect[k] = R(x0 + k * (w + gx), T + gy, w, h);
+    }
+}
+
 void LayoutFrameParts(Skin& s, int W, int H) {
     int T = BitmapSize(s.innerTitleBar).cy, b = s.mainMetric1;
     SIZE logo = BitmapSize(s.pgrmLogo);
@@ -159,7 +187,78 @@ void LayoutFrameParts(Skin& s, int W, int H) {
         s.periodPos[i] = W - (s.periodMetric6 + s.periodTabWidth) * (s.periodCount - i);
     s.periodTop = s.rowMetric3;
     s.periodHeight = T - s.periodTop;
+    LayoutChannelAndRankButtons(s, W, s.pageRect.h, T);
+
+    LayoutHelpPages(s, W, s.pageRect.h);
+    LayoutSearchPage(s, W, s.pageRect.h);
 }
+
+}  // namespace
+
+void LayoutHelpPages(Skin& s, int W, int P) {
+    int T = BitmapSize(s.innerTitleBar).cy, b = s.lineHeight, n = HELP_TOPIC_COUNT;
+    int A = P - T;
+    int h, g;
+    double scale;
+    if (b > 0 && A >= 2 * n * b) {
+        h = 3 * b / 2;
+        scale = 1.5;
+        g = std::min(h, (A - n * h) / (n + 2));
+    } else if (A > n * b) {
+        h = b;
+        scale = 1.0;
+        g = std::max(1, (A - n * h) / (n + 2));
+    } else {
+        h = A / n - 1;
+        scale = b > 0 ? static_cast<double>(h) / b * 4 / 3 : 1.0;
+        g = 1;
+    }
+    HelpLayout& l = s.help;
+    l.left = s.helpMetric1;
+    l.width = W - 2 * s.helpMetric1;
+    l.rowHeight = h;
+    l.gap = g;
+    l.top = T + g;
+    s.helpRowScale = scale;
+    l.helpText = R(s.helpMetric2, T, W - s.helpMetric2, P - T);
+    l.aboutText = R(s.helpMetric3, T, W - s.helpMetric3, P - T);
+}
+
+void LayoutSearchPage(Skin& s, int W, int P) {
+    bool portrait = g_orientation == 1;
+    int T = BitmapSize(s.innerTitleBar).cy;
+    SIZE btn = BitmapSize(s.searchBtn[1]), clr = BitmapSize(s.searchClearBtn[1]);
+    SIZE arr = s.hasArrow ? BitmapSize(s.arrow[0]) : SIZE{0, 0};
+    int bw = btn.cx, bh = btn.cy, cw = clr.cx, ch = clr.cy, aw = arr.cx, ah = arr.cy;
+    int m = s.searchMetric1, d = s.rowMetric3, tH = s.titleTextHeight, n = s.searchHistoryCount;
+    SearchLayout& l = s.search;
+    l.historyShown = portrait || s.hasArrow ? 1 : 0;
+
+    int rh = static_cast<int>(bh * (portrait ? s.fontFactor2 : s.fontFactor3));
+    int g0 = portrait ? (P - T - tH - bh * n - bh - (ch + 2 * d)) / 3 : (P - T - tH - bh - rh * n - (ch + 2 * d)) / 3;
+    int G = std::min(g0, bh);
+    if (G < 2) G = 2;
+    l.rowHeight = rh;
+    l.gap = G;
+
+    int E = static_cast<int>(bw * (portrait ? s.fontFactor6 : s.fontFactor7));
+    int boxW = E + bw + m;
+    l.editX = (W - boxW) / 2;
+    l.editY = l.historyShown ? T + G + 1 : T + (P - T - bh) / 2 + 1;
+    l.editWidth = E;
+    l.editHeight = bh - 2 * m;
+    l.button = R(l.editX + E, l.editY - 1, bw, bh);
+    l.label = R(l.editX, l.editY - 1 + bh + G, s.titleMetric2, tH);
+    int boxY = Bottom(l.label) + d;
+    l.history = R(l.editX - m, boxY, boxW, 2 * m + rh * n + 2 * d + ch);
+    int th = static_cast<int>(tH * (portrait ? s.fontFactor4 : s.fontFactor5));
+    int tw = boxW - 2 * m - s.mainMetric7 - (s.hasArrow ? 3 * aw : 0);
+    l.rowText = R(l.history.x + s.mainMetric7, boxY + m + (rh - th) / 2, tw, th);
+    l.clear = R(W - l.editX - 3 * m - cw, Bottom(l.history) - m - d - ch, cw, ch);
+    l.arrow = POINT{W - l.editX - m - 3 * aw, boxY + m + (rh - ah) / 2};
+}
+
+namespace {
 
 void SetFont(LOGFONTW& f, int height, int weight, bool underline, const wchar_t* face) {
     std::memset(&f, 0, sizeof(f));
@@ -199,8 +298,8 @@ void LayoutFonts(Skin& s) {
     SetFont(s.fonts[8], static_cast<int>(tH * (g_orientation == 1 ? s.fontFactor4 : s.fontFactor5)), FW_BOLD, false,
             face);
     SetFont(s.fonts[9], static_cast<int>(tH * s.mainScale), FW_BOLD, false, face);
-    ApplyFont(0, g_hHlpinfEdit, s.fonts[5]);
-    ApplyFont(1, g_hAboutEdit, s.fonts[6]);
+    ApplyFont(0, g_hHelpText, s.fonts[5]);
+    ApplyFont(1, g_hAboutText, s.fonts[6]);
     ApplyFont(2, g_hSearchEdit, s.fonts[7]);
 }
 

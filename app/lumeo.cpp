@@ -1,6 +1,7 @@
 #include "lumeo.h"
 
 #include "connMgr.h"
+#include "download.h"
 #include "entryGlobals.h"
 #include "files.h"
 #include "listview.h"
@@ -167,6 +168,7 @@ void FrameCreate(HWND hwnd) {
         SendMessageW(hwnd, WM_DESTROY, 0, 0);
         return;
     }
+    SetPictureStock(&g_downloader, g_skin.emptyPic, g_skin.picBk);
     SetOrientation();
     InitConnection(&g_connMgr, hwnd);
     if (MyCreateMenu(&g_menuBar, &g_hFrame, IDB_STARTUP) != 0) {
@@ -189,6 +191,7 @@ void FrameDestroy() {
     EnterCriticalSection(&g_csRunning);
     g_running = 0;
     LeaveCriticalSection(&g_csRunning);
+    SetPictureStock(&g_downloader, nullptr, nullptr);
     ReleaseSkin(&g_skin);
     DestroyMenuBar(&g_menuBar);
     HKEY* keys[] = {&g_hKeySearchWord, &g_hKeyFullScreen, &g_hKeyDriver, &g_hKeyIgnoreVersion};

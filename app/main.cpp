@@ -4,6 +4,7 @@
 
 #include "listview.h"
 #include "lumeo.h"
+#include "platform/sync.h"
 #include "platform/ui.h"
 
 void FillWindowTables();
@@ -43,5 +44,6 @@ int main(int argc, char** argv) {
     FillWindowTables();
     int code = WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, commandLine.data(), SW_SHOW);
     platform::ui::StopDisplay();
-    return code;
+    // Thumbnail or list downloads may still hang on a slow server: end without waiting.
+    ExitProcess(static_cast<UINT>(code));
 }

@@ -1,6 +1,7 @@
 #include "pending.h"
 
 #include "log.h"
+#include "skin.h"
 
 // The init thread of this build has nothing to start: the start-up screen stays until the
 // program is closed.
@@ -10,15 +11,11 @@ DWORD InitThread(LPVOID) {
 }
 
 int SwitchChannel(int, int, Skin*) { return -1; }
-int ShowDtlInfo(HWND) { return -1; }
-int checkUpdate(HWND, const wchar_t*) { return 0; }
+int ShowDlgBox(HWND, int, const wchar_t*) { return -1; }
+GifPlayer g_dtlGif;
+void InitGif(GifPlayer*, HDC) {}
+int LoadGif(GifPlayer*, const wchar_t*) { return 1; }
+void SetGifPosition(GifPlayer*, int, int) {}
+void PlayGif(GifPlayer* gif) { gif->playing = 0; }
+void StopGif(GifPlayer* gif) { gif->playing = 0; }
 
-#include "lumeo.h"
-#include "tools.h"
-
-// The list view window is made by the list page; until both land it only forwards the
-// commands of its pop-up menu.
-LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_COMMAND && OnCommand(hwnd, LOWORD(wParam), HIWORD(wParam), lParam) == 1) return 0;
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-}

@@ -41,6 +41,24 @@ struct DetailLayout {
     POINT loadingPos;
 };
 
+// The help topic rows and the two text pages (page coordinates).
+struct HelpLayout {
+    int top;           // top of the first row
+    int left, width;   // of every row
+    int rowHeight, gap;
+    LayoutRect helpText, aboutText;
+};
+
+// The search page (page coordinates).
+struct SearchLayout {
+    int historyShown;    // the history box, its label and 清空 are on the page
+    int rowHeight;       // one history row
+    int gap;             // between the box, the label and the history
+    int editX, editY, editWidth, editHeight;  // the box inside its frame
+    LayoutRect button, label, history, rowText, clear;
+    POINT arrow;
+};
+
 struct Skin {
     wchar_t imagePath[SKIN_IMAGE_COUNT][SKIN_PATH_LEN];
 
@@ -100,7 +118,11 @@ struct Skin {
     int logoX;
     LayoutRect titleRect, titleRectRight;
     int periodTop, periodHeight;
+    LayoutRect channelBtnRect[6];  // channel page buttons
+    LayoutRect rankBtnRect[3];     // ranking page buttons
     double helpRowScale;
+    HelpLayout help;
+    SearchLayout search;
     LayoutRect startupTextRect;
 
     int periodCount;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "listView.h"
 #include "lumeo.h"
 #include "pending.h"
 #include "skin.h"
@@ -26,7 +27,6 @@ int g_orientation = -1;
 SHMENUBARINFO g_menuBar;
 CStringW g_startupText;
 int g_relLoading;
-HWND g_hHlpinfEdit, g_hAboutEdit;
 HWND g_hMainWndParam;
 LPTHREAD_START_ROUTINE g_initThreadProc = InitThread;
 
@@ -115,10 +115,7 @@ void LogExeTime(const wchar_t* file, int line) {
 
 // ---- Helpers for painting ----
 
-namespace {
-
-// Draws a picture at (x, y) in its own size, or stretched to w x h when w is positive.
-void DrawPicture(HDC dc, HBITMAP picture, int x, int y, int w = 0, int h = 0) {
+void DrawPicture(HDC dc, HBITMAP picture, int x, int y, int w, int h) {
     if (!picture) return;
     SIZE size = BitmapSize(picture);
     HDC src = CreateCompatibleDC(dc);
@@ -130,6 +127,49 @@ void DrawPicture(HDC dc, HBITMAP picture, int x, int y, int w = 0, int h = 0) {
     SelectObject(src, old);
     DeleteDC(src);
 }
+
+BackBuffer::BackBuffer(HDC target, int width, int height) : window(target), w(width), h(height) {
+    dc = CreateCompatibleDC(target);
+    bmp = CreateCompatibleBitmap(target, w > 0 ? w : 1, h > 0 ? h : 1);
+    old = SelectObject(dc, bmp);
+}
+
+BackBuffer::~BackBuffer() {
+    BitBlt(window, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+}
+
+void FillSolidRect(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+    HPEN pen = CreatePen(PS_SOLID, 1, colour);
+    HBRUSH brush = CreateSolidBrush(colour);
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    Rectangle(dc, left, top, right, bottom);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
+
+void DrawPageTitle(HDC dc, int width, const wchar_t* title) {
+    SIZE t = BitmapSize(g_skin.innerTitleBar);
+    DrawPicture(dc, g_skin.innerTitleBar, 0, 0, width, t.cy);
+    HFONT font = CreateFontIndirectW(&g_skin.fonts[1]);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    int oldMode = SetBkMode(dc, TRANSPARENT);
+    COLORREF oldColour = SetTextColor(dc, RGB(255, 255, 255));
+    const LayoutRect& r = g_skin.titleRect;
+    RECT rc{r.x, r.y, r.x + r.w, r.y + r.h};
+    DrawTextW(dc, title, -1, &rc, DT_NOPREFIX);
+    SetTextColor(dc, oldColour);
+    SetBkMode(dc, oldMode);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+}
+
+namespace {
 
 ATOM RegisterFromRow(const WndClassDef& row) {
     WNDCLASSW wc{};
@@ -149,36 +189,9 @@ HWND CreateFromRow(const WndClassDef& row, HWND parent) {
                            CW_USEDEFAULT, parent, nullptr, g_hInst, nullptr);
 }
 
-// A memory bitmap of the window's size to paint into before one copy to the window.
-struct BackBuffer {
-    HDC window, dc;
-    HBITMAP bmp;
-    HGDIOBJ old;
-    int w, h;
-    BackBuffer(HDC target, int width, int height) : window(target), w(width), h(height) {
-        dc = CreateCompatibleDC(target);
-        bmp = CreateCompatibleBitmap(target, w > 0 ? w : 1, h > 0 ? h : 1);
-        old = SelectObject(dc, bmp);
-    }
-    ~BackBuffer() {
-        BitBlt(window, 0, 0, w, h, dc, 0, 0, SRCCOPY);
-        SelectObject(dc, old);
-        DeleteObject(bmp);
-        DeleteDC(dc);
-    }
-};
 
 }  // namespace
 
-// Shared by the pages: the inner title bar stretched over the page's width on white.
-void PaintPageBackground(HWND hwnd, HDC dc) {
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    BackBuffer b(dc, rc.right, rc.bottom);
-    FillRect(b.dc, &rc, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    SIZE t = BitmapSize(g_skin.innerTitleBar);
-    DrawPicture(b.dc, g_skin.innerTitleBar, 0, 0, rc.right, t.cy);
-}
 
 // ---- Start-up screen ----
 
@@ -256,6 +269,9 @@ LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_PAINT:
         return StupPaint(hwnd);
+    case WM_STARTUP_TEXT:
+        SetStartupText(*reinterpret_cast<const CStringW*>(lParam));
+        return 0;
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }

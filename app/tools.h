@@ -38,8 +38,8 @@ extern int g_orientation;  // 1 portrait, 2 landscape, -1 before the first test
 extern SHMENUBARINFO g_menuBar;
 extern CStringW g_startupText;
 extern int g_relLoading;
-// The edit boxes that take fonts 5 and 6 of the layout pass (made by the help and About pages).
-extern HWND g_hHlpinfEdit, g_hAboutEdit;
+// The text boxes of the help text and About pages (fonts 5 and 6 of the layout pass).
+extern HWND g_hHelpText, g_hAboutText;
 // The main window's handle, handed to the init thread.
 extern HWND g_hMainWndParam;
 // The init thread's procedure; the main window starts it once it has its pages.
@@ -51,6 +51,24 @@ struct ButtonDef {
     int id;
 };
 extern const ButtonDef g_tabButtons[4];
+
+// Draws a picture at (x, y) in its own size, or stretched to w x h when w is positive.
+void DrawPicture(HDC dc, HBITMAP picture, int x, int y, int w = 0, int h = 0);
+// A memory bitmap to paint into; copied to `target` at (0, 0) in one blit when it goes.
+struct BackBuffer {
+    HDC window, dc;
+    HBITMAP bmp;
+    HGDIOBJ old;
+    int w, h;
+    BackBuffer(HDC target, int width, int height);
+    ~BackBuffer();
+    BackBuffer(const BackBuffer&) = delete;
+    BackBuffer& operator=(const BackBuffer&) = delete;
+};
+// Rectangle() filled and outlined in one colour.
+void FillSolidRect(HDC dc, int left, int top, int right, int bottom, COLORREF colour);
+// The inner pages' title bar across `width`, with the title in white bold.
+void DrawPageTitle(HDC dc, int width, const wchar_t* title);
 
 int MyCreateMenu(SHMENUBARINFO* bar, HWND* parent, int barId);
 void DestroyMenuBar(SHMENUBARINFO* bar);
@@ -77,5 +95,20 @@ LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The main window's layout pass on a new client size; returns 1 when it laid out.
 int LayoutMainWindow(int width, int height);
+// Parts of the pass for a page of W x P pixels in the current orientation.
+struct Skin;
+void LayoutHelpPages(Skin& skin, int W, int P);
+void LayoutSearchPage(Skin& skin, int W, int P);
+
+// Shows the detail page for g_curVideo (g_dtlOpenMode 1: opened from a list or the menu;
+// 2: after a related video began to play). 0 or -1.
+int ShowDtlInfo(HWND hwnd);
+// Rectangle of related row `index` on the detail page; 0 when the row does not exist in
+// the current layout, else 1 (with a point: 1 only when the point lies in the row).
+int GetRelatedRowRect(int index, RECT* out, POINT* point);
+
+#define HELP_TOPIC_COUNT 7
+// Rectangle of help topic row `index` in the topic page.
+void HelpTopicRect(int index, RECT* out);
 // Number of layout passes that laid out (for tests).
 extern int g_layoutCount;

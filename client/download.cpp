@@ -1,16 +1,22 @@
 #include "download.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
 
 #include "codecs.h"
 #include "connMgr.h"
+#include "entryGlobals.h"
+#include "listview.h"
 #include "log.h"
 #include "phoneInfo.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/format.h"
+#include "platform/gdi.h"
+#include "platform/image.h"
 #include "platform/lasterror.h"
 #include "platform/winuser.h"
 
@@ -214,4 +220,182 @@ int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* que
     if (showMessage) MessageBoxW(nullptr, L"无法连接网络，请检查网络设置。", L"提示", MB_ICONINFORMATION);
     LOG(LOG_ERROR, L"Download failed.");
     return -1;
+}
+
+namespace {
+
+std::atomic<unsigned> g_pictureSerial{0};
+
+// Where a picture is downloaded before it has proved to be one. Never a picture's own
+// name: SafeFileNamePart leaves no ".." inside an id, so a picture's name can hold one only
+// right before "jpg". The name still ends in ".jpg", so clearing the Image folder at an
+// online start also takes what a killed download left.
+int GetPictureTempPath(const wchar_t* vid, CStringW& path) {
+    std::wstring p = platform::FormatW(L"%s\\Image\\%s..%u.part.jpg", g_appDir, SafeFileNamePart(vid).GetString(),
+                                       g_pictureSerial.fetch_add(1) + 1);
+    if (p.size() >= PICTURE_PATH_LEN) return -1;
+    path = p;
+    return 0;
+}
+
+// Deletes the retired bitmaps that nobody holds any more. Under csPicture.
+void DeleteRetired(DownloadManager* dm) {
+    auto& r = dm->retired;
+    r.erase(std::remove_if(r.begin(), r.end(),
+                           [dm](HBITMAP b) {
+                               if (dm->holds.count(b)) return false;
+                               // A bitmap still selected somewhere cannot go yet; a handle
+                               // that is no longer valid has nothing left to delete.
+                               return DeleteObject(b) || GetObjectType(b) == 0;
+                           }),
+            r.end());
+}
+
+// A bitmap the cache no longer keeps: deleted now, or once its holders have released it.
+// Under csPicture.
+void DropBitmap(DownloadManager* dm, HBITMAP b) {
+    if (!b || b == dm->emptyPic || b == dm->picBk) return;
+    dm->retired.push_back(b);
+    DeleteRetired(dm);
+}
+
+}  // namespace
+
+void SetPictureStock(DownloadManager* dm, HBITMAP emptyPic, HBITMAP picBk) {
+    platform::CsLock lock(&dm->csPicture);
+    dm->emptyPic = emptyPic;
+    dm->picBk = picBk;
+}
+
+int GetPicturePath(const wchar_t* vid, CStringW& path) {
+    // The id comes from the service: it must stay one file name inside the Image folder.
+    std::wstring p = platform::FormatW(L"%s\\Image\\%s.jpg", g_appDir, SafeFileNamePart(vid).GetString());
+    if (p.size() >= PICTURE_PATH_LEN) return -1;
+    path = p;
+    return 0;
+}
+
+int DownloadPicture(DownloadManager* dm, const wchar_t* vid, const wchar_t* url, int online, int keepFile,
+                    HBITMAP* out) {
+    if (!vid) vid = L"";
+    HBITMAP empty;
+    {
+        platform::CsLock lock(&dm->csPicture);
+        if (out) *out = nullptr;
+        auto it = dm->pictures.find(vid);
+        if (it != dm->pictures.end()) {
+            if (out) *out = it->second.bitmap;
+            return 0;
+        }
+        empty = dm->emptyPic;
+    }
+    CStringW path;
+    if (GetPicturePath(vid, path) != 0) {
+        LOG(LOG_WARNING, L"path too long : vid=%s", vid);
+        if (out) *out = empty;
+        return 0;
+    }
+    HBITMAP bitmap = nullptr;
+    if (online) {
+        CStringW temp;
+        if (GetPictureTempPath(vid, temp) != 0) {
+            LOG(LOG_WARNING, L"path too long : vid=%s", vid);
+            if (out) *out = empty;
+            return 0;
+        }
+        CStringA unused;
+        if (DownloadEx(dm, url ? url : L"", nullptr, temp, 1, 0, unused, 0) != 0) {
+            LOG(LOG_WARNING, L"DownloadEx failed");
+            DeleteFileW(temp);
+            if (out) *out = empty;
+            return 0;
+        }
+        bitmap = SHLoadImageFile(temp);
+        if (!bitmap) {
+            // An error page or a broken body: nothing of it may stay for a later start.
+            LOG(LOG_WARNING, L"SHLoadImageFile failed : path=%s", temp.GetString());
+            DeleteFileW(temp);
+            if (out) *out = empty;
+            return 0;
+        }
+        DeleteFileW(path);
+        if (!MoveFileW(temp, path)) {
+            g_errno = GetLastError();
+            LOG(LOG_WARNING, L"MoveFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno),
+                path.GetString());
+            DeleteFileW(temp);
+        }
+    } else {
+        bitmap = SHLoadImageFile(path);
+        if (!bitmap) {
+            if (out) *out = empty;
+            return 0;
+        }
+    }
+    if (out) *out = bitmap;
+    AddPicture(dm, bitmap, vid, keepFile);
+    return 0;
+}
+
+void AddPicture(DownloadManager* dm, HBITMAP bitmap, const wchar_t* vid, int keepFile) {
+    if (!bitmap) return;
+    CStringW key(vid ? vid : L"");
+    platform::CsLock lock(&dm->csPicture);
+    auto it = dm->pictures.find(key);
+    if (it != dm->pictures.end()) {
+        // The vid becomes the newest picture; its old bitmap goes, unless it is this one.
+        if (it->second.bitmap != bitmap) DropBitmap(dm, it->second.bitmap);
+        it->second = PictureEntry{bitmap, keepFile};
+        auto at = std::find(dm->pictureOrder.begin(), dm->pictureOrder.end(), key);
+        if (at != dm->pictureOrder.end()) dm->pictureOrder.erase(at);
+    } else {
+        dm->pictures[key] = PictureEntry{bitmap, keepFile};
+    }
+    dm->pictureOrder.push_back(key);
+    while (dm->pictures.size() > PICTURE_CACHE_LIMIT && !dm->pictureOrder.empty()) {
+        CStringW oldest = dm->pictureOrder.front();
+        dm->pictureOrder.pop_front();
+        auto e = dm->pictures.find(oldest);
+        if (e == dm->pictures.end()) continue;
+        PictureEntry entry = e->second;
+        dm->pictures.erase(e);
+        if (entry.bitmap == dm->emptyPic) continue;
+        DropBitmap(dm, entry.bitmap);
+        if (entry.keepFile != 1) {
+            CStringW path;
+            if (GetPicturePath(oldest, path) == 0 && !DeleteFileW(path)) {
+                g_errno = GetLastError();
+                LOG(LOG_WARNING, L"DeleteFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno),
+                    path.GetString());
+            }
+        }
+    }
+}
+
+HBITMAP GetPicture(DownloadManager* dm, const wchar_t* vid) {
+    platform::CsLock lock(&dm->csPicture);
+    auto it = dm->pictures.find(vid ? vid : L"");
+    return it != dm->pictures.end() ? it->second.bitmap : dm->picBk;
+}
+
+HBITMAP HoldPicture(DownloadManager* dm, const wchar_t* vid) {
+    platform::CsLock lock(&dm->csPicture);
+    auto it = dm->pictures.find(vid ? vid : L"");
+    if (it == dm->pictures.end()) return dm->picBk;
+    dm->holds[it->second.bitmap]++;
+    return it->second.bitmap;
+}
+
+void ReleasePicture(DownloadManager* dm, HBITMAP bitmap) {
+    platform::CsLock lock(&dm->csPicture);
+    auto it = dm->holds.find(bitmap);
+    if (it == dm->holds.end()) return;
+    if (--it->second > 0) return;
+    dm->holds.erase(it);
+    DeleteRetired(dm);
+}
+
+int IsPicturePending(DownloadManager* dm, const wchar_t* vid) {
+    platform::CsLock lock(&dm->csPending);
+    return dm->pending.count(vid ? vid : L"") ? 1 : 0;
 }

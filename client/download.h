@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/cstring.h"
 #include "platform/sync.h"
@@ -20,6 +21,8 @@
 #define DOWNLOAD_SESSION_POLL_MS 100
 #define DOWNLOAD_CHUNK 2047
 #define DOWNLOAD_TEXT_LEN 512
+#define PICTURE_CACHE_LIMIT 500
+#define PICTURE_PATH_LEN 512
 
 // A thumbnail held by the picture cache.
 struct PictureEntry {
@@ -41,8 +44,18 @@ public:
     CRITICAL_SECTION csPicture;
     CRITICAL_SECTION csPending;
     std::map<CStringW, PictureEntry> pictures;
-    std::deque<CStringW> pictureOrder;
+    std::deque<CStringW> pictureOrder;  // one id per entry of `pictures`, oldest first
     std::set<CStringW> pending;
+
+    // The skin's stock pictures, handed over when the skin loads (the data side cannot
+    // reach the skin): emptyPic stands for a picture that could not be had, picBk for
+    // one that is not there yet. Never cached, never deleted here.
+    HBITMAP emptyPic = nullptr;
+    HBITMAP picBk = nullptr;
+    // Bitmaps a window keeps drawing (HoldPicture), with their counts, and evicted or
+    // replaced bitmaps whose deletion waits for their last release. Under csPicture.
+    std::map<HBITMAP, int> holds;
+    std::vector<HBITMAP> retired;
 };
 
 extern DownloadManager g_downloader;
@@ -59,3 +72,31 @@ int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* que
 // The URL of a template: the first "%s" replaced by `text`; every other "%" stays as
 // written, since templates may be a server's own URLs with escapes such as "%20".
 CStringW FormatUrlTemplate(const wchar_t* urlFormat, const wchar_t* text);
+
+// The picture cache. Thumbnails are kept as "<program folder>\Image\<vid>.jpg" (the vid
+// made fit for a file name) and, at most PICTURE_CACHE_LIMIT of them, as bitmaps.
+
+// Gives the cache the skin's stock pictures (see DownloadManager::emptyPic and picBk).
+void SetPictureStock(DownloadManager* dm, HBITMAP emptyPic, HBITMAP picBk);
+// The picture file of `vid`; -1 when the path does not fit PICTURE_PATH_LEN.
+int GetPicturePath(const wchar_t* vid, CStringW& path);
+// The cached bitmap of `vid`, else the picture fetched from `url` (online) or read from
+// its file (offline) and cached; emptyPic when none can be had. Always 0. A download that
+// fails or is not a picture leaves no file behind.
+int DownloadPicture(DownloadManager* dm, const wchar_t* vid, const wchar_t* url, int online, int keepFile,
+                    HBITMAP* out);
+// Caches `bitmap` (which the cache then owns) as the newest picture of `vid`, replacing
+// an older one, and evicts the oldest beyond PICTURE_CACHE_LIMIT (its file too unless it
+// was added with keepFile 1). A replaced or evicted bitmap that is held is deleted at its
+// last ReleasePicture.
+void AddPicture(DownloadManager* dm, HBITMAP bitmap, const wchar_t* vid, int keepFile);
+// The cached bitmap of `vid`, or picBk. Valid only until the next AddPicture on any
+// thread: a window that draws it later, or draws it while picture threads run, takes it
+// with HoldPicture instead.
+HBITMAP GetPicture(DownloadManager* dm, const wchar_t* vid);
+// GetPicture, and the bitmap stays valid until ReleasePicture even when it is evicted.
+HBITMAP HoldPicture(DownloadManager* dm, const wchar_t* vid);
+// Ends one HoldPicture of `bitmap`; the stock pictures and null are ignored.
+void ReleasePicture(DownloadManager* dm, HBITMAP bitmap);
+// 1 while a thumbnail thread is under way for `vid`, else 0.
+int IsPicturePending(DownloadManager* dm, const wchar_t* vid);

@@ -6,6 +6,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "detailPage.h"
 #include "lumeo.h"
 #include "tools.h"
 #include "platform/gdi.h"
@@ -58,6 +59,15 @@ int RunProgram(int width, int height, std::function<void()> driver) {
     RegisterResources();
     FillWindowTables();
     int code = WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, nullptr, SW_SHOW);
+    // A related-videos load may outlive the program's windows, waiting on the network or on
+    // its "not connected" message box; the program's own end would cut it off, a test waits
+    // for it (answering such a box) before the process's globals go.
+    platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
+    for (int i = 0; i < 3000 && RelVideoThreadsRunning() > 0; ++i) {
+        if (i % 50 == 0) platform::ui::AnswerNextMessageBox(IDOK);
+        Sleep(10);
+    }
+    platform::ui::SetMessageBoxHook(nullptr);
     platform::ui::StopDisplay();
     return code;
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 #include "entryGlobals.h"
 #include "log.h"
@@ -18,7 +19,7 @@ namespace {
 class SkinTest : public testing::Test {
 protected:
     void SetUp() override {
-        dir = testing::TempDir() + "/skin-test-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir = testing::TempDir() + "/skin-test-" + std::to_string(getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir + "/Log");
         ASSERT_EQ(InitLog(platform::Utf8ToWide(dir + "/Log/").c_str(), L"Lumeo", 3), 0);

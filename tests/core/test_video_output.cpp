@@ -568,7 +568,7 @@ TEST(Display, SettingsAndRecords) {
 }
 
 TEST(Display, FileDateIsTheLocalModificationDay) {
-    std::string path = ::testing::TempDir() + "filedate.bin";
+    std::string path = ::testing::TempDir() + "/filedate-" + std::to_string(getpid()) + ".bin";
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);

@@ -44,6 +44,16 @@ std::string Probe(const std::string& file, const std::string& entries) {
     return out;
 }
 
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen((cmd + " 2>&1").c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
 std::string PathOf(const std::string& url) { return url.substr(url.find('/', 7)); }
 
 struct SampleServiceTest : ::testing::Test {
@@ -125,7 +135,23 @@ TEST_F(SampleServiceTest, VersionAnswerAndPackage) {
     EXPECT_NE(v.find("<update type=\"3\">"), std::string::npos);
     EXPECT_EQ(Element(v, "ver"), "v9.9");
     std::string package = service->Get(PathOf(Element(v, "down")));
-    EXPECT_EQ(package.rfind("LUMEO-SAMPLE-PACKAGE v9.9", 0), 0u);
+    // A real cabinet, as gcab lists it: the version file it installs.
+    dir.Write("p.cab", package);
+    EXPECT_EQ(Shell("gcab -t '" + dir.path() + "/p.cab'"), "version.txt\n");
+}
+
+TEST(SampleServiceUpdate, AnyTypeAndAnEncodedPackageAddress) {
+    nettest::SampleService service({"--update-type", "7", "--update-version", "v2 beta/1&x"});
+    std::string v = service.Get("/openapi-common/getVersionInfo?pid=4f7be1c09a2d6e53&ver=v1.01.15.06007");
+    EXPECT_NE(v.find("<update type=\"7\">"), std::string::npos);
+    EXPECT_EQ(Element(v, "ver"), "v2 beta/1&amp;x");
+    std::string down = Element(v, "down");
+    EXPECT_NE(down.find("/packages/Lumeo_v2%20beta%2F1%26x.CAB"), std::string::npos) << down;
+    httplib::Client client("127.0.0.1", service.port());
+    auto got = client.Get(PathOf(down));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, 200);
+    EXPECT_EQ(got->body.rfind("MSCF", 0), 0u);
 }
 
 TEST_F(SampleServiceTest, BadRequestsAnswerAnotherStatus) {

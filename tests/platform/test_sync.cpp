@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/lasterror.h"
 #include "platform/sync.h"
@@ -157,6 +159,55 @@ TEST(Mutex, BelongsToTheThreadThatHoldsIt) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
     CloseHandle(t);
     CloseHandle(m);
+
+int g_exitPipe = -1;
+void AtExit() {
+    if (g_exitPipe >= 0 && write(g_exitPipe, "d", 1) != 1) _exit(99);
+}
+DWORD Hang(LPVOID) {
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    WaitForSingleObject(never, INFINITE);
+    return 0;
+}
+
+// Ending the process while a thread hangs (a download on a slow server) must not wait for
+// it, nor run the destructors of the objects it may still use.
+TEST(Process, ExitEndsAtOnceAndSkipsDestructorsWhileThreadsRun) {
+    struct Case {
+        int hangingThreads;
+        bool cleanupRuns;
+    } cases[] = {{0, true}, {1, false}, {3, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hangingThreads);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(fds[0]);
+            g_exitPipe = fds[1];
+            std::atexit(AtExit);
+            for (int i = 0; i < c.hangingThreads; ++i) CloseHandle(CreateThread(nullptr, 0, Hang, nullptr, 0, nullptr));
+            ExitProcess(7);
+        }
+        close(fds[1]);
+        int status = 0;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        pid_t done = 0;
+        while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        char mark = 0;
+        bool ran = read(fds[0], &mark, 1) == 1;
+        close(fds[0]);
+        ASSERT_NE(done, 0) << "the process did not end";
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 7);
+        EXPECT_EQ(ran, c.cleanupRuns);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "platform/codepage.h"
 #include "platform/ui.h"
@@ -14,7 +15,7 @@
 namespace {
 
 TEST(SingleInstance, FrameOfAnotherProcessIsFoundAndReached) {
-    std::string dir = testing::TempDir() + "/ui_runtime";
+    std::string dir = testing::TempDir() + "/ui_runtime-" + std::to_string(getpid());
     setenv("LUMEO_RUNTIME_DIR", dir.c_str(), 1);
     EXPECT_EQ(FindWindowW(L"澜映", L"澜映"), nullptr);
     FILE* child = popen(("LUMEO_RUNTIME_DIR=" + dir + " " + LUMEO_INSTANCE_HELPER).c_str(), "r");

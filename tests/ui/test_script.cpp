@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/gdi.h"
@@ -140,7 +141,8 @@ LRESULT PaintProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
-    std::string dir = testing::TempDir();
+    std::string dir = testing::TempDir() + "/ui-script-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
     std::string shot = dir + "/ui_shot.png", script = dir + "/ui_script.txt";
     std::remove(shot.c_str());
     {

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,15 @@
 
 namespace platform {
 
+std::string WindowsDirectory() {
+    if (const char* d = std::getenv("LUMEO_WINDOWS_DIR"); d && *d) return d;
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "Windows";
+    std::string exe(buf, static_cast<size_t>(n));
+    return exe.substr(0, exe.find_last_of('/')) + "/Windows";
+}
+
 std::string ToNativePath(const wchar_t* path) {
     if (!path) return {};
     std::string s = WideToUtf8(path);
@@ -32,6 +43,13 @@ std::string ToNativePath(const wchar_t* path) {
         if (c == '/' && !out.empty() && out.back() == '/') continue;
         out += c;
     }
+    // The phone's system folder (any case, as its file system has it).
+    static const char kSystem[] = "/windows";
+    const size_t n = sizeof kSystem - 1;
+    if (out.size() >= n && (out.size() == n || out[n] == '/') &&
+        std::equal(kSystem, kSystem + n, out.begin(),
+                   [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b + 32 : b); }))
+        out = WindowsDirectory() + out.substr(n);
     return out;
 }
 
@@ -208,6 +226,8 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
         if (e == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND); else Fail(e);
         return FALSE;
     }
+    // The copy keeps the source's permissions: a copied program stays runnable.
+    ::fchmod(out, st.st_mode & 0777);
     char buf[65536];
     bool ok = true;
     int err = 0;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
@@ -71,6 +73,7 @@ public:
 };
 
 std::atomic<DWORD> g_nextThreadId{1};
+std::atomic<int> g_runningThreads{0};  // threads of CreateThread that have not returned
 thread_local DWORD t_threadId = 0;
 
 }  // namespace
@@ -121,15 +124,18 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE start,
     th->id = platform::g_nextThreadId++;
     if (!(flags & CREATE_SUSPENDED)) th->started.Set();
     HANDLE h = platform::RegisterHandle(th);
+    platform::g_runningThreads++;
     try {
         std::thread([th, start, param] {
             platform::t_threadId = th->id;
             th->started.Wait(INFINITE);
             DWORD code = start(param);
             th->exitCode = code;
+            platform::g_runningThreads--;
             th->done.Set();
         }).detach();
     } catch (const std::system_error&) {
+        platform::g_runningThreads--;
         CloseHandle(h);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -166,6 +172,14 @@ DWORD GetCurrentThreadId() {
     return platform::t_threadId;
 }
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+void ExitProcess(UINT exitCode) {
+    if (platform::g_runningThreads.load() > 0) {
+        std::fflush(nullptr);
+        _exit(static_cast<int>(exitCode));
+    }
+    std::exit(static_cast<int>(exitCode));
+}
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR) {
     return platform::RegisterHandle(std::make_shared<platform::Event>(manualReset != 0, initialState != 0));

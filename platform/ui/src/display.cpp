@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/device.h"
 #include "platform/gdi.h"
+#include "platform/shellapi.h"
 #include "platform/sync.h"
 #include "wm.h"
 
@@ -248,6 +249,19 @@ DisplayOptions ParseDisplayOptions(const std::wstring& commandLine) {
     return o;
 }
 
+// Programs started from here show their windows as ours: same mode, current screen size.
+static void PublishToChildren() {
+    int w, h;
+    {
+        std::lock_guard lk(M().mu);
+        w = M().screenW;
+        h = M().screenH;
+    }
+    std::string size = std::to_string(w) + "x" + std::to_string(h);
+    platform::SetChildEnvironment("LUMEO_SCREEN", size.c_str());
+    platform::SetChildEnvironment("LUMEO_HEADLESS", D().headless ? "1" : "0");
+}
+
 int StartDisplay(const DisplayOptions& options) {
     auto& d = D();
     if (!options.error.empty()) {
@@ -299,6 +313,7 @@ int StartDisplay(const DisplayOptions& options) {
         }
     }
     d.running = true;
+    PublishToChildren();
     if (!script.empty()) RunScript(script);
     return 0;
 }
@@ -319,8 +334,11 @@ bool DisplayIsHeadless() { return D().headless; }
 
 void SetScreenSize(int width, int height) {
     SetSize(width, height);
-    std::lock_guard g(GdiMutex());
-    D().screen->Resize(width, height, 0);
+    {
+        std::lock_guard g(GdiMutex());
+        D().screen->Resize(width, height, 0);
+    }
+    PublishToChildren();
 }
 
 int ScreenWidth() {
@@ -353,6 +371,7 @@ void RotateScreen() {
         D().screen->Resize(w, h, 0);
     }
     platform::SetDisplayOrientation(static_cast<DWORD>(DisplayOrientation()));
+    PublishToChildren();
     ScreenChanged();
     MarkScreenDirty();
 }

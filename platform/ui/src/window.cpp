@@ -251,6 +251,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         return nullptr;
     }
     if (!child) OnTopLevelResized(w);
+    // Other processes find the window from here on, as they would while its creation runs.
+    if (!child) AnnounceWindow(w);
     if (CallProc(w, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
         if (IsWindow(w->h)) DestroyWindow(w->h);
         SetLastError(ERROR_CANCELLED);
@@ -262,7 +264,6 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     CallProc(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(cw, ch));
     CallProc(w, WM_MOVE, 0, MAKELPARAM(w->rect.left, w->rect.top));
     if (visible && IsWindow(w->h)) ShowWindow(w->h, SW_SHOW);
-    if (!child && IsWindow(w->h)) AnnounceWindow(w);
     return IsWindow(w->h) ? w->h : nullptr;
 }
 

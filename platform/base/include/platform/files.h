@@ -44,6 +44,7 @@ using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES sa);
 BOOL RemoveDirectoryW(LPCWSTR path);
+// The copy keeps the source's permission bits.
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 BOOL DeleteFileW(LPCWSTR path);
@@ -75,7 +76,11 @@ BOOL FlushFileBuffers(HANDLE file);
 namespace platform {
 
 // The one path helper: a phone path (wide, backslashes) as this machine's path (UTF-8).
+// "\Windows\..." (the phone's system folder) lands in WindowsDirectory().
 std::string ToNativePath(const wchar_t* path);
+// The folder standing for the phone's system folder: $LUMEO_WINDOWS_DIR, else "Windows"
+// beside the running program.
+std::string WindowsDirectory();
 // This machine's path as the phone's form (backslashes), for texts the layer hands out.
 std::wstring FromNativePath(const std::string& path);
 // The Win32 error code for a C errno value.

@@ -37,6 +37,11 @@ BOOL SetThreadPriority(HANDLE thread, int priority);  // accepted, not applied
 HANDLE GetCurrentThread();
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
+// Ends the process with `exitCode`. Threads of CreateThread that still run (a download that
+// hangs on a slow server, say) cannot be stopped from outside, so when there are any the
+// static objects they may be using are left alone: the process ends at once, without
+// running destructors. With none left it ends as a return from main does.
+[[noreturn]] void ExitProcess(UINT exitCode);
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCWSTR name);
 

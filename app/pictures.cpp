@@ -1,0 +1,90 @@
+#include "pictures.h"
+
+#include <new>
+
+#include "listview.h"
+#include "log.h"
+#include "scroller.h"
+#include "tools.h"
+#include "platform/sync.h"
+#include "platform/winuser.h"
+
+namespace {
+
+Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
+
+// Whether the job's row is still on screen in the list it was started for. A stale
+// reading costs or saves one repaint; the vid test keeps a picture off a changed row.
+bool RowStillShown(const PictureJob* job) {
+    if (g_hWaitDlg) return false;
+    VideoList* list = g_curList;
+    if (!list || GetRssType(list) != job->rssType) return false;
+    Scroller* scroller = CurrentScroller();
+    if (job->index < scroller->GetFirstVisible() || job->index > scroller->GetLastVisible()) return false;
+    const std::vector<VideoItem>& items = GetItems(list);
+    if (job->index < 0 || job->index >= static_cast<int>(items.size())) return false;
+    return items[job->index].vid == job->vid;
+}
+
+}  // namespace
+
+int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int online, Scroller* scroller,
+                int rssType) {
+    int first = scroller->GetFirstVisible();
+    int last = scroller->GetLastVisible();
+    int perView = scroller->GetItemsPerView();
+    for (int index = first; index <= last; ++index) {
+        if (index < 0 || index >= static_cast<int>(items.size())) continue;
+        const VideoItem& item = items[index];
+        if (GetPicture(mgr, item.vid) != mgr->picBk) continue;
+        platform::CsLock lock(&mgr->csPending);
+        if (mgr->pending.count(item.vid)) continue;
+        PictureJob* job = new (std::nothrow) PictureJob;
+        if (!job) {
+            LOG(LOG_ERROR, L"not enough memory");
+            return -1;
+        }
+        mgr->pending.insert(item.vid);
+        job->mgr = mgr;
+        job->vid = item.vid;
+        job->img = item.img;
+        job->keepFile = index < perView ? 1 : 0;
+        job->online = online;
+        job->index = index;
+        job->rssType = rssType;
+        HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
+        if (!thread) {
+            LOG(LOG_ERROR, L"CreateThread failed : item=%d", index);
+            // Nothing runs for the vid: a later load may try again.
+            mgr->pending.erase(job->vid);
+            delete job;
+            continue;
+        }
+        CloseHandle(thread);
+    }
+    return 0;
+}
+
+DWORD PictureThreadProc(LPVOID param) {
+    PictureJob* job = static_cast<PictureJob*>(param);
+    return static_cast<DWORD>(PictureThread(job->mgr, job));
+}
+
+int PictureThread(DownloadManager* mgr, PictureJob* job) {
+    int result = 0;
+    HBITMAP bitmap = nullptr;
+    if (DownloadPicture(mgr, job->vid, job->img, job->online, job->keepFile, &bitmap) != 0) {
+        LOG(LOG_WARNING, L"DownloadPicture failed");
+        result = 1;
+    }
+    {
+        platform::CsLock lock(&mgr->csPending);
+        mgr->pending.erase(job->vid);
+    }
+    if (RowStillShown(job)) {
+        InvalidateRect(g_hListView, nullptr, FALSE);
+        UpdateWindow(g_hListView);
+    }
+    delete job;
+    return result;
+}

@@ -1,0 +1,38 @@
+// Thumbnail threads: one per visible row whose picture is neither cached nor on its way.
+//
+// What a thumbnail thread reads of the user interface, once its picture is stored, to
+// decide whether to repaint the list view: g_hWaitDlg, g_curList (its rssType, its item
+// count and the vid at the job's index), g_orientation and the first and last visible
+// index of the scroller in use. It writes nothing of them; it only invalidates and updates
+// g_hListView.
+#pragma once
+
+#include <vector>
+
+#include "download.h"
+#include "parseXML.h"
+#include "platform/cstring.h"
+#include "platform/windows.h"
+
+class Scroller;
+
+// One thumbnail thread's work; made by LoadPicture, deleted by the thread.
+struct PictureJob {
+    DownloadManager* mgr = nullptr;
+    CStringW vid;
+    CStringW img;
+    int keepFile = 0;  // 1 for the first screenful of a list
+    int online = 0;
+    int index = 0;     // the row in the list it was started for
+    int rssType = 0;   // the kind of that list
+};
+
+// Starts a thumbnail thread for every row between the scroller's first and last visible
+// index that has no picture cached and none on its way. 0, or -1 when a job cannot be made.
+int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int online, Scroller* scroller,
+                int rssType);
+// Thread procedure: PictureThread(job->mgr, job).
+DWORD PictureThreadProc(LPVOID job);
+// Fetches the job's picture, repaints the list view when its row is still in sight, and
+// deletes the job. 0, or 1 when DownloadPicture failed.
+int PictureThread(DownloadManager* mgr, PictureJob* job);
