@@ -159,6 +159,7 @@ TEST(Mutex, BelongsToTheThreadThatHoldsIt) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
     CloseHandle(t);
     CloseHandle(m);
+}
 
 int g_exitPipe = -1;
 void AtExit() {
