@@ -8,6 +8,7 @@
 #include "connMgr.h"
 #include "download.h"
 #include "entryGlobals.h"
+#include "gif.h"
 #include "listView.h"
 #include "listview.h"
 #include "log.h"

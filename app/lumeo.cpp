@@ -4,6 +4,7 @@
 #include "download.h"
 #include "entryGlobals.h"
 #include "files.h"
+#include "gif.h"
 #include "listview.h"
 #include "log.h"
 #include "pending.h"
@@ -62,6 +63,7 @@ int MyInitialize() {
     InitializeCriticalSection(&g_csPlay);
     InitializeCriticalSection(&g_csXml);
     InitializeCriticalSection(&g_csRunning);
+    RegisterGifDecoder();
     wchar_t logDir[512];
     _snwprintf(logDir, 512, L"%s\\Log\\", g_appDir);
     logDir[511] = 0;
@@ -201,6 +203,7 @@ void FrameDestroy() {
             *k = nullptr;
         }
     }
+    StopGif(&g_dtlGif);
     PostQuitMessage(0);
 }
 

@@ -12,10 +12,4 @@ DWORD InitThread(LPVOID) {
 
 int SwitchChannel(int, int, Skin*) { return -1; }
 int ShowDlgBox(HWND, int, const wchar_t*) { return -1; }
-GifPlayer g_dtlGif;
-void InitGif(GifPlayer*, HDC) {}
-int LoadGif(GifPlayer*, const wchar_t*) { return 1; }
-void SetGifPosition(GifPlayer*, int, int) {}
-void PlayGif(GifPlayer* gif) { gif->playing = 0; }
-void StopGif(GifPlayer* gif) { gif->playing = 0; }
 

@@ -1,6 +1,6 @@
-// Entry points of the parts that come with the pages: the init thread, the list loaders of
-// the wait dialog and the animations. Until those land each reports that it is not there
-// (the callers log the failure as they would any other).
+// Entry points of the parts that come with the pages: the init thread and the list loaders
+// of the wait dialog. Until those land each reports that it is not there (the callers log
+// the failure as they would any other).
 #pragma once
 
 #include <vector>
@@ -19,13 +19,3 @@ DWORD InitThread(LPVOID param);
 int SwitchChannel(int rssType, int period, Skin* skin);
 // The wait dialog of the list loaders.
 int ShowDlgBox(HWND window, int mode, const wchar_t* text);
-// The detail page's animation: it loads (so that the page can be made) and never plays.
-struct GifPlayer {
-    int playing = 0;
-};
-extern GifPlayer g_dtlGif;
-void InitGif(GifPlayer* gif, HDC dc);
-int LoadGif(GifPlayer* gif, const wchar_t* path);
-void SetGifPosition(GifPlayer* gif, int x, int y);
-void PlayGif(GifPlayer* gif);
-void StopGif(GifPlayer* gif);

@@ -274,6 +274,8 @@ int OverlaySetUp(void* object) {
     return 0;
 }
 
+void OverlayRelease(void* object) { RunDone(static_cast<Overlay*>(object)); }
+
 int IdctSetUp(void* object) {
     auto* f = static_cast<IdctFace*>(object);
     f->enumParams = IdctBaseEnum;

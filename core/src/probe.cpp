@@ -12,6 +12,7 @@
 #include "core/common.h"
 #include "core/host.h"
 #include "core/testing.h"
+#include "probe_video.h"
 
 namespace {
 
@@ -97,7 +98,11 @@ std::string ProgramFolder() {
 int Usage() {
     std::fprintf(stderr,
                  "usage: lumeo-probe [--seek MS] [--quiet] [--plugins DIR] FILE|URL\n"
-                 "       lumeo-probe [--plugins DIR] --links URL\n");
+                 "       lumeo-probe [--plugins DIR] --links URL\n"
+                 "       lumeo-probe [--plugins DIR] --classes\n"
+                 "       lumeo-probe [--plugins DIR] --video-out CLASS --yuv FILE --size WxH [--screen WxH]\n"
+                 "                   [--rect X,Y,W,H] [--direction D] --shot OUT.png\n"
+                 "       lumeo-probe [--plugins DIR] --idct-check CLASS\n");
     return 2;
 }
 
@@ -183,11 +188,34 @@ int Probe(core::Host& host, const std::wstring& url, bool seek, int seekMs) {
 int main(int argc, char** argv) {
     std::string plugins = ProgramFolder();
     std::string target;
-    bool links = false, seek = false;
+    bool links = false, seek = false, classes = false;
     int seekMs = 0;
+    core::VideoOutOptions video;
+    std::string idctClass;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--quiet") {
+        bool more = i + 1 < argc;
+        if (a == "--classes") {
+            classes = true;
+        } else if (a == "--video-out" && more) {
+            video.cls = argv[++i];
+        } else if (a == "--yuv" && more) {
+            video.yuv = argv[++i];
+        } else if (a == "--size" && more) {
+            video.size = argv[++i];
+        } else if (a == "--screen" && more) {
+            video.screen = argv[++i];
+        } else if (a == "--rect" && more) {
+            video.rect = argv[++i];
+        } else if (a == "--direction" && more) {
+            char* end = nullptr;
+            video.direction = static_cast<int>(std::strtol(argv[++i], &end, 0));
+            if (!end || *end) return Usage();
+        } else if (a == "--shot" && more) {
+            video.shot = argv[++i];
+        } else if (a == "--idct-check" && more) {
+            idctClass = argv[++i];
+        } else if (a == "--quiet") {
             g_quiet = true;
         } else if (a == "--seek" && i + 1 < argc) {
             seek = true;
@@ -206,12 +234,18 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
-    if (target.empty()) return Usage();
+    int modes = (classes ? 1 : 0) + (!video.cls.empty() ? 1 : 0) + (!idctClass.empty() ? 1 : 0) + (!target.empty() ? 1 : 0);
+    if (modes != 1) return Usage();
+    if (!video.cls.empty() && (video.yuv.empty() || video.size.empty() || video.shot.empty())) return Usage();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     core::SetShowErrorHandler(PrintError, nullptr);
     core::Host host;
     host.LoadPlugins(plugins);
-    int rc = links ? Links(Wide(target.c_str())) : Probe(host, Wide(target.c_str()), seek, seekMs);
+    int rc;
+    if (classes) rc = core::ProbeClasses();
+    else if (!video.cls.empty()) rc = core::ProbeVideoOut(video, ProgramFolder());
+    else if (!idctClass.empty()) rc = core::ProbeIdctCheck(idctClass, ProgramFolder());
+    else rc = links ? Links(Wide(target.c_str())) : Probe(host, Wide(target.c_str()), seek, seekMs);
     host.Close();
     host.UnloadPlugins();
     core::SetShowErrorHandler(nullptr, nullptr);

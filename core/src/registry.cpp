@@ -9,6 +9,7 @@
 #include "core/testing.h"
 #include "core/text.h"
 #include "internal.h"
+#include "overlaybase.h"
 
 namespace {
 
@@ -167,6 +168,20 @@ int NodeEnumClasses(fourcc_t ancestor, fourcc_t* out, int max) {
     return static_cast<int>(found.size());
 }
 
+int NodeEnumRegistered(const NodeClassDef** out, int max) {
+    std::lock_guard<std::recursive_mutex> g(Lock());
+    std::vector<fourcc_t> seen;
+    int n = 0;
+    for (const ClassEntry& e : Classes()) {
+        fourcc_t id = e.def->classId;
+        if (std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
+        seen.push_back(id);
+        if (out && n < max) out[n] = FindLocked(id);
+        ++n;
+    }
+    return n;
+}
+
 const tchar* NodeString(fourcc_t classId, int id) {
     std::lock_guard<std::recursive_mutex> g(Lock());
     for (auto& e : Texts())
@@ -214,6 +229,10 @@ void NodeDelete(void* object) {
         std::lock_guard<std::recursive_mutex> g(Lock());
         chain = ChainLocked(header->classId);
     }
+    // An overlay still initialised releases its output before any destroy runs, while the
+    // plug-in's state (device, surfaces) is whole.
+    for (const NodeClassDef* def : chain)
+        if (def->classId == OVERLAY_CLASS) core::OverlayRelease(object);
     for (const NodeClassDef* def : chain)
         if (def->destroy) def->destroy(object);
     std::free(header);

@@ -2,6 +2,8 @@
 #include "core/sys.h"
 
 #include <dlfcn.h>
+#include <setjmp.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 
 #include "core/testing.h"
 #include "core/text.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -136,6 +139,86 @@ bool GetProc(HMODULE* module, void* slot, const char* name, int optional) {
     else
         *module = nullptr;
     return false;
+}
+
+HMODULE LoadModule(const tchar* name) { return LoadLibraryW(name); }
+
+void FreeModule(HMODULE module) {
+    if (module) FreeLibrary(module);
+}
+
+int RegistryReadDword(HKEY root, const tchar* key, const tchar* name, uint32_t* value) {
+    if (!value) return ERR_INVALID_PARAM;
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return ERR_INVALID_PARAM;
+    DWORD type = 0, size = sizeof(DWORD), v = 0;
+    LONG e = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
+    RegCloseKey(k);
+    if (e != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(DWORD)) return ERR_INVALID_PARAM;
+    *value = v;
+    return 0;
+}
+
+int RegistryWriteDword(HKEY root, const tchar* key, const tchar* name, uint32_t value) {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return ERR_NOT_SUPPORTED;
+    DWORD v = value;
+    LONG e = RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof(v));
+    RegCloseKey(k);
+    return e == ERROR_SUCCESS ? 0 : ERR_NOT_SUPPORTED;
+}
+
+namespace {
+
+thread_local sigjmp_buf* t_guard = nullptr;
+struct sigaction g_oldSegv, g_oldBus;
+
+void FaultHandler(int sig, siginfo_t* info, void* context) {
+    if (sigjmp_buf* guard = t_guard) {
+        t_guard = nullptr;
+        siglongjmp(*guard, 1);
+    }
+    // Not ours: hand the fault to whoever had it before.
+    const struct sigaction& old = sig == SIGBUS ? g_oldBus : g_oldSegv;
+    if (old.sa_flags & SA_SIGINFO) {
+        if (old.sa_sigaction) old.sa_sigaction(sig, info, context);
+        return;
+    }
+    if (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN) {
+        old.sa_handler(sig);
+        return;
+    }
+    signal(sig, SIG_DFL);
+    // A fault re-runs its instruction; a raised signal must be raised again.
+    if (!info || info->si_code <= 0) raise(sig);
+}
+
+void InstallFaultHandler() {
+    struct sigaction sa {};
+    sa.sa_sigaction = FaultHandler;
+    sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGSEGV, &sa, &g_oldSegv);
+    sigaction(SIGBUS, &sa, &g_oldBus);
+}
+
+}  // namespace
+
+int CallGuarded(int (*call)(void* arg), void* arg, int faultResult) {
+    if (!call) return faultResult;
+    static std::once_flag once;
+    std::call_once(once, InstallFaultHandler);
+    sigjmp_buf here;
+    sigjmp_buf* outer = t_guard;
+    if (sigsetjmp(here, 1) != 0) {
+        t_guard = outer;
+        return faultResult;
+    }
+    t_guard = &here;
+    int r = call(arg);
+    t_guard = outer;
+    return r;
 }
 
 CoreContext* Context() {

@@ -1,13 +1,17 @@
 // The pixelway plug-in file: video overlay output on the ATI 3200 chip.
-#include "plugin/frame.h"
+#include "ahi.h"
 
-#define AHI_CLASS FOURCC('A', 'H', 'I', '_')
-#define AHII_CLASS FOURCC('A', 'H', 'I', 'I')
+namespace {
+
+const NodeClassDef kOverlayClass = {NODE_CLASS_SIZE(sizeof(pixelway::Ahi), NODE_FLAGS_OVERLAY), AHI_CLASS,
+                                    OVERLAY_CLASS, 1200, pixelway::OverlayCreate, pixelway::OverlayDestroy};
+
+}  // namespace
 
 int DLLRegister(int version) {
     if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
-    // AHI_: the overlay's NodeRegisterClass(&its class record) goes here. AHII is
-    // registered by the overlay's create when the driver allows it.
+    // AHII is registered by the overlay's create when the driver allows it.
+    NodeRegisterClass(&kOverlayClass);
     return 0;
 }
 

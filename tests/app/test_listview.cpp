@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "download.h"
 #include "listPages.h"
 #include "listView.h"
 #include "listview.h"
@@ -467,6 +468,91 @@ TEST(ListView, PressedRowIsDrawnAtOnceAndStaysUntilTheNextPaint) {
         });
         Idle();
         OnUi([] { EXPECT_EQ(At(Cell(1).left + 2, 2), kBack); });
+        CloseProgram();
+    });
+}
+
+// ---- Thumbnails ----
+
+// A picture of w x h whose halves (left and right, or top and bottom) have two colours.
+HBITMAP TwoColours(int w, int h, bool sideBySide, COLORREF first, COLORREF second) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP b = CreateBitmap(w, h, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, b);
+    HBRUSH a = CreateSolidBrush(first), z = CreateSolidBrush(second);
+    RECT one = sideBySide ? RECT{0, 0, w / 2, h} : RECT{0, 0, w, h / 2};
+    RECT two = sideBySide ? RECT{w / 2, 0, w, h} : RECT{0, h / 2, w, h};
+    FillRect(dc, &one, a);
+    FillRect(dc, &two, z);
+    DeleteObject(a);
+    DeleteObject(z);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return b;
+}
+
+TEST(ListView, ThumbnailsFillTheirPlaceAndLoseTheirExcessAtTheRightOrBottom) {
+    RunProgram(480, 800, [] {
+        FinishInit();
+        const COLORREF red = RGB(220, 0, 0), blue = RGB(0, 0, 220), green = RGB(0, 200, 0), yellow = RGB(230, 230, 0);
+        OnUi([&] {
+            // On this screen thumbnails are 112 x 84. A wide 160 x 90 picture is scaled by
+            // max(112/160, 84/90): its left 120 columns fill the place, so its left half
+            // (red) reaches x = 74 and the rest of the right half is cut. A tall 90 x 160
+            // one shows only its top 67 rows: all of its top half.
+            ASSERT_EQ(g_skin.thumbWidth, 112);
+            ASSERT_EQ(g_skin.thumbHeight, 84);
+            AddPicture(&g_downloader, TwoColours(160, 90, true, red, blue), L"v000", 1);
+            AddPicture(&g_downloader, TwoColours(90, 160, false, green, yellow), L"v001", 1);
+        });
+        Show(&g_listHot, 3);
+        OnUi([&] {
+            const RowLayout& L = g_skin.portrait;
+            int tx = L.thumbPos.x, ty0 = Cell(0).top + L.thumbPos.y, ty1 = Cell(1).top + L.thumbPos.y;
+            EXPECT_EQ(At(tx + 1, ty0 + 40), red);
+            EXPECT_EQ(At(tx + 65, ty0 + 40), red);
+            EXPECT_EQ(At(tx + 80, ty0 + 40), blue);
+            EXPECT_EQ(At(tx + 110, ty0 + 82), blue);
+            EXPECT_EQ(At(tx - 1, ty0 + 40), kFrame);
+            EXPECT_EQ(At(tx + 112 + 1, ty0 + 40), kBack);
+            EXPECT_EQ(At(tx + 50, ty1 + 1), green);
+            EXPECT_EQ(At(tx + 50, ty1 + 82), green);
+            // A row whose picture is not cached shows the background picture.
+            int ty2 = Cell(2).top + L.thumbPos.y;
+            EXPECT_EQ(At(tx + 5, ty2 + 5), PicturePixel(g_skin.picBk, 5, 5));
+        });
+        CloseProgram();
+    });
+}
+
+TEST(ListView, RankingRowsWithTheirPictureWearTheirRankBadge) {
+    RunProgram(480, 800, [] {
+        FinishInit();
+        OnUi([] {
+            for (const wchar_t* vid : {L"v000", L"v002"})
+                AddPicture(&g_downloader, TwoColours(112, 84, true, RGB(0, 200, 0), RGB(0, 200, 0)), vid, 1);
+        });
+        Show(&g_listMostFavToday, 4);
+        OnUi([] {
+            const RowLayout& L = g_skin.portrait;
+            SIZE badge = BitmapSize(g_skin.rankNumBk);
+            ASSERT_GT(badge.cy, 4);
+            for (int i = 0; i < 3; ++i) {
+                SCOPED_TRACE(i);
+                int tx = L.thumbPos.x, by = Cell(i).top + L.thumbPos.y + g_skin.thumbHeight - badge.cy;
+                if (i == 1) {  // no picture yet: no badge
+                    EXPECT_EQ(At(tx + 1, by + 1), PicturePixel(g_skin.picBk, 1, g_skin.thumbHeight - badge.cy + 1));
+                    continue;
+                }
+                EXPECT_EQ(At(tx + 1, by + 1), PicturePixel(g_skin.rankNumBk, 1, 1));
+                EXPECT_EQ(At(tx + badge.cx + 2, by + 1), RGB(0, 200, 0));
+                // The number, index + 1, in white.
+                int white = 0;
+                for (int y = by; y < by + badge.cy; ++y)
+                    for (int x = tx; x < tx + badge.cx; ++x) white += At(x, y) == RGB(255, 255, 255) ? 1 : 0;
+                EXPECT_GT(white, 5);
+            }
+        });
         CloseProgram();
     });
 }

@@ -20,6 +20,7 @@
 #include "tools.h"
 #include "platform/codepage.h"
 #include "platform/gdi.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -187,6 +188,19 @@ TEST_F(LoadPictureTest, TwoLoadsOverTheSameRowsStartOneThreadPerVid) {
     expected.clear();
     for (int i = 6; i <= 9; ++i) expected["GET /img/" + Vid(i) + ".jpg"] = 1;
     EXPECT_EQ(ImageRequests(), expected);
+}
+
+TEST_F(LoadPictureTest, ARowWhoseThreadCannotStartIsTriedAgainByTheNextLoad) {
+    Show(&g_listHot, 60, 3);
+    platform::FailThreadCreation(2);
+    ASSERT_EQ(Load(&g_listHot), 0);
+    WaitForThreads();
+    EXPECT_EQ(ImageRequests().size(), 1u) << "one of three rows started";
+    ASSERT_EQ(Load(&g_listHot), 0);
+    WaitForThreads();
+    EXPECT_EQ(ImageRequests().size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(GetPicture(&g_downloader, platform::Utf8ToWide(Vid(60 + i)).c_str()), picBk) << i;
 }
 
 TEST_F(LoadPictureTest, TheFirstScreenfulKeepsItsFiles) {

@@ -177,6 +177,31 @@ TEST_F(OverlayBase, UpdateShowCallsNoSlotAndUpdateFxDoes) {
     EXPECT_EQ(g_log, (std::vector<std::string>{"update"}));
 }
 
+// A plug-in overlay with a destroy of its own, which needs its output released first.
+void LoggingDestroy(void*) { g_log.push_back("destroy"); }
+
+TEST(OverlayDelete, AnInitialisedOutputIsReleasedBeforeTheDestroys) {
+    static const NodeClassDef def = {NODE_CLASS_SIZE(sizeof(TestOverlay), NODE_FLAGS_OVERLAY),
+                                     FOURCC('T', 'O', 'V', 'D'), OVERLAY_CLASS, 100, TestCreate, LoggingDestroy};
+    NodeRegisterClass(&def);
+    struct Case {
+        bool init;
+        std::vector<std::string> log;
+    } cases[] = {{true, {"init", "done", "destroy"}}, {false, {"destroy"}}};
+    for (const auto& c : cases) {
+        auto* o = static_cast<TestOverlay*>(NodeCreate(FOURCC('T', 'O', 'V', 'D')));
+        ASSERT_NE(o, nullptr);
+        g_log.clear();
+        if (c.init) {
+            VideoFormat f = Yuv420(64, 64);
+            ASSERT_EQ(o->base.node.setParam(o, OVERLAY_OUTPUT, &f, sizeof(f)), 0);
+        }
+        NodeDelete(o);
+        EXPECT_EQ(g_log, c.log);
+    }
+    NodeUnRegisterClass(FOURCC('T', 'O', 'V', 'D'));
+}
+
 // --- Geometry ---
 
 TEST(AnyAlign, ScaleIsClampedToTheCallersRange) {

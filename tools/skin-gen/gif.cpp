@@ -126,8 +126,16 @@ bool WriteGif(const std::string& path, const std::vector<Picture>& frames, int d
     Le16(out, w);
     Le16(out, h);
     out.insert(out.end(), {0xF7, 0, 0});
+    // The transparent entry gets a colour that no drawn pixel has, so that a player which
+    // masks by colour rather than by index shows the frames whole.
+    Colour key{255, 0, 255};
+    for (uint32_t k = 0;; ++k) {
+        bool used = std::any_of(palette.begin(), palette.end(), [&](const Colour& c) { return c.px() == key.px(); });
+        if (!used && !counts.count(key.px())) break;
+        key = Colour{255, static_cast<int>(k & 0xFF), 255 - static_cast<int>((k >> 8) & 0xFF)};
+    }
     for (int i = 0; i < 256; ++i) {
-        Colour c = i < static_cast<int>(palette.size()) ? palette[i] : Colour{255, 255, 255};
+        Colour c = i < static_cast<int>(palette.size()) ? palette[i] : i == transparent ? key : Colour{255, 255, 255};
         out.insert(out.end(), {static_cast<uint8_t>(c.r), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.b)});
     }
     const char loop[] = "NETSCAPE2.0";

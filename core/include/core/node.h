@@ -127,6 +127,10 @@ bool NodeIsClass(fourcc_t classId, fourcc_t ancestor);
 // or an ancestor's below `ancestor`, highest priority first (ties: earlier registration
 // first). Returns the count; writes at most `max` ids.
 int NodeEnumClasses(fourcc_t ancestor, fourcc_t* out, int max);
+// The classes registered now, one record each (the current one of a class registered more
+// than once), in the order they were first registered. Returns the count; writes at most
+// `max` records.
+int NodeEnumRegistered(const NodeClassDef** out, int max);
 // A text stored with StringAdd, or null.
 const tchar* NodeString(fourcc_t classId, int id);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/node.h"
+#include "platform/registry.h"  // the root keys (HKEY_LOCAL_MACHINE, ...)
 
 void* malloc_win32(size_t size);  // null on failure
 void free_win32(void* p);         // null is ignored
@@ -29,6 +30,24 @@ void EventClose(void* event);
 // a missing optional one leaves *slot 0. Does nothing while *module is 0.
 // Returns whether the name was found.
 bool GetProc(HMODULE* module, void* slot, const char* name, int optional);
+
+// The module loader for plug-ins that load a driver library by name ("ACE_DDI.DLL"): the
+// platform's LoadLibraryW, which looks in the folders of LUMEO_DLL_PATH and then in the
+// program folder (platform/module.h). Null when the library cannot be loaded; the handle
+// works with GetProc. FreeModule drops one reference.
+HMODULE LoadModule(const tchar* name);
+void FreeModule(HMODULE module);
+
+// A DWORD value of the platform's registry, for a plug-in's driver settings. Read: 0, or
+// ERR_INVALID_PARAM when the key or the value is missing or not a DWORD. Write: creates
+// the key when needed; 0 or ERR_NOT_SUPPORTED when the registry refuses.
+int RegistryReadDword(HKEY root, const tchar* key, const tchar* name, uint32_t* value);
+int RegistryWriteDword(HKEY root, const tchar* key, const tchar* name, uint32_t value);
+
+// Runs call(arg) and returns its result. An access fault (SIGSEGV, SIGBUS) inside the call
+// ends it and gives `faultResult` instead: for driver routines that are known to fault.
+// Nothing the call had under way is cleaned up, so it must hold no locks of the caller's.
+int CallGuarded(int (*call)(void* arg), void* arg, int faultResult);
 
 // The core's context record.
 struct CoreContext {

@@ -74,6 +74,7 @@ public:
 
 std::atomic<DWORD> g_nextThreadId{1};
 std::atomic<int> g_runningThreads{0};  // threads of CreateThread that have not returned
+std::atomic<int> g_failThreads{0};
 thread_local DWORD t_threadId = 0;
 
 }  // namespace
@@ -86,6 +87,8 @@ HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) {
     t.objects.emplace(id, std::move(object));
     return reinterpret_cast<HANDLE>(id);
 }
+
+void FailThreadCreation(int count) { g_failThreads.store(count > 0 ? count : 0); }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE h) {
     HandleTable& t = Table();
@@ -119,6 +122,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE start,
     if (!start) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
+    }
+    for (int n = platform::g_failThreads.load(); n > 0;) {
+        if (platform::g_failThreads.compare_exchange_weak(n, n - 1)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
     }
     auto th = std::make_shared<platform::Thread>();
     th->id = platform::g_nextThreadId++;

@@ -91,6 +91,10 @@ std::shared_ptr<T> LookupAs(HANDLE h) {
     return std::dynamic_pointer_cast<T>(LookupHandle(h));
 }
 
+// Makes the next `count` CreateThread calls of any thread fail with ERROR_NOT_ENOUGH_MEMORY,
+// as when the system has no room for another thread (tests of the callers' failure paths).
+void FailThreadCreation(int count);
+
 // RAII guard over a CRITICAL_SECTION, for the layer's own code.
 class CsLock {
 public:
