@@ -223,6 +223,9 @@ AHI_API void AhiSimClearLog(void);
 // The bytes of a plane of a surface, row by row at `pitch` (plane selectors as above).
 AHI_API int AhiSimSurfRead(AhiSurf surface, int plane, uint8_t* out, int pitch);
 AHI_API int AhiSimSurfWrite(AhiSurf surface, int plane, const uint8_t* in, int pitch);
+// The coefficient groups of the last block the engine was given, as given; returns their
+// number (at most `max` are copied).
+AHI_API int AhiSimLastGroups(AhiCoefGroup* groups, int max);
 // The surface the overlay shows (0 when off) and its position record.
 AHI_API AhiSurf AhiSimOverlay(AhiOverlayPos* position);
 

@@ -158,6 +158,7 @@ void ResetChip(Chip& c) {
     c.overlaySurface = 0;
     c.overlayPos = AhiOverlayPos{};
     c.residuals.clear();
+    c.lastGroups.clear();
     c.log.clear();
     c.arenas[kInternal].Reset(c.config.mem64);
     c.arenas[kExternal].Reset(c.config.mem32);
@@ -575,9 +576,8 @@ int AhiSurfReuse(AhiContext* context, AhiSurf* surface, AhiSurf base, const AhiS
     c.nextHandle += 0x10;
     c.surfaces[s.handle] = s;
     *surface = s.handle;
-    Logged(c, AHI_OK, fmt, static_cast<unsigned long>(base), w, h, format, flags);
-    c.log.back() += " -> " + std::to_string(s.handle);
-    return AHI_OK;
+    return Logged(c, AHI_OK, "AhiSurfReuse(%#lx, %dx%d, %d, %d) -> %#lx", static_cast<unsigned long>(base), w, h,
+                  format, flags, static_cast<unsigned long>(s.handle));
 }
 
 int AhiSurfFree(AhiContext* context, AhiSurf surface) {

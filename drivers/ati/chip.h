@@ -122,6 +122,7 @@ struct Chip {
     AhiOverlayPos overlayPos{};
     // Residuals of the blocks decoded since the last frame start.
     std::vector<int16_t> residuals;
+    std::vector<AhiCoefGroup> lastGroups;
     // The call log.
     std::vector<std::string> log;
 };

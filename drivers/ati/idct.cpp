@@ -167,6 +167,7 @@ int Decode(Chip& c, Engine& e, const AhiCoefGroup* groups, int count, const uint
     Surface* target = FindSurface(c, e.target);
     if (!target) return AHI_ERR_STATE;
     if (count < 0 || count > AHI_MAX_GROUPS || (count > 0 && !groups)) return AHI_ERR_PARAM;
+    c.lastGroups.assign(groups, groups + count);
     // Without coefficients the scan is not looked at.
     const uint8_t* scan = count > 0 ? ScanFor(scanBits) : TheScans().zigzag;
     if (!scan) return AHI_ERR_PARAM;
@@ -334,4 +335,12 @@ int AhiIDCT8x8(AhiIdct idct, const AhiCoefGroup* groups, int count, int mb, int 
     Engine* e = FindEngine(c, idct);
     int r = e ? Decode(c, *e, groups, count, nullptr, nullptr, mb, scan, true) : AHI_ERR_PARAM;
     return Logged(c, r, "AhiIDCT8x8(%d groups, mb %d, %d)", count, mb, scan);
+}
+
+int AhiSimLastGroups(AhiCoefGroup* groups, int max) {
+    Chip& c = TheChip();
+    std::lock_guard<std::recursive_mutex> g(c.lock);
+    int n = static_cast<int>(c.lastGroups.size());
+    if (groups && max > 0) std::copy(c.lastGroups.begin(), c.lastGroups.begin() + std::min(n, max), groups);
+    return n;
 }

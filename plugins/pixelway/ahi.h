@@ -144,7 +144,6 @@ struct Ahi {
     bool idctMode;
     bool faceSetting;
     bool rotated;      // the display is turned a quarter
-    bool firstAlloc;
     bool reuse;
     bool scaling;      // through intermediate surfaces
     bool stretch;

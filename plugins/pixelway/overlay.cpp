@@ -34,10 +34,10 @@ bool Version(const char* text, int* major, int* minor) {
     return std::sscanf(buf, "%d.%d", major, minor) == 2;
 }
 
-bool OlderThan(const char* text, int minor124) {
-    int major, minor;
-    if (!Version(text, &major, &minor)) return false;
-    return major < 1 || (major == 1 && minor < minor124);
+bool OlderThan(const char* text, int minor) {
+    int major, m;
+    if (!Version(text, &major, &m)) return false;
+    return major < 1 || (major == 1 && m < minor);
 }
 
 bool LookUp(Ahi* a) {
@@ -123,8 +123,8 @@ void ScanDriverCode(Ahi* a) {
 }
 
 // AhiDevEnum from index 0 until a device answers; false when there is none (a 5, or 16
-// indexes that answered something else). With minor124 > 0 a device whose version reads
-// as older than 1.minor124 is passed over.
+// indexes that answered something else). With skipOlderThan > 0 a device whose version
+// reads as older than 1.skipOlderThan is passed over.
 bool FindDevice(Ahi* a, AhiHandle* device, int skipOlderThan) {
     for (int index = 0; index < kMaxDevices; ++index) {
         int r = a->drv.AhiDevEnum(device, &a->device, index);
@@ -338,8 +338,9 @@ int Init(void* self) {
     a->blitFx.scaleX = a->blitFx.scaleY = 0x10000;
     a->blitFx.direction = 0;
     const VideoFormat& video = b.format.format;
-    int w = a->idctMode ? a->face.width : video.width;
-    int h = a->idctMode ? a->face.height : video.height;
+    // The decoder's picture size; the video's until the face has been told one.
+    int w = a->idctMode && a->face.width > 0 ? a->face.width : video.width;
+    int h = a->idctMode && a->face.height > 0 ? a->face.height : video.height;
     if (w <= 0 || h <= 0 || w > 2048 || h > 2048) return Fail(a, ERR_NOT_SUPPORTED, false);
     a->surf = VideoFormat{};
     a->surf.direction = a->idctMode ? 0 : video.direction;
@@ -362,7 +363,6 @@ int Init(void* self) {
     a->intermediates = 0;
     a->shown512 = false;
     a->switchedOn = false;
-    a->firstAlloc = true;
     a->rgbWidth = a->rgbHeight = 0;
     a->rgbHalf = 0;
     WaitDisable(0);

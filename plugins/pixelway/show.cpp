@@ -182,7 +182,8 @@ void FillPosition(Ahi* a, int srcX, int srcY) {
 bool ValidBuffer(const Ahi* a, int i) { return i >= 0 && i < a->allocated && i < FRAME_BUFFERS && a->table[i].surface; }
 
 int ShowOnce(Ahi* a, int asked) {
-    AdjustCount(a, a->wanted, a->inUse);
+    int wanted = a->wanted;
+    AdjustCount(a, wanted, a->inUse);
     int reached = a->allocated;
     if (a->stretch) MakeIntermediates(a);
     else FreeIntermediates(a);
@@ -208,7 +209,7 @@ int ShowOnce(Ahi* a, int asked) {
     }
     a->drv.AhiDispOverlayState(a->context, a->base.visible ? 1 : 0, 0);
     if (RegisterSwitch(a, a->base.visible && a->base.fullScreen && a->yuvPath) != 0) r = ERR_DEVICE_ERROR;
-    if (reached != a->wanted && reached < 2 && !a->growing && !a->shown512) {
+    if (reached != wanted && reached < 2 && !a->growing && !a->shown512) {
         a->shown512 = true;
         ShowError(AHI_CLASS, AHI_CLASS, 512);
     }

@@ -212,7 +212,7 @@ int RegisterSwitch(Ahi* a, bool on) {
     auto* status = reinterpret_cast<uint32_t*>(regs + AHI_REG_STATUS);
     auto* control = reinterpret_cast<uint32_t*>(regs + AHI_REG_DISPCNTL);
     // Into the blank and out of it again, each wait bounded.
-    int budget = std::max(1, GetTimeFreq() / 10);
+    int budget = std::max(1, GetTimeFreq() / 5);
     for (bool blank : {true, false}) {
         int start = GetTimeTick();
         while (((__atomic_load_n(status, __ATOMIC_ACQUIRE) & AHI_STATUS_VBLANK) != 0) != blank)

@@ -12,6 +12,7 @@
 #include "connMgr.h"
 #include "detailPage.h"
 #include "entryGlobals.h"
+#include "gif.h"
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
@@ -345,12 +346,62 @@ TEST(DetailPage, AnotherVideoOpenedWhileTheFirstLoadsWinsOverTheLateAnswer) {
     });
 }
 
+struct AnimationCase {
+    const char* name;
+    int width, height;
+    bool plays;  // the layout shows the related list while it loads
+};
+
+class LoadingAnimation : public testing::TestWithParam<AnimationCase> {};
+
+TEST_P(LoadingAnimation, RunsWhileTheRelatedListLoadsWhereTheListIsShown) {
+    const AnimationCase c = GetParam();
+    Env env;
+    RunOnce(c.width, c.height, [&] {
+        StartUp(env);
+        VideoItem v = HotItem(0);
+        env.service.QueueFault("delay:1500", 1, "relatedVideos");
+        OpenDetail(v, false);
+        for (int i = 0; i < 500 && env.RelatedRequests().empty(); ++i) Sleep(10);
+        Sleep(300);  // a few frames
+        OnUi([&] {
+            EXPECT_EQ(g_relLoading, 1);
+            EXPECT_EQ(g_dtlGif.playing, c.plays ? 1 : 0);
+            if (c.plays) {
+                EXPECT_EQ(g_dtlGif.drawX.load(), g_skin.detail.loadingPos.x);
+                EXPECT_EQ(g_dtlGif.drawY.load(), g_skin.detail.loadingPos.y);
+                // The animation's frame is on the page, over its grey.
+                int x = g_skin.detail.loadingPos.x, y = g_skin.detail.loadingPos.y;
+                bool drawn = false;
+                for (int dy = 0; dy < g_dtlGif.screenHeight && !drawn; ++dy)
+                    for (int dx = 0; dx < g_dtlGif.screenWidth && !drawn; ++dx)
+                        drawn = ScreenPixelIn(g_hDtlWnd, x + dx, y + dy) != RGB(0xEF, 0xEF, 0xEF);
+                EXPECT_TRUE(drawn);
+            }
+        });
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        Idle();
+        OnUi([] {
+            EXPECT_EQ(g_relLoading, 0);
+            EXPECT_EQ(g_dtlGif.playing, 0);
+        });
+        CloseProgram();
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, LoadingAnimation,
+                         testing::Values(AnimationCase{"WidePortrait", 480, 800, true},
+                                         AnimationCase{"WideLandscape", 800, 480, true},
+                                         AnimationCase{"NarrowBeforePlayback", 240, 320, false}),
+                         [](const testing::TestParamInfo<AnimationCase>& i) { return std::string(i.param.name); });
+
 struct FaultCase {
     const char* name;
     const char* mode;
     int tries;           // requests of one open that meet the fault
     bool fails;          // the answer cannot be used
     const char* logged;  // the line the failure leaves (empty: none)
+    int width = 480, height = 800, pz = 5;
 };
 
 class RelatedFaults : public testing::TestWithParam<FaultCase> {};
@@ -358,11 +409,12 @@ class RelatedFaults : public testing::TestWithParam<FaultCase> {};
 TEST_P(RelatedFaults, AFailedAnswerShowsNoRowsIsNotCachedAndIsAskedForAgain) {
     const FaultCase c = GetParam();
     Env env;
-    RunOnce(480, 800, [&] {
+    RunOnce(c.width, c.height, [&] {
         StartUp(env);
         VideoItem v = HotItem(2);
         env.service.QueueFault(c.mode, c.tries, "relatedVideos");
         OpenDetail(v);
+        // Loading is over, also where the layout does not show the list yet.
         OnUi([] { EXPECT_EQ(g_relLoading, 0); });
         std::string cache = env.CacheFile(v.vid.GetString());
         if (c.fails) {
@@ -373,7 +425,7 @@ TEST_P(RelatedFaults, AFailedAnswerShowsNoRowsIsNotCachedAndIsAskedForAgain) {
             EXPECT_EQ(env.LogCount(c.logged), 1) << c.logged;
             OpenDetail(v);
             EXPECT_EQ(env.RelatedRequests(v.vid.GetString()).size(), static_cast<size_t>(c.tries) + 1);
-            EXPECT_EQ(ShownRelated(), env.ServiceRelated(v.vid.GetString(), 5));
+            EXPECT_EQ(ShownRelated(), env.ServiceRelated(v.vid.GetString(), c.pz));
         } else {
             EXPECT_TRUE(std::filesystem::exists(cache));
             OpenDetail(v);
@@ -391,7 +443,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"FailStatus", "failstatus", 1, true, "parse xml failed"},
                     FaultCase{"Dropped", "drop", 2, true, "DownloadEx failed"},
                     FaultCase{"Empty", "empty", 1, false, ""},
-                    FaultCase{"NoTotal", "nototal", 1, false, ""}),
+                    FaultCase{"NoTotal", "nototal", 1, false, ""},
+                    FaultCase{"NarrowServerError", "status:500", 1, true, "parse xml failed", 240, 320, 3}),
     [](const testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
 
 TEST(DetailPage, HostileVideoIdsInTheAnswerStayInsideTheProgramFolder) {

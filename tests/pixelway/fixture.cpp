@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +26,12 @@ void Look(void* h, T* slot, const char* name) {
 SimAti& Sim() {
     static SimAti sim = [] {
         setenv("LUMEO_DLL_PATH", Dist().c_str(), 1);
+        // A registry of this process's own.
+        static char dir[] = "/tmp/lumeo-pixelway-XXXXXX";
+        if (mkdtemp(dir)) {
+            setenv("LUMEO_REGISTRY_FILE", (std::string(dir) + "/registry.db").c_str(), 1);
+            std::atexit([] { std::system((std::string("rm -rf ") + dir).c_str()); });
+        }
         SimAti s{};
         std::wstring name = L"ACE_DDI.DLL";
         HMODULE h = LoadModule(name.c_str());
@@ -46,6 +53,7 @@ SimAti& Sim() {
         Look(h, &s.Desktop, "SimChipDesktop");
         Look(h, &s.ScanOut, "SimChipScanOut");
         Look(h, &s.Residuals, "SimChipResiduals");
+        Look(h, &s.LastGroups, "AhiSimLastGroups");
         return s;
     }();
     return sim;
@@ -79,13 +87,23 @@ std::vector<uint16_t> SimAti::DesktopPixels() const {
     return px;
 }
 
+PixelwayEntries Pixelway() {
+    static PixelwayEntries entries = [] {
+        PixelwayEntries e{};
+        void* h = dlopen((Dist() + "/pixelway.plg").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!h) return e;
+        e.registerFn = reinterpret_cast<int (*)(int)>(dlsym(h, "DLLRegister"));
+        e.unregisterFn = reinterpret_cast<int (*)()>(dlsym(h, "DLLUnRegister"));
+        return e;
+    }();
+    return entries;
+}
+
 void LoadPixelway() {
     static bool loaded = [] {
         Sim();
-        void* h = dlopen((Dist() + "/pixelway.plg").c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!h) return false;
-        auto reg = reinterpret_cast<int (*)(int)>(dlsym(h, "DLLRegister"));
-        return reg && reg(CORE_INTERFACE_VERSION) == 0;
+        PixelwayEntries e = Pixelway();
+        return e.registerFn && e.unregisterFn && e.registerFn(CORE_INTERFACE_VERSION) == 0;
     }();
     ASSERT_TRUE(loaded);
 }
@@ -142,6 +160,17 @@ int AhiTest::Blit(const std::vector<uint8_t>& f, int w, int h) {
     Planes planes = {base, base + w * h, base + w * h + cw * ch};
     int pitches[3] = {w, cw, cw};
     return o->blitFrame ? o->blitFrame(o, planes, pitches) : ERR_NOT_SUPPORTED;
+}
+
+void AhiTest::PaintKey() {
+    if (o->colorKey == COLORKEY_NONE) return;
+    std::vector<uint16_t> px = Sim().DesktopPixels();
+    int w = Sim().Width(), h = Sim().Height();
+    auto key = static_cast<uint16_t>(RGBToFormat(o->colorKey, &o->screen));
+    const VRect& v = o->viewport;
+    for (int y = std::max(0, v.y); y < std::min(h, v.y + v.height); ++y)
+        for (int x = std::max(0, v.x); x < std::min(w, v.x + v.width); ++x) px[static_cast<size_t>(y) * w + x] = key;
+    Sim().Desktop(px.data(), w, 1);
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {

@@ -31,6 +31,7 @@ struct SimAti {
     int (*Desktop)(uint16_t*, int, int);
     int (*ScanOut)(uint8_t*, int, int);
     int (*Residuals)(int16_t*, int);
+    int (*LastGroups)(AhiCoefGroup*, int);
 
     std::string Log() const;
     // Lines of the log that start with `prefix`.
@@ -45,6 +46,11 @@ struct SimAti {
 SimAti& Sim();
 // pixelway.plg, loaded and registered once.
 void LoadPixelway();
+struct PixelwayEntries {
+    int (*registerFn)(int);
+    int (*unregisterFn)();
+};
+PixelwayEntries Pixelway();
 
 VideoFormat I420(int w, int h, int direction = 0);
 
@@ -63,6 +69,9 @@ protected:
     // direction and visible; 0 or the first failure.
     int Start(int w, int h, VRect viewport, int direction = 0);
     int Blit(const std::vector<uint8_t>& i420, int w, int h);
+    // What the window system does for a keyed overlay: the viewport (on a screen that is
+    // not turned) painted in the key colour.
+    void PaintKey();
     Overlay* o = nullptr;
     IdctFace* face() const { return o ? o->idctFace : nullptr; }
 };

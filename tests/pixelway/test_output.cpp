@@ -169,3 +169,96 @@ TEST_F(OverlayOutput, ShowsTheFrameAsFfmpegDoesAndNothingElse) {
 }
 
 }  // namespace
+
+namespace {
+
+// Edges of the scaling and of the screen.
+class OverlayGeometry : public OverlayOutput {
+protected:
+    void StartAt(int w, int h, VRect viewport, int direction = 0) {
+        Sim().Screen(320, 240);
+        Create();
+        VideoFormat f = I420(w, h);
+        ASSERT_EQ(o->node.setParam(o, OVERLAY_OUTPUT, &f, sizeof(f)), 0);
+        ASSERT_EQ(SetInt(OVERLAY_FULLYVISIBLE, 1), 0);
+        ASSERT_EQ(o->node.setParam(o, OVERLAY_VIEWPORT, &viewport, sizeof(viewport)), 0);
+        VideoEffects fx = o->fx;
+        fx.direction = direction;
+        ASSERT_EQ(o->node.setParam(o, OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+        ASSERT_EQ(SetInt(OVERLAY_VISIBLE, 1), 0);
+        PaintKey();
+    }
+};
+
+TEST_F(OverlayGeometry, ScaleNearOneIsShownUnscaledOnlyWhenBothAxesAgree) {
+    struct Case {
+        VRect viewport;
+        bool stretched;
+        AhiOverlayPos pos;  // dst and src corners
+    } cases[] = {
+        // 1.02 both ways: unscaled, centred, the source inside the frame buffer.
+        {{10, 10, 102, 51}, false, {10, 10, 110, 60, 0, 0, 100, 50, 0, 0, 0, 0, 0}},
+        // 1.02 one way, 1.0 the other: stretched through an intermediate surface.
+        {{10, 10, 102, 50}, true, {10, 10, 112, 60, 0, 0, 102, 50, 0, 0, 0, 0, 0}},
+        // Exactly 1.
+        {{10, 10, 100, 50}, false, {10, 10, 110, 60, 0, 0, 100, 50, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.viewport.width * 1000 + c.viewport.height);
+        NodeDelete(o);
+        o = nullptr;
+        Sim().Reset();
+        StartAt(100, 50, c.viewport);
+        std::vector<uint8_t> frame(100 * 50 * 3 / 2, 100);
+        Sim().ClearLog();
+        ASSERT_EQ(Blit(frame, 100, 50), 0);
+        EXPECT_EQ(!Sim().Calls("AhiDrawStretchBlt").empty(), c.stretched);
+        AhiOverlayPos p{};
+        ASSERT_NE(Sim().Overlay(&p), 0u);
+        EXPECT_EQ((std::vector<int>{p.dstLeft, p.dstTop, p.dstRight, p.dstBottom, p.srcLeft, p.srcTop, p.srcRight, p.srcBottom}),
+                  (std::vector<int>{c.pos.dstLeft, c.pos.dstTop, c.pos.dstRight, c.pos.dstBottom, c.pos.srcLeft,
+                                    c.pos.srcTop, c.pos.srcRight, c.pos.srcBottom}));
+        EXPECT_EQ(Sim().Get("errors"), 0);
+    }
+}
+
+TEST_F(OverlayGeometry, ViewportsPastTheScreenAreClippedWithTheirSource) {
+    struct Case {
+        VRect viewport;
+        int direction;
+        AhiOverlayPos pos;
+    } cases[] = {
+        {{-20, -10, 96, 64}, 0, {0, 0, 76, 54, 20, 10, 96, 64, 0, 0, 0, 0, 0}},
+        // Twice the size, a quarter of it on the screen: the source cut in proportion.
+        {{200, 150, 192, 128}, 0, {200, 150, 320, 240, 0, 0, 120, 90, 0, 0, 0, 0, 0}},
+        // Mirrored left-right: the cut comes off the source's right.
+        {{-20, 30, 96, 64}, 2, {0, 30, 76, 94, 0, 0, 76, 64, 0, 0, 0, 2, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.viewport.x);
+        NodeDelete(o);
+        o = nullptr;
+        Sim().Reset();
+        StartAt(96, 64, c.viewport, c.direction);
+        auto clip = ReadFile(Data("clip-96x64.yuv"));
+        ASSERT_EQ(Blit(std::vector<uint8_t>(clip.end() - 9216, clip.end()), 96, 64), 0);
+        AhiOverlayPos p{};
+        ASSERT_NE(Sim().Overlay(&p), 0u);
+        EXPECT_EQ((std::vector<int>{p.dstLeft, p.dstTop, p.dstRight, p.dstBottom, p.srcLeft, p.srcTop, p.srcRight,
+                                    p.srcBottom, p.mirror}),
+                  (std::vector<int>{c.pos.dstLeft, c.pos.dstTop, c.pos.dstRight, c.pos.dstBottom, c.pos.srcLeft,
+                                    c.pos.srcTop, c.pos.srcRight, c.pos.srcBottom, c.pos.mirror}));
+        EXPECT_EQ(Sim().Get("errors"), 0);
+    }
+    // What shows of the mirrored picture is its own right-hand part.
+    std::vector<uint8_t> shot = Sim().Screenshot();
+    Picture want = ReadPng(Data("clip-96x64-dir2.png"));
+    std::vector<uint8_t> got, part;
+    for (int y = 0; y < 64; ++y) {
+        got.insert(got.end(), shot.begin() + ((30 + y) * 320) * 3, shot.begin() + ((30 + y) * 320 + 76) * 3);
+        part.insert(part.end(), want.rgb.begin() + (y * 96 + 20) * 3, want.rgb.begin() + (y * 96 + 96) * 3);
+    }
+    EXPECT_GE(Psnr(got, part), 40);
+}
+
+}  // namespace
