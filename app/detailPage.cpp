@@ -13,7 +13,6 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "player.h"
 #include "skin.h"
 #include "platform/aygshell.h"

@@ -5,9 +5,9 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "skin.h"
 #include "tools.h"
+#include "waitDlg.h"
 #include "platform/gdi.h"
 
 const ButtonDef g_channelButtons[6] = {

@@ -4,11 +4,11 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "pictures.h"
 #include "scroller.h"
 #include "skin.h"
 #include "tools.h"
+#include "waitDlg.h"
 
 HMENU g_listViewPopup;
 SHACTIVATEINFO g_listViewActivate;

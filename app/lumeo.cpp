@@ -7,7 +7,6 @@
 #include "gif.h"
 #include "listview.h"
 #include "log.h"
-#include "pending.h"
 #include "player.h"
 #include "videoPageDlg.h"
 #include "registry.h"

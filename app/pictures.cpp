@@ -6,6 +6,7 @@
 #include "log.h"
 #include "scroller.h"
 #include "tools.h"
+#include "waitDlg.h"
 #include "platform/sync.h"
 #include "platform/winuser.h"
 
@@ -81,7 +82,11 @@ int PictureThread(DownloadManager* mgr, PictureJob* job) {
         platform::CsLock lock(&mgr->csPending);
         mgr->pending.erase(job->vid);
     }
-    if (RowStillShown(job)) {
+    // The list and the scroller are read under the lists' lock, the repaint made outside it.
+    LockLists();
+    bool shown = RowStillShown(job);
+    UnlockLists();
+    if (shown) {
         InvalidateRect(g_hListView, nullptr, FALSE);
         UpdateWindow(g_hListView);
     }

@@ -3,8 +3,8 @@
 // What a thumbnail thread reads of the user interface, once its picture is stored, to
 // decide whether to repaint the list view: g_hWaitDlg, g_curList (its rssType, its item
 // count and the vid at the job's index), g_orientation and the first and last visible
-// index of the scroller in use. It writes nothing of them; it only invalidates and updates
-// g_hListView.
+// index of the scroller in use, all under LockLists (waitDlg.h). It writes nothing of them;
+// it only invalidates and updates g_hListView, after the lock is let go.
 #pragma once
 
 #include <vector>

@@ -63,6 +63,9 @@ void RegisterResources() {
     AddBar(IDB_HELP, IDR_MENU_MAIN, {IDM_HELP_BACK, IDS_BACK, kButton, kNoPopup}, {IDM_MENU, IDS_MENU, kDropDown, 0});
     AddBar(IDB_HELP_TEXT, IDR_MENU_MAIN, {IDM_HELP_TEXT_BACK, IDS_BACK, kButton, kNoPopup},
            {IDM_MENU, IDS_MENU, kDropDown, 0});
+    // The wait dialog (placed from the skin when it is made, so its size never shows).
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(101),
+                              platform::ui::BuildDialogTemplate(0x90000E48, 0, 0, 0, 110, 59, 8, L"MS Shell Dlg"));
     AddBar(IDB_SETTINGS, 0, {IDM_NONE, 107, kButton, kNoPopup}, {IDM_NONE, 107, kButton, kNoPopup});
 
     // The two pages of the settings sheet, without controls of their own.

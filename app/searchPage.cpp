@@ -5,9 +5,9 @@
 #include "entryGlobals.h"
 #include "lumeo.h"
 #include "log.h"
-#include "pending.h"
 #include "registry.h"
 #include "skin.h"
+#include "waitDlg.h"
 #include "platform/aygshell.h"
 #include "platform/gdi.h"
 

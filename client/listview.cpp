@@ -248,6 +248,8 @@ int LoadListPage(VideoList* list, int download) {
 
     int result = 0;
     bool read = true;
+    bool answered = false;
+    const int totalBefore = list->total;
     if (download) {
         LOG(LOG_NOTICE, L"wXMLUrlFormat=%s", url.GetString());
         CStringA unused;
@@ -288,15 +290,19 @@ int LoadListPage(VideoList* list, int download) {
         if (r != 0) {
             LOG(LOG_WARNING, L"parse xml failed, wXMLUrlFormat=%s, wQuery=%s", url.GetString(), keyword);
             result = -1;
+        } else {
+            answered = true;
         }
     }
 
     if (!list->pageItems.empty()) {
         list->items.insert(list->items.end(), list->pageItems.begin(), list->pageItems.end());
         list->pagesLoaded += 1;
-    } else {
-        list->total = static_cast<int>(list->items.size());
     }
+    // Only an answer that was read decides how long the list is: a failed or missing page
+    // leaves it open, so the next load tries again.
+    if (!answered) list->total = totalBefore;
+    else if (list->pageItems.empty()) list->total = static_cast<int>(list->items.size());
     return result;
 }
 

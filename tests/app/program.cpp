@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "detailPage.h"
+#include "listview.h"
 #include "lumeo.h"
 #include "tools.h"
 #include "platform/gdi.h"
@@ -75,6 +76,10 @@ int RunProgram(int width, int height, std::function<void()> driver) {
 void OnUi(std::function<void()> fn) { SendMessageW(g_helper, kRun, 0, reinterpret_cast<LPARAM>(&fn)); }
 
 void FinishInit() {
+    // From here list loads can start: they fail at once, and the box that says so is answered.
+    platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT) {
+        return text == L"无法连接网络，请检查网络设置。" ? IDOK : 0;
+    });
     OnUi([] {
         g_prevTab = 0;
         g_curTab = IDC_TAB_HOT;
@@ -83,7 +88,17 @@ void FinishInit() {
     Idle();
 }
 
-void Idle() { platform::ui::WaitForIdle(5000); }
+void Idle() {
+    platform::ui::WaitForIdle(5000);
+    // A list load behind the wait dialog is work in progress too.
+    for (int i = 0; i < 1000; ++i) {
+        HWND dialog = nullptr;
+        OnUi([&] { dialog = g_hWaitDlg; });
+        if (!dialog) break;
+        usleep(5000);
+        platform::ui::WaitForIdle(5000);
+    }
+}
 
 void TapIn(HWND hwnd, int x, int y) {
     POINT p{x, y};

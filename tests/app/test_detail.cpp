@@ -9,7 +9,6 @@
 #include <string>
 
 #include "../netclient/helpers.h"
-#include "connMgr.h"
 #include "detailPage.h"
 #include "entryGlobals.h"
 #include "gif.h"
@@ -491,6 +490,8 @@ TEST(DetailPage, OfflineShowsTheCachedRelatedVideosOrNoneAndAsksNothing) {
     unsetenv("LUMEO_CONNMGR");
 }
 
+int RefusePlay(const char16_t*) { return -1; }
+
 TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
     Env env;
     RunOnce(480, 800, [&] {
@@ -499,13 +500,11 @@ TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
         OpenDetail(v);
         RECT row{};
         OnUi([&] { ASSERT_EQ(GetRelatedRowRect(2, &row, nullptr), 1); });
-        // Offline, the play is refused.
-        OnUi([] { g_connMgr.connected = 0; });
-        platform::ui::ClearMessageBoxHistory();
+        // A core that refuses the request.
+        OnUi([] { FuncPlayVideo = RefusePlay; });
         TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
-        auto boxes = platform::ui::MessageBoxHistory();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, L"无法连接网络");
+        OnUi([] { FuncPlayVideo = nullptr; });
+        EXPECT_EQ(env.LogCount("FuncPlayVideo failed"), 1);
         OnUi([&] {
             EXPECT_EQ(g_relSel, 2);
             EXPECT_EQ(g_curVideo.vid, v.vid);

@@ -430,7 +430,9 @@ TEST(ListView, HoldOnARowOpensItsPopupAtThePenAndTheCommandReachesTheProgram) {
             EXPECT_NE(GetCapture(), g_hListView);
         });
 
-        // A hold on empty space opens nothing.
+        // A hold on empty space opens nothing (back on the list page: the detail page has
+        // a menu of its own).
+        Command(g_hFrame, IDM_DETAIL_BACK);
         OnUi([&] {
             g_curVideo = VideoItem{};
             y = Cell(2).bottom + 30;

@@ -221,12 +221,14 @@ TEST(Program, TabsSwitchPagesAndRedrawTheCurrentTab) {
         platform::ui::InjectKey("ctrl+3");
         Idle();
         OnUi([] { EXPECT_EQ(g_curPage, g_hSearchWnd); });
-        // The home tab shows the list page; its list load is not in this build, so the
-        // tab state stays as it was.
+        // The home tab shows the list page and loads its list behind the wait dialog; a
+        // load that fails (no server here) still makes the tab current.
         Command(g_hFrame, IDM_TAB_HOT);
         OnUi([] {
             EXPECT_EQ(g_curPage, g_hListWnd);
-            EXPECT_EQ(g_curTab, 120);
+            EXPECT_EQ(g_curTab, 118);
+            EXPECT_EQ(g_prevTab, 120);
+            EXPECT_EQ(g_hWaitDlg, nullptr);
             EXPECT_EQ(g_menuBar.nToolBarId, 502u);
         });
         // Commands that no window handles change nothing.

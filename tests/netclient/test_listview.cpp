@@ -235,14 +235,49 @@ TEST_F(ListTest, OfflineReadsTheCacheButNeverForSearch) {
     env.service().Get("/control/reset");
     EXPECT_EQ(ShowMe(&g_listSearch, 0), 0);
     EXPECT_TRUE(GetItems(&g_listSearch).empty());
-    EXPECT_EQ(IsComplete(&g_listSearch), 1);
+    EXPECT_EQ(IsComplete(&g_listSearch), 0) << "nothing was answered";
 
-    // No cache file: no records, and the list counts as complete.
+    // No cache file: no records, and the list stays open for the network.
     std::filesystem::remove_all(env.dir().path() + "/Xml/sport_1.xml");
     EXPECT_EQ(ShowMe(&g_listSport, 0), 0);
     EXPECT_TRUE(GetItems(&g_listSport).empty());
-    EXPECT_EQ(IsComplete(&g_listSport), 1);
+    EXPECT_EQ(IsComplete(&g_listSport), 0);
     EXPECT_TRUE(env.RequestsWith("/openapi-common/").empty());
+    ASSERT_EQ(ShowMe(&g_listSport, 1), 0);
+    EXPECT_EQ(GetItems(&g_listSport).size(), 10u) << "back online, the first page loads";
+}
+
+// Only an answer that was read ends a list: a page that failed in any way leaves it open,
+// and the same page is asked for again and appended once it comes.
+TEST_F(ListTest, FailedPagesNeverEndTheList) {
+    const char* faults[] = {"drop", "status:500", "status:404", "malformed", "failstatus"};
+    for (const char* fault : faults) {
+        SCOPED_TRACE(fault);
+        ResetList(&g_listNews);
+        env.Reset();
+        // The first page: both the try and the retry after reconnecting fail.
+        env.service().QueueFault(fault, 2, "cid=91&pg=1");
+        EXPECT_EQ(ShowMe(&g_listNews, 1), -1);
+        env.service().Get("/control/fault");  // a fault the retry did not take goes
+        EXPECT_TRUE(GetItems(&g_listNews).empty());
+        EXPECT_EQ(IsComplete(&g_listNews), 0);
+        EXPECT_EQ(g_listNews.total, 100);
+        ASSERT_EQ(ShowMe(&g_listNews, 1), 0);
+        ASSERT_EQ(GetItems(&g_listNews).size(), 10u);
+
+        // A later page.
+        env.service().QueueFault(fault, 2, "cid=91&pg=2");
+        EXPECT_EQ(LengthenMe(&g_listNews), -1);
+        env.service().Get("/control/fault");
+        EXPECT_EQ(GetItems(&g_listNews).size(), 10u);
+        EXPECT_EQ(g_listNews.pagesLoaded, 1);
+        EXPECT_EQ(IsComplete(&g_listNews), 0);
+        EXPECT_EQ(LengthenMe(&g_listNews), 0);
+        EXPECT_EQ(GetItems(&g_listNews).size(), 20u);
+        auto seen = env.RequestsWith("cid=91");
+        ASSERT_GE(seen.size(), 4u);
+        EXPECT_NE(seen.back().find("&pg=2&"), std::string::npos) << "the failed page is asked for again";
+    }
 }
 
 TEST_F(ListTest, ClosingProgramCancelsTheCopy) {
