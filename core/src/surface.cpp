@@ -17,12 +17,17 @@ bool IsRgb16(const VideoFormat* f) { return (f->pixel.flags & PF_RGB) && f->pixe
 
 int PitchOf(const VideoFormat* f) { return f->pitch > 0 ? f->pitch : DefaultPitch(f); }
 
+// IMC4 keeps U and V side by side below the luma, their rows at the luma pitch.
+bool IsImc4(const PixelFormat* p) { return (p->flags & PF_FOURCC) && p->fourcc == FOURCC('I', 'M', 'C', '4'); }
+
+int ChromaPitch(const PixelFormat* p, int lumaPitch, int xShift) { return IsImc4(p) ? lumaPitch : lumaPitch >> xShift; }
+
 // Pitches of the planes of a format.
 void FormatPitches(const VideoFormat* f, int out[3]) {
     int xs = 0, ys = 0;
     out[0] = PitchOf(f);
     if (PlanarYUV(&f->pixel, &xs, &ys))
-        out[1] = out[2] = out[0] >> xs;
+        out[1] = out[2] = ChromaPitch(&f->pixel, out[0], xs);
     else
         out[1] = out[2] = 0;
 }
@@ -67,6 +72,7 @@ int PlanarYUV(const PixelFormat* p, int* xShift, int* yShift) {
         case FOURCC('I', '4', '2', '0'):
         case FOURCC('I', 'Y', 'U', 'V'):
         case FOURCC('Y', 'V', '1', '2'):
+        case FOURCC('I', 'M', 'C', '4'):
             xs = 1, ys = 1;
             break;
         case FOURCC('Y', 'V', '1', '6'):
@@ -111,10 +117,14 @@ int SurfaceAlloc(Planes planes, const VideoFormat* f) {
     bool planar = PlanarYUV(&f->pixel, &xs, &ys);
     size_t luma = static_cast<size_t>(pitch[0]) * f->height;
     size_t chroma = planar ? static_cast<size_t>(pitch[1]) * ((f->height + (1 << ys) - 1) >> ys) : 0;
-    auto* mem = static_cast<uint8_t*>(calloc(1, luma + 2 * chroma));
+    bool sideBySide = planar && IsImc4(&f->pixel);
+    auto* mem = static_cast<uint8_t*>(calloc(1, luma + (sideBySide ? chroma : 2 * chroma)));
     if (!mem) return ERR_OUT_OF_MEMORY;
     planes[0] = mem;
-    if (planar) {
+    if (sideBySide) {
+        planes[1] = mem + luma;
+        planes[2] = mem + luma + pitch[0] / 2;
+    } else if (planar) {
         planes[1] = mem + luma;
         planes[2] = mem + luma + chroma;
     }
@@ -321,7 +331,7 @@ void BlitImage(Blitter* b, Planes dst, Planes src, const int* srcPitches, int ds
     int dp[3];
     FormatPitches(&b->dst, dp);
     if (dstPitch >= 0) dp[0] = dstPitch;
-    dp[1] = dp[2] = dstChromaPitch >= 0 ? dstChromaPitch : dp[0] >> dxs;
+    dp[1] = dp[2] = dstChromaPitch >= 0 ? dstChromaPitch : ChromaPitch(&b->dst.pixel, dp[0], dxs);
     const VRect& dr = b->dstRect;
     const VRect& sr = b->srcRect;
     int dir = b->fx.direction;

@@ -2,8 +2,10 @@
 #include "core/sys.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -129,7 +131,7 @@ void EventClose(void* event) { delete static_cast<Event*>(event); }
 
 bool GetProc(HMODULE* module, void* slot, const char* name, int optional) {
     if (!module || !*module || !slot || !name) return false;
-    void* sym = dlsym(*module, name);
+    void* sym = GetProcAddress(*module, name);
     if (sym) {
         *static_cast<void**>(slot) = sym;
         return true;
@@ -151,8 +153,11 @@ int RegistryReadDword(HKEY root, const tchar* key, const tchar* name, uint32_t* 
     if (!value) return ERR_INVALID_PARAM;
     HKEY k = nullptr;
     if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return ERR_INVALID_PARAM;
-    DWORD type = 0, size = sizeof(DWORD), v = 0;
-    LONG e = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
+    // The type first: a text value is read as wide characters, more bytes than it measures.
+    DWORD type = 0, size = 0, v = 0;
+    LONG e = RegQueryValueExW(k, name, nullptr, &type, nullptr, &size);
+    if (e == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD))
+        e = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
     RegCloseKey(k);
     if (e != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(DWORD)) return ERR_INVALID_PARAM;
     *value = v;
@@ -219,6 +224,20 @@ int CallGuarded(int (*call)(void* arg), void* arg, int faultResult) {
     int r = call(arg);
     t_guard = outer;
     return r;
+}
+
+int ReadGuarded(const void* address, void* out, size_t size) {
+    if (!out || size > 4096) return ERR_INVALID_PARAM;
+    if (size == 0) return 0;
+    // The kernel copies the bytes into a pipe and reports an unreadable address instead
+    // of faulting.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return ERR_DEVICE_ERROR;
+    bool ok = write(fds[1], address, size) == static_cast<ssize_t>(size) &&
+              read(fds[0], out, size) == static_cast<ssize_t>(size);
+    close(fds[0]);
+    close(fds[1]);
+    return ok ? 0 : ERR_DEVICE_ERROR;
 }
 
 CoreContext* Context() {

@@ -1,13 +1,20 @@
-// The framelane plug-in file: video overlay output on the Intel 2700G chip.
-#include "plugin/frame.h"
+// The framelane plug-in file: video overlay output on the Intel 2700G chip (270G) and its
+// IDCT face (270I).
+#include "g270.h"
 
-#define G270_CLASS FOURCC('2', '7', '0', 'G')
-#define I270_CLASS FOURCC('2', '7', '0', 'I')
+namespace {
+
+// The output's destroy releases what an object deleted while in use still holds.
+const NodeClassDef kOutputClass = {NODE_CLASS_SIZE(sizeof(framelane::Output), NODE_FLAGS_OVERLAY), G270_CLASS,
+                                   OVERLAY_CLASS, 1210, framelane::Create, framelane::Destroy};
+const NodeClassDef kFaceClass = {NODE_CLASS_SIZE(0, NODE_FLAGS_IDCT), I270_CLASS, IDCT_CLASS, 1050, nullptr, nullptr};
+
+}  // namespace
 
 int DLLRegister(int version) {
     if (version != CORE_INTERFACE_VERSION) return ERR_INVALID_VERSION;
-    // In this order: 270G (the overlay's NodeRegisterClass(&its class record)), then
-    // 270I (the IDCT face, no create of its own) go here.
+    NodeRegisterClass(&kOutputClass);
+    NodeRegisterClass(&kFaceClass);
     return 0;
 }
 

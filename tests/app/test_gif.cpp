@@ -62,20 +62,31 @@ bool ReadPam(const fs::path& path, Pam* pam) {
     return static_cast<bool>(in);
 }
 
-// The folder of the made files, made once for the whole run.
+// The folder of the made files, made once for the whole run and removed at its end.
+struct FixtureDir {
+    fs::path path;
+    ~FixtureDir() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
 const fs::path& Fixtures() {
-    static fs::path dir = [] {
+    static FixtureDir dir;
+    static bool made = [] {
         char tmpl[] = "/tmp/lumeo-gif-XXXXXX";
         fs::path d = mkdtemp(tmpl);
+        dir.path = d;
         std::string cmd = std::string(LUMEO_TEST_SOURCE_DIR) + "/tools/fixtures/make-gifs.sh " + d.string();
         fs::path skin = fs::path(LUMEO_TEST_DIST_DIR) / "Res" / "Skin" / "Def";
         for (const char* size : {"800_480", "640_480", "320_240", "480_320", "400_240"})
             for (const char* name : {"dlg", "relVideo"})
                 cmd += " " + (skin / (std::string("def_") + size + "_" + name + ".gif")).string();
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-        return d;
+        return true;
     }();
-    return dir;
+    (void)made;
+    return dir.path;
 }
 
 struct Reference {

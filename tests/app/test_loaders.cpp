@@ -3,6 +3,7 @@
 // thread, wait dialog and list loads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "download.h"
 #include "entryGlobals.h"
 #include "helpers.h"
 #include "listview.h"
@@ -175,6 +177,37 @@ std::vector<std::string> VidsOf(const std::string& answer) {
     return out;
 }
 
+// The vids of the rows a portrait list view of the skin shows from its top.
+std::vector<std::string> VisibleVids(VideoList* l) {
+    std::vector<std::string> all = Vids(l);
+    int rows = 0;
+    OnUi([&] {
+        int h = g_skin.portrait.rowRect.h;
+        rows = h > 0 ? (g_skin.portrait.listRect.h + h - 1) / h : 0;
+    });
+    if (static_cast<int>(all.size()) > rows) all.resize(static_cast<size_t>(rows));
+    return all;
+}
+
+// Waits (bounded) until no thumbnail of `vids` is on its way and each has its picture
+// (or none can be had); true when all have one.
+bool AwaitPictures(const std::vector<std::string>& vids) {
+    bool all = false;
+    for (int i = 0; i < 1000 && !all; ++i) {
+        all = true;
+        OnUi([&] {
+            for (auto& v : vids) {
+                std::wstring w = platform::Utf8ToWide(v);
+                if (IsPicturePending(&g_downloader, w.c_str()) || GetPicture(&g_downloader, w.c_str()) == g_skin.picBk)
+                    all = false;
+            }
+        });
+        if (!all) usleep(10 * 1000);
+    }
+    Idle();
+    return all;
+}
+
 int Switch(int kind, int period) {
     int r = 0;
     OnUi([&] { r = SwitchChannel(kind, period, &g_skin); });
@@ -258,6 +291,21 @@ TEST(StartUp, OnlineRunsEveryStepInOrder) {
             EXPECT_EQ(g_scrollerLandscape.GetViewWidth(), g_skin.landscape.listRect.w);
             EXPECT_EQ(g_scrollerPortrait.GetBackColour(), RGB(239, 239, 239));
         });
+        // One thumbnail request for each row in sight, stored as served.
+        std::vector<std::string> visible = VisibleVids(&g_listHot);
+        ASSERT_FALSE(visible.empty());
+        EXPECT_TRUE(AwaitPictures(visible));
+        std::vector<std::string> asked;
+        for (auto& r : Requests("/img/")) asked.push_back(r.substr(5, r.size() - 9));
+        std::sort(asked.begin(), asked.end());
+        std::sort(visible.begin(), visible.end());
+        EXPECT_EQ(asked, visible);
+        for (auto& v : visible) EXPECT_EQ(f.dir.Read("Image/" + v + ".jpg"), Service().Get("/img/" + v + ".jpg")) << v;
+        // Shown again, the list asks for none of them a second time.
+        size_t before = Requests("/img/").size();
+        ASSERT_EQ(Switch(123, 0), 0);
+        AwaitPictures(visible);
+        EXPECT_EQ(Requests("/img/").size(), before);
         CloseProgram();
     });
     EXPECT_FALSE(switchedEarly);
@@ -280,7 +328,12 @@ TEST_P(Offline, StartUpReadsTheCacheAndKeepsIt) {
     const bool cached = GetParam();
     Folder f;
     std::string answer = Service().Get(kHotPage1);
-    if (cached) f.dir.Write("Xml/recommend_1.xml", answer);
+    std::vector<std::string> vids = VidsOf(answer);
+    if (cached) {
+        f.dir.Write("Xml/recommend_1.xml", answer);
+        // The first row's picture was kept by an earlier run.
+        f.dir.Write("Image/" + vids[0] + ".jpg", Service().Get("/img/" + vids[0] + ".jpg"));
+    }
     f.dir.Write("Image/kept.jpg", "picture of an earlier run");
     Service().Get("/control/reset");
     ASSERT_TRUE(platform::ConnMgrConfigure(L"offline"));
@@ -292,6 +345,16 @@ TEST_P(Offline, StartUpReadsTheCacheAndKeepsIt) {
             EXPECT_EQ(g_curList, &g_listHot);
             EXPECT_EQ(IsComplete(&g_listHot), 0) << "nothing loaded ends the list";
         });
+        if (cached) {
+            AwaitPictures({vids[0]});
+            OnUi([&] {
+                HBITMAP first = GetPicture(&g_downloader, platform::Utf8ToWide(vids[0]).c_str());
+                EXPECT_NE(first, g_skin.picBk);
+                EXPECT_NE(first, g_skin.emptyPic);
+            });
+            // Taken from its file, not asked for.
+            EXPECT_TRUE(Requests("/img/" + vids[0]).empty());
+        }
         CloseProgram();
     });
     EXPECT_EQ(g_spy.positions, (std::vector<int>{0, 250, 500, 750, 1000}));

@@ -102,10 +102,38 @@ TEST(ProgramRun, OnlineStartWritesTheAnswerCacheAndEndsCleanly) {
     EXPECT_EQ(p.Log().find("ERROR"), std::string::npos) << p.Log();
 }
 
+// Pulling the list past its end loads the next page behind the wait dialog; a list that
+// the service has no more of asks for nothing.
+TEST(ProgramRun, DraggingPastTheEndLoadsTheNextPage) {
+    Installed p;
+    std::string drags;
+    for (int i = 0; i < 3; ++i) drags += "drag 240 650 240 150 300\nwait 300\n";
+    int status = p.Run("wait 300\n" + drags + "wait 300\nquit\n", 60000);
+    EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
+    std::vector<std::string> pages;
+    for (auto& line : Service().Requests())
+        if (line.rfind("GET /openapi-common/getTopVideos", 0) == 0) pages.push_back(line);
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_EQ(pages[0], std::string("GET ") + kHotTarget);
+    EXPECT_EQ(pages[1], "GET /openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=2&rt=1&f=8&seg=1&rp=1");
+    EXPECT_TRUE(p.dir.Exists("Xml/recommend_2.xml"));
+
+    // An answer without a total ends the list with its first page.
+    Installed q;
+    Service().QueueFault("nototal", 1, "getTopVideos");
+    status = q.Run("wait 300\n" + drags + "wait 300\nquit\n", 60000);
+    EXPECT_TRUE(EndedNormally(status)) << status << "\n" << q.Log();
+    pages.clear();
+    for (auto& line : Service().Requests())
+        if (line.rfind("GET /openapi-common/getTopVideos", 0) == 0) pages.push_back(line);
+    EXPECT_EQ(pages, std::vector<std::string>{std::string("GET ") + kHotTarget});
+}
+
 struct StallCase {
     const char* name;
-    std::vector<std::pair<std::string, int>> faults;  // mode and count, for the home list
+    std::vector<std::pair<std::string, int>> faults;  // mode and count
     const char* script;
+    const char* match = "getTopVideos";               // the requests the faults are for
 };
 
 class QuitWhileStalled : public testing::TestWithParam<StallCase> {};
@@ -114,7 +142,7 @@ class QuitWhileStalled : public testing::TestWithParam<StallCase> {};
 TEST_P(QuitWhileStalled, EndsAtOnce) {
     const StallCase& c = GetParam();
     Installed p;
-    for (auto& [mode, count] : c.faults) Service().QueueFault(mode, count, "getTopVideos");
+    for (auto& [mode, count] : c.faults) Service().QueueFault(mode, count, c.match);
     int elapsed = 0;
     int status = p.Run(c.script, 60000, &elapsed);
     EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
@@ -126,7 +154,25 @@ INSTANTIATE_TEST_SUITE_P(
     Loads, QuitWhileStalled,
     testing::Values(StallCase{"StartUp", {{"delay:60000", 1}}, "wait 300\nquit\n"},
                     // The home list fails at start-up; the home tab then loads it behind the dialog.
-                    StallCase{"WaitDialog", {{"status:500", 1}, {"delay:60000", 1}}, "wait 300\nkey ctrl+1\nwait 500\nquit\n"}),
+                    StallCase{"WaitDialog", {{"status:500", 1}, {"delay:60000", 1}}, "wait 300\nkey ctrl+1\nwait 500\nquit\n"},
+                    // Every thumbnail of the home list hangs.
+                    StallCase{"Thumbnails", {{"delay:60000", 100}}, "wait 1500\nquit\n", "/img/"}),
     [](const testing::TestParamInfo<StallCase>& i) { return std::string(i.param.name); });
+
+// Thumbnails that fail or are cut short leave no file that a later offline start would take
+// for a picture.
+TEST(ProgramRun, FailedThumbnailsLeaveNoFiles) {
+    Installed p;
+    for (const char* fault : {"drop", "status:404"}) {
+        SCOPED_TRACE(fault);
+        Service().Get("/control/reset");
+        Service().QueueFault(fault, 100, "/img/");
+        EXPECT_TRUE(EndedNormally(p.Run("wait 1500\nquit\n", 60000))) << p.Log();
+        EXPECT_FALSE(Service().Requests().empty());
+        std::vector<std::string> left;
+        for (auto& e : fs::directory_iterator(p.dir.path() + "/Image")) left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{});
+    }
+}
 
 }  // namespace

@@ -175,6 +175,29 @@ TEST_F(Registry, QuerySizesAndBadHandles) {
     EXPECT_TRUE(Logged("RegCreateKeyEx failed, errno=6, msg=The handle is invalid.\r\n"));
 }
 
+// The machine's keys are a tree of their own: the same path under the user's root is another key.
+TEST_F(Registry, MachineAndUserRootsKeepApartKeys) {
+    const wchar_t* path = L"System\\GDI\\Drivers\\ATI";
+    HKEY machine = nullptr, user = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &machine), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &machine, nullptr),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    ASSERT_EQ(RegSetValueExW(machine, L"DisableDeviceBitmap", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &user), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(machine), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"system\\gdi\\drivers\\ati", 0, KEY_READ, &machine), ERROR_SUCCESS);
+    DWORD v = 0, type = 0, cb = 4;
+    EXPECT_EQ(RegQueryValueExW(machine, L"DisableDeviceBitmap", nullptr, &type, reinterpret_cast<BYTE*>(&v), &cb),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(v, 1u);
+    RegCloseKey(machine);
+}
+
 // A child process writes; the parent reads what it left.
 template <class F>
 void InChild(F f) {

@@ -392,6 +392,7 @@ TEST(PixelFormats, RgbMasksAndPlanarKinds) {
         {FOURCC('I', '4', '2', '0'), true, true, false, 1, 1},
         {FOURCC('Y', 'V', '1', '2'), true, true, false, 1, 1},
         {FOURCC('Y', 'V', '1', '6'), true, false, true, 1, 0},
+        {FOURCC('I', 'M', 'C', '4'), true, true, false, 1, 1},
         {FOURCC('Y', 'U', 'Y', 'V'), false, false, false, 0, 0},
     };
     for (const auto& c : cases) {
@@ -405,6 +406,48 @@ TEST(PixelFormats, RgbMasksAndPlanarKinds) {
         EXPECT_EQ(xs, c.xs);
         EXPECT_EQ(ys, c.ys);
     }
+}
+
+// IMC4: the luma plane, then U and V side by side below it, each row at the luma pitch.
+TEST(Surfaces, Imc4KeepsChromaSideBySideAtTheLumaPitch) {
+    VideoFormat f = Yuv420(40, 6);
+    f.pixel.fourcc = FOURCC('I', 'M', 'C', '4');
+    f.pitch = DefaultPitch(&f);
+    ASSERT_EQ(f.pitch, 48);
+    void* p[3];
+    ASSERT_EQ(SurfaceAlloc(p, &f), 0);
+    auto* base = static_cast<uint8_t*>(p[0]);
+    EXPECT_EQ(static_cast<uint8_t*>(p[1]), base + 48 * 6);
+    EXPECT_EQ(static_cast<uint8_t*>(p[2]), base + 48 * 6 + 24);
+    FillColor(&f, p, nullptr, nullptr, 8, 0x10A0C0);
+    // Chroma row 2 of V, column 19, lies at luma end + 2 rows of the luma pitch + 24 + 19.
+    EXPECT_EQ(base[48 * 6 + 2 * 48 + 24 + 19], 0xC0);
+    EXPECT_EQ(base[48 * 6 + 2 * 48 + 19], 0xA0);
+    EXPECT_EQ(base[48 * 5 + 39], 0x10);
+
+    // An I420 picture copied in and blitted in lands at the same bytes.
+    VideoFormat s = Yuv420(40, 6);
+    void* sp[3];
+    ASSERT_EQ(SurfaceAlloc(sp, &s), 0);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 20; ++x) {
+            static_cast<uint8_t*>(sp[1])[y * s.pitch / 2 + x] = static_cast<uint8_t>(10 * y + x);
+            static_cast<uint8_t*>(sp[2])[y * s.pitch / 2 + x] = static_cast<uint8_t>(100 + 10 * y + x);
+        }
+    SurfaceCopy(&s, &f, sp, p, nullptr);
+    EXPECT_EQ(base[48 * 6 + 2 * 48 + 7], 27);
+    EXPECT_EQ(base[48 * 6 + 1 * 48 + 24 + 19], 129);
+    memset(base, 0, 48 * 9);
+    Blitter* b = BlitCreate(&f, &s, nullptr);
+    ASSERT_NE(b, nullptr);
+    int pitches[3] = {s.pitch, s.pitch / 2, s.pitch / 2};
+    BlitImage(b, p, sp, pitches, -1, -1);
+    BlitRelease(b);
+    EXPECT_EQ(base[48 * 6 + 2 * 48 + 7], 27);
+    EXPECT_EQ(base[48 * 6 + 1 * 48 + 24 + 19], 129);
+    EXPECT_EQ(base[48 * 6 + 0 * 48 + 24], 100);
+    SurfaceFree(sp);
+    SurfaceFree(p);
 }
 
 // --- Blitter ---

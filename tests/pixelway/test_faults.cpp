@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fixture.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -449,6 +450,26 @@ TEST_F(Faults, OverlayParametersReadTheDevice) {
     int v = 0;
     ASSERT_EQ(GetInt(0x111, &v), 0);
     EXPECT_EQ(v, 0);  // no such registry value
+
+    // The option is the GDI driver's machine-wide value, created on the first write.
+    int on = 1;
+    ASSERT_EQ(o->node.setParam(o, 0x111, &on, sizeof(on)), 0);
+    ASSERT_EQ(GetInt(0x111, &v), 0);
+    EXPECT_EQ(v, 1);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\GDI\\Drivers\\ATI", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    DWORD stored = 0, type = 0, cb = sizeof(stored);
+    EXPECT_EQ(RegQueryValueExW(key, L"DisableDeviceBitmap", nullptr, &type, reinterpret_cast<BYTE*>(&stored), &cb),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(stored, 1u);
+    // A value of another type reads as off.
+    ASSERT_EQ(RegSetValueExW(key, L"DisableDeviceBitmap", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(GetInt(0x111, &v), 0);
+    EXPECT_EQ(v, 0);
 }
 
 TEST_F(Faults, OrientationHookReadsTheDisplayWhileNoDeviceIsOpen) {

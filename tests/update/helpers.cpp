@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,8 +32,12 @@ TempTree::TempTree() {
 }
 
 TempTree::~TempTree() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
+    // A program ending just now may still add a file while the folder is being removed.
+    for (int i = 0; i < 5 && fs::exists(path_); ++i) {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+        if (ec) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 std::wstring TempTree::Phone(const std::string& relative) const { return platform::FromNativePath(At(relative)); }
@@ -81,7 +86,7 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool ownGroup) {
     std::vector<std::string> all;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -100,9 +105,11 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        if (ownGroup) setpgid(0, 0);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (ownGroup && pid > 0) setpgid(pid, pid);  // before the caller can signal the group
     return pid;
 }
 
@@ -120,6 +127,15 @@ int WaitExit(pid_t pid, int ms) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+void KillGroup(pid_t leader) {
+    if (leader <= 0) return;
+    kill(-leader, SIGKILL);
+    int status = 0;
+    waitpid(leader, &status, 0);  // ours, unless already reaped
+    // The others are reaped by whoever adopted them; wait (bounded) until none is left.
+    WaitFor(5000, [leader] { return kill(-leader, 0) != 0 && errno == ESRCH; });
 }
 
 bool Running(pid_t pid) {

@@ -36,8 +36,11 @@ std::map<std::string, std::string> Snapshot(const std::string& dir);
 std::string Shell(const std::string& command);
 
 // A program started with `args` (argv[0] first) and extra environment entries "NAME=value"
-// (an entry "NAME" alone removes the variable).
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// (an entry "NAME" alone removes the variable). With `ownGroup` it leads a process group of
+// its own, which the programs it starts join.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env = {}, bool ownGroup = false);
+// Ends a process group made by Spawn, whatever of it still runs.
+void KillGroup(pid_t leader);
 // Its exit status once it ends, or -1 when it has not ended within `ms` (it is killed then).
 int WaitExit(pid_t pid, int ms);
 // True while the process runs (it is not reaped).

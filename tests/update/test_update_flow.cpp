@@ -236,11 +236,13 @@ TEST_F(UpdateFlow, YesCopiesTheUpdaterDownloadsThePackageAndStartsTheCopy) {
         Serve({"--update-type", type});
         std::string down = Unescape(Element(service_->Get(kVersionQuery), "down"));
         EXPECT_EQ(Check({IDYES}), -3);
-        EXPECT_EQ(tree_.Read(prog_ + "/Update/LMUpdate_cp.exe"), tree_.Read(prog_ + "/Update/LMUpdate.exe"));
+        EXPECT_TRUE(tree_.Read(prog_ + "/Update/LMUpdate_cp.exe") == tree_.Read(prog_ + "/Update/LMUpdate.exe"));
         struct stat st{};
         ASSERT_EQ(stat(tree_.At(prog_ + "/Update/LMUpdate_cp.exe").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0755u);
-        EXPECT_EQ(tree_.Read(prog_ + "/Update/Lumeo_v1.01.16.00001.CAB"), service_->Get(down.substr(down.find('/', 7))));
+        std::string served = service_->Get(down.substr(down.find('/', 7)));
+        EXPECT_EQ(served.rfind("MSCF", 0), 0u);
+        EXPECT_TRUE(tree_.Read(prog_ + "/Update/Lumeo_v1.01.16.00001.CAB") == served);
         EXPECT_EQ(g_positions, (std::vector<int>{0, 333, 666, 999}));
         EXPECT_EQ(g_startupText, L"下载完成,准备安装...");
         std::string dir = platform::WideToUtf8(g_appDir);

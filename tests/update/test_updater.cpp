@@ -156,8 +156,12 @@ protected:
 
 TEST_F(UpdaterProgram, LogsIntoTheProgramsLogFolderAndStartsTheInstaller) {
     std::string updater = Install("prog");
+    // The system folder is the program folder's Windows folder, above the updater's own.
+    WriteInstaller(tree_, "prog/Windows");
+    std::vector<std::string> env = Env();
+    env.back() = "LUMEO_WINDOWS_DIR";
     std::string cmd = "type=1|" + PhoneText("prog") + "\\Lumeo.exe|" + PhoneText("prog") + "\\Update\\Lumeo_v 2.CAB";
-    EXPECT_EQ(updtest::WaitExit(updtest::Spawn({updater, cmd}, Env()), 60000), 0);
+    EXPECT_EQ(updtest::WaitExit(updtest::Spawn({updater, cmd}, env), 60000), 0);
     std::string log = tree_.Read("prog/Log/LMUpdate_log_0.txt");
     EXPECT_EQ(log.rfind("NOTICE ", 0), 0u) << log;
     EXPECT_NE(log.find(": cmd=\"" + cmd + "\"\n"), std::string::npos) << log;

@@ -215,7 +215,8 @@ void OverlayUpdateShow(void* object, int changed);
 // Bytes per row of the first plane: planar formats 16-byte rows, RGB 4-byte rows.
 int DefaultPitch(const VideoFormat* format);
 // Allocates a zeroed system-memory surface of the format (planar: three planes, the
-// chroma pitch the luma pitch shifted). Returns 0 or ERR_OUT_OF_MEMORY / ERR_INVALID_PARAM.
+// chroma pitch the luma pitch shifted; "IMC4": U and V side by side below the luma, their
+// rows at the luma pitch). Returns 0 or ERR_OUT_OF_MEMORY / ERR_INVALID_PARAM.
 int SurfaceAlloc(Planes planes, const VideoFormat* format);
 void SurfaceFree(Planes planes);
 // Copies the overlapping part; fx->brightness (fx may be null) is added to luma (YUV) or
@@ -251,7 +252,8 @@ bool PlanarYUV422(const PixelFormat* pixel);
 Blitter* BlitCreate(const VideoFormat* dstFormat, const VideoFormat* srcFormat, const VideoEffects* fx);
 // The rects of the following BlitImage calls (dst in dst pixels, src in src pixels).
 void BlitAlign(Blitter* blitter, const VRect* dst, const VRect* src);
-// dstPitch / dstChromaPitch -1: from the dst format (chroma: luma pitch shifted).
+// dstPitch / dstChromaPitch -1: from the dst format (chroma: luma pitch shifted; IMC4: the
+// luma pitch).
 void BlitImage(Blitter* blitter, Planes dst, Planes src, const int* srcPitches, int dstPitch, int dstChromaPitch);
 void BlitRelease(Blitter* blitter);
 

@@ -48,6 +48,10 @@ int RegistryWriteDword(HKEY root, const tchar* key, const tchar* name, uint32_t 
 // ends it and gives `faultResult` instead: for driver routines that are known to fault.
 // Nothing the call had under way is cleaned up, so it must hold no locks of the caller's.
 int CallGuarded(int (*call)(void* arg), void* arg, int faultResult);
+// Copies `size` bytes (at most 4096) from `address`, which may not be readable (a chip's
+// registers), without a fault: 0, or ERR_DEVICE_ERROR. Unlike a guarded call it needs no
+// signal handling, so it also holds where a sanitizer takes the faults.
+int ReadGuarded(const void* address, void* out, size_t size);
 
 // The core's context record.
 struct CoreContext {

@@ -30,7 +30,13 @@ std::string WindowsDirectory() {
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "Windows";
     std::string exe(buf, static_cast<size_t>(n));
-    return exe.substr(0, exe.find_last_of('/')) + "/Windows";
+    std::string dir = exe.substr(0, exe.find_last_of('/'));
+    // A program in the program folder's Update folder (the updater) belongs to the folder above.
+    std::string base = dir.substr(dir.find_last_of('/') + 1);
+    for (char& c : base)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (base == "update" && dir.find_last_of('/') > 0) dir = dir.substr(0, dir.find_last_of('/'));
+    return dir + "/Windows";
 }
 
 std::string ToNativePath(const wchar_t* path) {

@@ -3,8 +3,13 @@
 
 #include "platform/lasterror.h"
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstring>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -634,4 +639,41 @@ BOOL SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT previous) {
     if (previous) *previous = dc->viewport;
     dc->viewport = POINT{x, y};
     return TRUE;
+}
+
+namespace {
+
+using DrvEscapeProc = int (*)(int, int, const void*, int, void*);
+
+int CollectLibraries(dl_phdr_info* info, size_t, void* data) {
+    if (info->dlpi_name && *info->dlpi_name) static_cast<std::vector<std::string>*>(data)->push_back(info->dlpi_name);
+    return 0;
+}
+
+// The loaded library that exports DrvEscape (looked up after the walk: dlopen must not
+// run under the walk's lock).
+DrvEscapeProc FindDrvEscape() {
+    std::vector<std::string> names;
+    dl_iterate_phdr(CollectLibraries, &names);
+    for (const auto& name : names) {
+        void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!h) continue;
+        auto proc = reinterpret_cast<DrvEscapeProc>(dlsym(h, "DrvEscape"));
+        dlclose(h);  // the library stays loaded: its own loader holds it
+        if (proc) return proc;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int ExtEscape(HDC hdc, int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output) {
+    if (!hdc) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    // The display driver is whichever loaded library answers escapes.
+    DrvEscapeProc proc = FindDrvEscape();
+    if (!proc) return 0;
+    return proc(escape, inputSize, input, outputSize, output);
 }

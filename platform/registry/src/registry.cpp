@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -55,13 +57,22 @@ LONG OpenDb(Registry& r) {
     }
     sqlite3_busy_timeout(db, 10000);
     // WAL lets other processes read while one writes; FULL makes each commit reach the disk.
-    if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=FULL") ||
-        !Exec(db,
-              "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY COLLATE NOCASE);"
-              "CREATE TABLE IF NOT EXISTS vals(key TEXT COLLATE NOCASE, name TEXT COLLATE NOCASE,"
-              " type INTEGER, data BLOB, PRIMARY KEY(key, name));")) {
-        sqlite3_close(db);
-        return ERROR_CANTOPEN;
+    auto setUp = [db] {
+        return Exec(db, "PRAGMA journal_mode=WAL") && Exec(db, "PRAGMA synchronous=FULL") &&
+               Exec(db,
+                    "CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY COLLATE NOCASE);"
+                    "CREATE TABLE IF NOT EXISTS vals(key TEXT COLLATE NOCASE, name TEXT COLLATE NOCASE,"
+                    " type INTEGER, data BLOB, PRIMARY KEY(key, name));");
+    };
+    // Processes that open a new file at once race to set it up, and the loser of a journal
+    // change is told "locked" at once instead of waiting: it tries again for a while.
+    for (int tries = 0; !setUp(); ++tries) {
+        int rc = sqlite3_errcode(db);
+        if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || tries >= 500) {
+            sqlite3_close(db);
+            return ERROR_CANTOPEN;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     r.db = db;
     return ERROR_SUCCESS;
@@ -93,10 +104,17 @@ private:
     sqlite3_stmt* s_ = nullptr;
 };
 
+// The two roots kept here, by their handle and by the first segment of their keys' paths.
+const char* RootName(HKEY key) {
+    if (key == HKEY_CURRENT_USER) return "HKCU";
+    if (key == HKEY_LOCAL_MACHINE) return "HKLM";
+    return nullptr;
+}
+
 // The path of an open key, or false for a handle that is not one.
 bool KeyPath(Registry& r, HKEY key, std::string& path) {
-    if (key == HKEY_CURRENT_USER) {
-        path = "HKCU";
+    if (const char* root = RootName(key)) {
+        path = root;
         return true;
     }
     auto it = r.handles.find(reinterpret_cast<uintptr_t>(key));
@@ -122,7 +140,7 @@ std::vector<std::string> Segments(LPCWSTR subKey) {
 }
 
 bool KeyExists(Registry& r, const std::string& path) {
-    if (path == "HKCU") return true;
+    if (path == "HKCU" || path == "HKLM") return true;
     Stmt s(r.db, "SELECT 1 FROM keys WHERE path = ?");
     s.Text(1, path);
     return s.Step() == SQLITE_ROW;
@@ -133,6 +151,19 @@ HKEY NewHandle(Registry& r, const std::string& path) {
     r.next += 4;  // bit 0 stays clear
     r.handles[h] = path;
     return reinterpret_cast<HKEY>(h);
+}
+
+// Runs one writing statement in a transaction that takes the write lock at its start: an
+// autocommit write that first read an older snapshot than another process's commit fails at
+// once without waiting, and the value would be lost.
+LONG WriteOne(Registry& r, Stmt& s) {
+    if (!s.ok()) return ERROR_CANTWRITE;
+    if (!Exec(r.db, "BEGIN IMMEDIATE")) return ERROR_CANTWRITE;
+    if (s.Step() != SQLITE_DONE || !Exec(r.db, "COMMIT")) {
+        Exec(r.db, "ROLLBACK");
+        return ERROR_CANTWRITE;
+    }
+    return ERROR_SUCCESS;
 }
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
@@ -202,7 +233,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
 }
 
 LONG RegCloseKey(HKEY key) {
-    if (key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
+    if (RootName(key)) return ERROR_SUCCESS;
     Registry& r = R();
     std::lock_guard<std::mutex> g(r.lock);
     return r.handles.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -220,7 +251,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
     Stmt s(r.db, "INSERT OR REPLACE INTO vals(key, name, type, data) VALUES(?, ?, ?, ?)");
     if (!s.ok()) return ERROR_CANTWRITE;
     s.Text(1, path).Text(2, platform::WideToUtf8(name ? name : L"")).Int(3, type).Blob(4, bytes);
-    return s.Step() == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    return WriteOne(r, s);
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD cbData) {
@@ -263,7 +294,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     Stmt s(r.db, "DELETE FROM vals WHERE key = ? AND name = ?");
     if (!s.ok()) return ERROR_CANTWRITE;
     s.Text(1, path).Text(2, platform::WideToUtf8(name ? name : L""));
-    if (s.Step() != SQLITE_DONE) return ERROR_CANTWRITE;
+    if (LONG e = WriteOne(r, s)) return e;
     return sqlite3_changes(r.db) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 

@@ -79,7 +79,8 @@ namespace platform {
 // "\Windows\..." (the phone's system folder) lands in WindowsDirectory().
 std::string ToNativePath(const wchar_t* path);
 // The folder standing for the phone's system folder: $LUMEO_WINDOWS_DIR, else "Windows"
-// beside the running program.
+// in the program folder: beside the running program, or beside its folder when that is
+// an Update folder (the updater's).
 std::string WindowsDirectory();
 // This machine's path as the phone's form (backslashes), for texts the layer hands out.
 std::wstring FromNativePath(const std::string& path);

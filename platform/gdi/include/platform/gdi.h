@@ -230,6 +230,24 @@ HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
 int GetDeviceCaps(HDC hdc, int index);
 
+// Escapes to the display driver: the loaded library that exports DrvEscape (with the
+// arguments escape, input size, input, output size, output) answers them. Result > 0
+// done, 0 not supported (or no display driver), < 0 failed.
+int ExtEscape(HDC hdc, int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output);
+// The raw frame buffer: pixel (x, y) of the screen as seen lies at
+// frame + x * xStride + y * yStride.
+#define GETRAWFRAMEBUFFER 0x00020001
+#define FORMAT_565 1
+struct RawFrameBufferInfo {
+    WORD format;        // FORMAT_565
+    WORD bitsPerPixel;
+    void* frame;
+    int xStride;        // bytes, may be negative
+    int yStride;
+    int width;
+    int height;
+};
+
 // Objects.
 HGDIOBJ GetStockObject(int object);
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ object);  // the previous object, NULL on failure

@@ -1,4 +1,5 @@
-// The registry: HKEY_CURRENT_USER kept in one SQLite database file per user.
+// The registry: HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, both kept in one SQLite database
+// file per user (there is no machine-wide store here).
 //
 // The file is $LUMEO_REGISTRY_FILE when set, else $XDG_DATA_HOME/lumeo/registry.db
 // (~/.local/share/lumeo/registry.db). A write is on disk when the call returns; several

@@ -1,0 +1,52 @@
+// The built program in a program folder of its own, run headless with a script against
+// the sample service; what it leaves behind read from outside: the service's request
+// log, the answer cache, the log file and the registry file (read with SQLite itself).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "helpers.h"
+
+namespace apptest {
+
+class InstalledProgram {
+public:
+    explicit InstalledProgram(nettest::SampleService& service);
+
+    // Runs the program on a screen of `screen` ("WxH") with `script`; its exit status, or -1
+    // when it had not ended after `limitMs` (it is then killed).
+    int Run(const std::string& script, int limitMs = 60000, const std::string& screen = "480x800");
+    static bool EndedNormally(int status);
+
+    const nettest::TempDir& dir() const { return dir_; }
+    std::string Log() const { return dir_.Read("Log/Lumeo_log_0.txt"); }
+    // The values of a registry key as the program stored them, by name; each text decoded
+    // from its UTF-16LE bytes, which must end in one terminating zero.
+    std::map<std::string, std::wstring> RegistryTexts(const std::string& keyPath) const;
+
+private:
+    nettest::TempDir dir_;
+    nettest::SampleService& service_;
+};
+
+// A screenshot the program wrote, read with libpng.
+class Shot {
+public:
+    explicit Shot(const std::string& path);
+    bool ok() const { return width_ > 0; }
+    // The pixel as 0xRRGGBB; -1 outside.
+    int At(int x, int y) const;
+    // Pixels of the rectangle darker than mid-grey (text drawn there).
+    int DarkIn(int left, int top, int right, int bottom) const;
+
+private:
+    int width_ = 0, height_ = 0;
+    std::vector<unsigned char> rgb_;
+};
+
+// The request lines ("GET /...") the service has seen whose target starts with `prefix`.
+std::vector<std::string> RequestsTo(const nettest::SampleService& service, const std::string& prefix);
+
+}  // namespace apptest

@@ -1,0 +1,227 @@
+// Frames made by ffmpeg pushed through the 270G overlay into the simulated chip, and the
+// chip's scan-out compared with ffmpeg's own RGB pictures of the same frames.
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "helpers.h"
+#include "platform/image.h"
+#include "platform/surface.h"
+
+namespace fltest {
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Data(const char* name) { return std::string(LUMEO_TEST_SOURCE_DIR) + "/tests/data/video/" + name; }
+
+std::shared_ptr<platform::Surface> Png(const char* name) {
+    auto bytes = ReadFile(Data(name));
+    return platform::DecodePng(bytes.data(), bytes.size());
+}
+
+// The frame as ffmpeg wrote it: planar 4:2:0 or 4:2:2, 160 x 120.
+struct RawFrame {
+    std::vector<uint8_t> bytes;
+    void* planes[3];
+    int pitches[3];
+    explicit RawFrame(const char* name, bool is422) : bytes(ReadFile(Data(name))) {
+        size_t luma = 160 * 120, chroma = is422 ? luma / 2 : luma / 4;
+        EXPECT_EQ(bytes.size(), luma + 2 * chroma) << name;
+        bytes.resize(luma + 2 * chroma);
+        planes[0] = bytes.data();
+        planes[1] = bytes.data() + luma;
+        planes[2] = bytes.data() + luma + chroma;
+        pitches[0] = 160;
+        pitches[1] = pitches[2] = 80;
+    }
+};
+
+// PSNR of the scan-out's viewport against the reference, over the three colours.
+double Psnr(const std::vector<uint8_t>& rgb, int screenW, const VRect& at, const platform::Surface& ref) {
+    EXPECT_EQ(ref.width(), at.width);
+    EXPECT_EQ(ref.height(), at.height);
+    double sum = 0;
+    for (int y = 0; y < at.height; ++y)
+        for (int x = 0; x < at.width; ++x) {
+            const uint8_t* p = &rgb[(static_cast<size_t>(at.y + y) * screenW + at.x + x) * 3];
+            uint32_t q = ref.at(x, y);
+            int d[3] = {p[0] - static_cast<int>((q >> 16) & 255), p[1] - static_cast<int>((q >> 8) & 255),
+                        p[2] - static_cast<int>(q & 255)};
+            for (int c : d) sum += c * c;
+        }
+    double mse = sum / (3.0 * at.width * at.height);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Every screen pixel outside the rectangle still shows the desktop's grey.
+int ChangedOutside(const std::vector<uint8_t>& rgb, int screenW, int screenH, const VRect& r) {
+    int changed = 0;
+    for (int y = 0; y < screenH; ++y)
+        for (int x = 0; x < screenW; ++x) {
+            if (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height) continue;
+            const uint8_t* p = &rgb[(static_cast<size_t>(y) * screenW + x) * 3];
+            if (p[0] != 0x84 || p[1] != 0x82 || p[2] != 0x84) ++changed;  // 0x8410 widened
+        }
+    return changed;
+}
+
+constexpr unsigned kGrey565 = 0x8410;
+
+class Pictures : public Output {};
+
+TEST_F(Pictures, FramesShowAsFfmpegConvertsAndScalesThem) {
+    struct Case {
+        const char* what;
+        const char* raw;
+        bool is422;
+        int direction;  // the effects' turn
+        VRect viewport;
+        const char* reference;
+        double minPsnr;
+    } cases[] = {
+        {"4:2:0 unscaled", "frame-160x120.i420", false, 0, {200, 100, 160, 120}, "frame-160x120.png", 45},
+        // The frames hold 4:2:0: every other chroma row of a 4:2:2 picture is dropped.
+        {"4:2:2 unscaled", "frame-160x120.yv16", true, 0, {200, 100, 160, 120}, "frame-422-160x120.png", 33},
+        {"4:2:0 doubled", "frame-160x120.i420", false, 0, {300, 40, 320, 240}, "frame-scaled-320x240.png", 45},
+        {"4:2:0 by 1.5", "frame-160x120.i420", false, 0, {10, 10, 240, 180}, "frame-scaled-240x180.png", 45},
+        {"turned left", "frame-160x120.i420", false, DIR_SWAPXY | DIR_MIRRORY, {400, 120, 180, 240},
+         "frame-left-180x240.png", 45},
+        {"turned right", "frame-160x120.i420", false, DIR_SWAPXY | DIR_MIRRORX, {400, 120, 180, 240},
+         "frame-right-180x240.png", 45},
+        {"half a turn", "frame-160x120.i420", false, DIR_MIRRORX | DIR_MIRRORY, {100, 200, 320, 240},
+         "frame-half-320x240.png", 45},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PVRSim_Reset();
+        Screen(800, 480);
+        ASSERT_NE(Create(), nullptr);
+        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+        PVRSim_FillDesktop(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height, kKey565);
+        VideoEffects fx{};
+        fx.scaleX = fx.scaleY = 0x10000;
+        fx.direction = c.direction;
+        ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+        ASSERT_EQ(Start(Yuv(160, 120, c.is422 ? FOURCC('Y', 'V', '1', '6') : FOURCC('I', '4', '2', '0'))), 0);
+        ASSERT_EQ(Viewport(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height), 0);
+        ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        RawFrame frame(c.raw, c.is422);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+        auto rgb = ScanOut();
+        auto ref = Png(c.reference);
+        ASSERT_NE(ref, nullptr);
+        EXPECT_GE(Psnr(rgb, 800, c.viewport, *ref), c.minPsnr);
+        EXPECT_EQ(ChangedOutside(rgb, 800, 480, c.viewport), 0);
+        NodeDelete(object);
+        object = nullptr;
+        EXPECT_EQ(SimGet("frames"), 0);
+        EXPECT_EQ(SimGet("m24va_initialised"), 0);
+    }
+}
+
+// On a screen laid on its panel turned, the picture still shows upright, whether the frames
+// are written turned or the overlay turns them (IDCT frames with option 0x201 off).
+TEST_F(Pictures, TurnedScreensShowThePictureUpright) {
+    struct Case {
+        const char* what;
+        int direction;  // of the screen record, as VirtToPhy lays it on the panel
+        int panel;      // the simulated panel's turn
+        bool overlayTurns;
+    } cases[] = {
+        {"a quarter, frames turned", DIR_SWAPXY | DIR_MIRRORX, 270, false},
+        {"the other quarter, frames turned", DIR_SWAPXY | DIR_MIRRORY, 90, false},
+        {"half, frames turned", DIR_MIRRORX | DIR_MIRRORY, 180, false},
+        {"a quarter, the overlay turns", DIR_SWAPXY | DIR_MIRRORX, 270, true},
+        {"half, the overlay turns", DIR_MIRRORX | DIR_MIRRORY, 180, true},
+    };
+    const VRect view{100, 50, 320, 240};
+    RawFrame frame("frame-160x120.i420", false);
+    auto ref = Png("frame-scaled-320x240.png");
+    ASSERT_NE(ref, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PVRSim_Reset();
+        PVRSim_Set("panel_rotation", c.panel);
+        bool turned = c.direction & DIR_SWAPXY;
+        VideoFormat screen = Rgb565Screen(turned ? 480 : 800, turned ? 800 : 480);
+        screen.direction = c.direction;
+        core::SetDesktop(&screen);
+        ASSERT_NE(Create(), nullptr);
+        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+        PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+        if (c.overlayTurns) {
+            // IDCT frames stay upright; the decoder's picture is written into one.
+            ASSERT_EQ(Set(0x201, 0), 0);
+            IdctFace* f = O()->idctFace;
+            int w = 160, h = 120;
+            f->setParam(f, IDCT_WIDTH, &w, sizeof(w));
+            f->setParam(f, IDCT_HEIGHT, &h, sizeof(h));
+            VideoFormat v = Yuv(160, 120);
+            ASSERT_EQ(f->setParam(f, IDCT_FORMAT, &v, sizeof(v)), 0);
+            ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+            ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+            int previous;
+            ASSERT_EQ(f->frameStart(f, 1, &previous, 1, -1, -1, 1, 0), 0);
+            M24VA_Reset(0);
+            void* planes[3];
+            int brightness;
+            VideoFormat fmt{};
+            ASSERT_EQ(f->lockBuffer(f, 1, planes, &brightness, &fmt), 0);
+            ASSERT_EQ(fmt.width, 160);  // upright
+            for (int p = 0; p < 3; ++p)
+                for (int y = 0; y < (p ? 60 : 120); ++y)
+                    memcpy(static_cast<uint8_t*>(planes[p]) + y * fmt.pitch,
+                           static_cast<uint8_t*>(frame.planes[p]) + y * frame.pitches[p], p ? 80 : 160);
+            f->unlockBuffer(f, 1);
+            IdctFrameEnd end{0, 1000};  // on time
+            ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+        } else {
+            ASSERT_EQ(Start(Yuv(160, 120)), 0);
+            ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+            ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+            ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+        }
+        VDISP_ATTRIBUTES a{};
+        ASSERT_EQ(PVRSim_Attributes(&a), 0);
+        EXPECT_EQ(a.rotation != 0, c.overlayTurns);
+        auto rgb = ScanOut();
+        EXPECT_GE(Psnr(rgb, 800, view, *ref), 45);
+        EXPECT_EQ(ChangedOutside(rgb, 800, 480, view), 0);
+        NodeDelete(object);
+        object = nullptr;
+    }
+}
+
+// A viewport that runs past the screen shows the part of the picture that lies on it.
+TEST_F(Pictures, ViewportPastTheScreenIsCut) {
+    ASSERT_NE(Create(), nullptr);
+    PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+    PVRSim_FillDesktop(640, 300, 160, 180, kKey565);
+    ASSERT_EQ(Start(Yuv(160, 120)), 0);
+    // 320 x 240 at (640, 300): only its top-left 160 x 180 lies on the screen.
+    ASSERT_EQ(Viewport(640, 300, 320, 240), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    RawFrame frame("frame-160x120.i420", false);
+    ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+    VDISP_ATTRIBUTES a{};
+    ASSERT_EQ(PVRSim_Attributes(&a), 0);
+    EXPECT_EQ(a.dstRight, 800);
+    EXPECT_EQ(a.dstBottom, 480);
+    EXPECT_EQ(a.srcRight - a.srcLeft, 80);
+    EXPECT_EQ(a.srcBottom - a.srcTop, 90);
+    auto rgb = ScanOut();
+    auto ref = Png("frame-scaled-320x240.png");
+    ASSERT_NE(ref, nullptr);
+    platform::Surface part(160, 180);
+    for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 160; ++x) part.row(y)[x] = ref->at(x, y);
+    EXPECT_GE(Psnr(rgb, 800, VRect{640, 300, 160, 180}, part), 30);
+    EXPECT_EQ(ChangedOutside(rgb, 800, 480, VRect{640, 300, 160, 180}), 0);
+}
+
+}  // namespace
+}  // namespace fltest
