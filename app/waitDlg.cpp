@@ -6,11 +6,10 @@
 
 #include "download.h"
 #include "entryGlobals.h"
-#include "listView.h"
+#include "gif.h"
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "gif.h"
 #include "pictures.h"
 #include "registry.h"
 #include "scroller.h"

@@ -398,6 +398,8 @@ TEST_P(StartUpFault, LeavesAnEmptyOrPartialListAndStartUpGoesOn) {
             EXPECT_EQ(IsComplete(&g_listHot), c.complete);
             EXPECT_EQ(g_scrollerPortrait.GetItemCount(), c.items);
         });
+        // The thumbnails of the rows in sight have come (or failed) before anything is judged.
+        EXPECT_TRUE(AwaitPictures(VisibleVids(&g_listHot)));
         CloseProgram();
     });
     EXPECT_EQ(f.LogCount("GetListViewXML failed") > 0, c.failed);

@@ -423,6 +423,12 @@ TEST_F(IdctOutput, AtMostOneFrameSendsNothingToTheOverlay) {
     ASSERT_EQ(Viewport(0, 0, 64, 48), 0);
     ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
     EXPECT_EQ(SimGet("attribute_sends"), before);
+    // Memory for one frame only: three are asked, one is had, and still nothing is sent.
+    ASSERT_EQ(PVRSim_Set("local_memory", 8192), 0);
+    EXPECT_EQ(SetFace(IDCT_COUNT, 3), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 1);
+    ASSERT_EQ(Viewport(8, 8, 64, 48), 0);
+    EXPECT_EQ(SimGet("attribute_sends"), before);
 }
 
 TEST_F(Output, BlitNeedsAStartedOutput) {
