@@ -15,6 +15,7 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
+#include "player.h"
 #include "program.h"
 #include "skin.h"
 #include "tools.h"
@@ -489,6 +490,8 @@ TEST(DetailPage, OfflineShowsTheCachedRelatedVideosOrNoneAndAsksNothing) {
     unsetenv("LUMEO_CONNMGR");
 }
 
+int RefusePlay(const char16_t*) { return -1; }
+
 TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
     Env env;
     RunOnce(480, 800, [&] {
@@ -497,7 +500,11 @@ TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
         OpenDetail(v);
         RECT row{};
         OnUi([&] { ASSERT_EQ(GetRelatedRowRect(2, &row, nullptr), 1); });
+        // A core that refuses the request.
+        OnUi([] { FuncPlayVideo = RefusePlay; });
         TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
+        OnUi([] { FuncPlayVideo = nullptr; });
+        EXPECT_EQ(env.LogCount("FuncPlayVideo failed"), 1);
         OnUi([&] {
             EXPECT_EQ(g_relSel, 2);
             EXPECT_EQ(g_curVideo.vid, v.vid);
@@ -545,19 +552,25 @@ TEST(DetailPage, TheThumbnailAndThePlayButtonAskToPlay) {
             EXPECT_EQ(GetDlgCtrlID(g_hDtlBtn[0]), IDC_DETAIL_PLAY);
             EXPECT_EQ(ScreenPixelIn(g_hDtlBtn[0], 3, 3), PicturePixel(g_skin.detailBtn[1], 3, 3));
         });
-        // Playback cannot start in this run: each attempt gives the busy state back.
+        // No core runs here: each attempt builds the play request for the video, and the
+        // watch gives the busy state back after its first second.
+        auto played = [&](const std::function<void()>& ask) {
+            OnUi([] { g_playRequest[0] = g_playRequest[1] = 0; });
+            ask();
+            EXPECT_TRUE(WaitFor([] { return g_playBusy == 0; }, 10000));
+            OnUi([] {
+                std::u16string duration(g_playRequest), title(g_playRequest + duration.size() + 1);
+                EXPECT_EQ(platform::Utf16ToWide(title), g_curVideo.title.str());
+            });
+        };
         LayoutRect t{};
         OnUi([&] { t = g_skin.detail.thumb; });
-        TapIn(g_hDtlWnd, t.x, t.y);  // its corner counts
-        OnUi([] { EXPECT_EQ(g_playBusy, 0); });
+        played([&] { TapIn(g_hDtlWnd, t.x, t.y); });  // its corner counts
         RECT b;
         GetClientRect(g_hDtlBtn[0], &b);
-        TapIn(g_hDtlBtn[0], b.right / 2, b.bottom / 2);
-        Command(g_hFrame, IDM_DETAIL_PLAY);
-        OnUi([] {
-            EXPECT_EQ(g_playBusy, 0);
-            EXPECT_EQ(g_curPage, g_hDtlWnd);
-        });
+        played([&] { TapIn(g_hDtlBtn[0], b.right / 2, b.bottom / 2); });
+        played([&] { Command(g_hFrame, IDM_DETAIL_PLAY); });
+        OnUi([] { EXPECT_EQ(g_curPage, g_hDtlWnd); });
         CloseProgram();
     });
 }

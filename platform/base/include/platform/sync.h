@@ -44,6 +44,13 @@ DWORD GetCurrentProcessId();
 [[noreturn]] void ExitProcess(UINT exitCode);
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCWSTR name);
+
+// A mutex. A named one is known to every process of this user: while any process holds a
+// handle to it, creating it again gives a handle with ERROR_ALREADY_EXISTS (183). It goes
+// with the last handle, or with the process that held it, however that ends. Ownership
+// (waits, ReleaseMutex) holds among the threads of one process.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
