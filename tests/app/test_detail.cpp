@@ -490,6 +490,44 @@ TEST(DetailPage, OfflineShowsTheCachedRelatedVideosOrNoneAndAsksNothing) {
     unsetenv("LUMEO_CONNMGR");
 }
 
+TEST(DetailPage, ARelatedRowThatPlaysBecomesThePagesVideoWithItsOwnPictureAndRelatedVideos) {
+    Env env;
+    RunOnce(480, 800, [&] {
+        StartUp(env);
+        OpenDetail(HotItem(0));
+        VideoItem next;
+        RECT row{};
+        OnUi([&] {
+            ASSERT_GE(g_relVideos.size(), 2u);
+            next = g_relVideos[1];
+            ASSERT_EQ(GetRelatedRowRect(1, &row, nullptr), 1);
+        });
+        TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        Idle();
+        std::wstring vid = next.vid.GetString();
+        OnUi([&] {
+            EXPECT_EQ(g_curVideo.vid, next.vid);
+            EXPECT_EQ(g_dtlOpenMode, 2);
+            EXPECT_EQ(g_relSel, -1);
+            EXPECT_EQ(g_curPage, g_hDtlWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 503u);
+            // Its thumbnail was fetched now and is the one drawn.
+            EXPECT_NE(g_dtlPicture, g_skin.picBk);
+            EXPECT_NE(g_dtlPicture, g_skin.emptyPic);
+            const LayoutRect& t = g_skin.detail.thumb;
+            EXPECT_NE(ScreenPixelIn(g_hDtlWnd, t.x + t.w / 2, t.y + t.h / 2),
+                      PicturePixel(g_skin.emptyPic, t.w / 2, t.h / 2));
+        });
+        EXPECT_TRUE(std::filesystem::exists(env.dir.path() + "/Image/" + platform::WideToUtf8(vid) + ".jpg"));
+        EXPECT_EQ(env.RelatedRequests(vid).size(), 1u);
+        EXPECT_EQ(ShownRelated(), env.ServiceRelated(vid, 5));
+        // Once the playback's watch is over the page knows a playback has started.
+        EXPECT_TRUE(WaitFor([] { return g_playBusy == 0 && g_dtlViewMode == 2; }, 10000));
+        CloseProgram();
+    });
+}
+
 int RefusePlay(const char16_t*) { return -1; }
 
 TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {

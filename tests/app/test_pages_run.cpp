@@ -3,6 +3,7 @@
 // page with its related videos. Coordinates are those of the 480x800 screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -146,20 +147,33 @@ std::string FirstHotVid(const SampleService& service) {
     return std::regex_search(body, m, std::regex("<vid>([^<]*)</vid>")) ? m[1].str() : "";
 }
 
-TEST(PagesRun, TheDetailPageAsksForItsRelatedVideosOnceAndShowsThem) {
+TEST(PagesRun, TheDetailPageAsksForItsRelatedVideosOnceShowsThemAndARelatedRowBecomesThePage) {
     SampleService service;
     InstalledProgram p(service);
     std::string vid = FirstHotVid(service);
     ASSERT_FALSE(vid.empty());
     std::string d = p.dir().path();
     std::string script = "wait 500\n" + Tap(240, kListRowY[0]) + "wait 800\nscreenshot " + d + "/detail.png\n" +
-                         "key soft1\n" + Tap(240, kListRowY[0]) + "wait 800\nquit\n";
+                         "key soft1\n" + Tap(240, kListRowY[0]) + "wait 800\n" + Tap(70, kRelatedY[0]) +
+                         "wait 1500\nquit\n";
     int status = p.Run(script);
     ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    std::vector<std::string> asked = RequestsTo(service, "/openapi-common/relatedVideos");
+    std::vector<std::string> pictures = RequestsTo(service, "/img/");
     std::string target = "/openapi-common/relatedVideos?pid=4f7be1c09a2d6e53&vid=" + vid + "&pz=5&rt=1&f=8&seg=1&rp=1";
-    EXPECT_EQ(RequestsTo(service, "/openapi-common/relatedVideos"), std::vector<std::string>{target});
-    EXPECT_EQ(p.dir().Read("Xml/RelVideo_" + vid + ".xml"), service.Get(target));
+    std::string answer = service.Get(target);
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(answer, first, std::regex("<vid>([^<]*)</vid>")));
+    std::string next = first[1].str();
+    // One request for the first video, kept in the cache; then one for the related video tapped.
+    std::string nextTarget =
+        "/openapi-common/relatedVideos?pid=4f7be1c09a2d6e53&vid=" + next + "&pz=5&rt=1&f=8&seg=1&rp=1";
+    EXPECT_EQ(asked, (std::vector<std::string>{target, nextTarget}));
+    EXPECT_EQ(p.dir().Read("Xml/RelVideo_" + vid + ".xml"), answer);
+    EXPECT_EQ(p.dir().Read("Xml/RelVideo_" + next + ".xml"), service.Get(nextTarget));
     EXPECT_NE(p.Log().find("RelVideo XML : http://" + service.host() + target), std::string::npos);
+    // The tapped video's picture was fetched for the page.
+    EXPECT_EQ(std::count(pictures.begin(), pictures.end(), "/img/" + next + ".jpg"), 1);
     Shot detail(d + "/detail.png");
     ASSERT_TRUE(detail.ok());
     for (int y : kRelatedY) EXPECT_GT(detail.DarkIn(10, y - 10, 300, y + 10), 30) << y;
