@@ -25,9 +25,9 @@ const std::string kSearch = "/openapi-common/searchVideos?pid=4f7be1c09a2d6e53&k
 const std::string kSearchTail = "&pg=1&pz=10&rt=1&f=8&seg=1&rp=1";
 
 // On 480x800: the search box, its history rows, 清空, the help topics, the list rows.
-const char kBox[] = "tap 191 235\n";
-const char kClear[] = "tap 410 544\n";
-const int kRowY[] = {377, 435, 493};
+const char kBox[] = "tap 191 220\n";
+const char kClear[] = "tap 410 481\n";
+const int kRowY[] = {341, 389, 437};
 const int kTopicY[] = {197, 263, 329, 395, 461, 527, 593};
 const int kListRowY[] = {198, 299, 400};
 const int kRelatedY[] = {491, 530, 569, 608, 647};
