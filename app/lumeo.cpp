@@ -72,6 +72,9 @@ int MyInitialize() {
 }
 
 int UninitInstance() {
+    // A worker still waiting on the network holds or will take these locks until the process
+    // ends, which it does without waiting for it: they are left to the process then.
+    if (platform::RunningThreadCount() > 0) return 0;
     DeleteCriticalSection(&g_csPlay);
     DeleteCriticalSection(&g_csXml);
     DeleteCriticalSection(&g_csRunning);

@@ -95,6 +95,9 @@ std::shared_ptr<T> LookupAs(HANDLE h) {
 // as when the system has no room for another thread (tests of the callers' failure paths).
 void FailThreadCreation(int count);
 
+// Threads of CreateThread that have not returned yet.
+int RunningThreadCount();
+
 // RAII guard over a CRITICAL_SECTION, for the layer's own code.
 class CsLock {
 public:
