@@ -75,10 +75,18 @@ void WaitForFirstWindow(DWORD ms) {
     }
 }
 
+// Waits (bounded) for the program to settle, in short steps so that a runner stopped by the
+// program's end does not sit out the whole bound.
+void Settle(DWORD ms) {
+    uint64_t end = detail::NowMs() + ms;
+    while (!R().stop && detail::NowMs() < end)
+        if (WaitForIdle(50)) return;
+}
+
 void Run(std::vector<ScriptCommand> commands) {
     constexpr DWORD kSettle = 5000;
     WaitForFirstWindow(kSettle);
-    WaitForIdle(kSettle);
+    Settle(kSettle);
     for (auto& c : commands) {
         if (R().stop) return;
         switch (c.kind) {
@@ -111,7 +119,7 @@ void Run(std::vector<ScriptCommand> commands) {
         }
         case ScriptCommand::Wait: Pause(c.ms); break;
         case ScriptCommand::Screenshot:
-            WaitForIdle(kSettle);
+            Settle(kSettle);
             if (!SaveScreenshot(c.arg)) std::fprintf(stderr, "Lumeo: cannot write screenshot %s\n", c.arg.c_str());
             else std::fprintf(stderr, "Lumeo: screenshot written to %s\n", c.arg.c_str());
             break;
@@ -125,7 +133,7 @@ void Run(std::vector<ScriptCommand> commands) {
             return;
         }
         }
-        WaitForIdle(kSettle);
+        Settle(kSettle);
     }
 }
 
