@@ -178,19 +178,12 @@ void Keep(HeadStream* h, const void* data, int n) {
     h->headLength += take;
 }
 
-int HeadRead(void* self, void* buffer, int n) {
-    auto* h = static_cast<HeadStream*>(self);
-    if (n < 0 || (n > 0 && !buffer)) return -1;
-    if (n == 0) return 0;
-    if (h->position < h->headLength) {
-        int take = n < h->headLength - h->position ? n : h->headLength - h->position;
-        std::memcpy(buffer, h->head + h->position, static_cast<size_t>(take));
-        h->position += take;
-        return take;
-    }
+// Brings the inner stream to the position asked for. A short way forward from the end of
+// what is kept is read and kept rather than sought over, as a reader that looks ahead comes
+// back; any other position is sought. 1 when it stands there, else what a read there gives
+// (0 at the end, -1 on a failure).
+int CatchUp(HeadStream* h) {
     Stream* in = h->inner;
-    // A short way forward from the end of what is kept is read and kept rather than
-    // sought over, as a reader that looks ahead comes back.
     while (h->innerPosition == h->headLength && h->position > h->headLength &&
            h->position - h->headLength < 65536 && h->position <= HEAD_KEEP) {
         unsigned char gap[8192];
@@ -210,12 +203,24 @@ int HeadRead(void* self, void* buffer, int n) {
     }
     if (h->innerPosition != h->position) {
         int r = in->seekStream(in, h->position, 0);
-        if (r != h->position) {
-            h->innerPosition = r;
-            return -1;
-        }
         h->innerPosition = r;
+        if (r != h->position) return -1;
     }
+    return 1;
+}
+
+int HeadRead(void* self, void* buffer, int n) {
+    auto* h = static_cast<HeadStream*>(self);
+    if (n < 0 || (n > 0 && !buffer)) return -1;
+    if (n == 0) return 0;
+    if (h->position < h->headLength) {
+        int take = n < h->headLength - h->position ? n : h->headLength - h->position;
+        std::memcpy(buffer, h->head + h->position, static_cast<size_t>(take));
+        h->position += take;
+        return take;
+    }
+    if (int r = CatchUp(h); r <= 0) return r;
+    Stream* in = h->inner;
     int got = in->readStream(in, buffer, n);
     if (got <= 0) {
         // A failed read may have moved the inner stream (a network stream reconnects).
@@ -272,31 +277,8 @@ int HeadSeek(void* self, int offset, int whence) {
 int HeadData(void* self) {
     auto* h = static_cast<HeadStream*>(self);
     if (h->position < h->headLength) return h->headLength - h->position;
+    if (int r = CatchUp(h); r <= 0) return r;
     Stream* in = h->inner;
-    // A short way forward from the end of what is kept is read and kept rather than
-    // sought over, as a reader that looks ahead comes back.
-    while (h->innerPosition == h->headLength && h->position > h->headLength &&
-           h->position - h->headLength < 65536 && h->position <= HEAD_KEEP) {
-        unsigned char gap[8192];
-        int want = h->position - h->headLength < static_cast<int>(sizeof(gap)) ? h->position - h->headLength
-                                                                                : static_cast<int>(sizeof(gap));
-        int got = in->readStream(in, gap, want);
-        if (got <= 0) {
-            if (got < 0) h->innerPosition = -1;
-            return got;
-        }
-        int at = h->position;
-        h->position = h->headLength;
-        Keep(h, gap, got);
-        h->position = at;
-        h->innerPosition += got;
-        if (h->headLength != h->innerPosition) break;  // nothing more could be kept
-    }
-    if (h->innerPosition != h->position) {
-        int r = in->seekStream(in, h->position, 0);
-        h->innerPosition = r;
-        if (r != h->position) return -1;
-    }
     return in->dataAvailable(in);
 }
 
