@@ -13,7 +13,7 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
+#include "player.h"
 #include "skin.h"
 #include "platform/aygshell.h"
 #include "platform/files.h"

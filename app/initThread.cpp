@@ -9,18 +9,18 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
+#include "player.h"
 #include "pictures.h"
 #include "registry.h"
 #include "scroller.h"
 #include "skin.h"
 #include "tools.h"
+#include "update.h"
 #include "waitDlg.h"
 #include "platform/commctrl.h"
 
 namespace {
 
-HANDLE g_hPlayerThread;
 // The player thread's parameter: an empty command line that lives as long as it does.
 wchar_t g_playerCommandLine[1];
 

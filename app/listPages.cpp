@@ -5,7 +5,6 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "skin.h"
 #include "tools.h"
 #include "waitDlg.h"

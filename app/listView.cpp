@@ -4,7 +4,6 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "pictures.h"
 #include "scroller.h"
 #include "skin.h"

@@ -7,7 +7,8 @@
 #include "gif.h"
 #include "listview.h"
 #include "log.h"
-#include "pending.h"
+#include "player.h"
+#include "videoPageDlg.h"
 #include "registry.h"
 #include "skin.h"
 #include "tools.h"
@@ -71,6 +72,9 @@ int MyInitialize() {
 }
 
 int UninitInstance() {
+    // A worker still waiting on the network holds or will take these locks until the process
+    // ends, which it does without waiting for it: they are left to the process then.
+    if (platform::RunningThreadCount() > 0) return 0;
     DeleteCriticalSection(&g_csPlay);
     DeleteCriticalSection(&g_csXml);
     DeleteCriticalSection(&g_csRunning);

@@ -1,5 +1,7 @@
-// The program's resources: strings, menus, the accelerator table and the soft-key bars.
+// The program's resources: strings, menus, the accelerator table, the soft-key bars and
+// the settings pages.
 #include "lumeo.h"
+#include "videoPageDlg.h"
 #include "platform/ui.h"
 
 namespace {
@@ -65,4 +67,12 @@ void RegisterResources() {
     platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(101),
                               platform::ui::BuildDialogTemplate(0x90000E48, 0, 0, 0, 110, 59, 8, L"MS Shell Dlg"));
     AddBar(IDB_SETTINGS, 0, {IDM_NONE, 107, kButton, kNoPopup}, {IDM_NONE, 107, kButton, kNoPopup});
+
+    // The two pages of the settings sheet, without controls of their own.
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(IDD_VIDEO_PAGE),
+                              platform::ui::BuildDialogTemplate(WS_CHILD | DS_SETFONT, 0, 0, 0, 240, 321, 8,
+                                                                L"MS Shell Dlg", L"视频"));
+    platform::ui::AddResource(RT_DIALOG, MAKEINTRESOURCEW(IDD_AUDIO_PAGE),
+                              platform::ui::BuildDialogTemplate(WS_CHILD | DS_SETFONT, 0, 0, 0, 241, 321, 8,
+                                                                L"MS Shell Dlg", L"音频"));
 }

@@ -5,7 +5,6 @@
 #include "entryGlobals.h"
 #include "lumeo.h"
 #include "log.h"
-#include "pending.h"
 #include "registry.h"
 #include "skin.h"
 #include "waitDlg.h"

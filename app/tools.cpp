@@ -4,7 +4,6 @@
 
 #include "listView.h"
 #include "lumeo.h"
-#include "pending.h"
 #include "waitDlg.h"
 #include "skin.h"
 #include "log.h"

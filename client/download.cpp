@@ -114,7 +114,7 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
     std::wstring encoded;
     if (!EncodeQuery(query, &encoded)) {
         LOG(LOG_WARNING, L"Utf8UrlEncode failed.");
-        return -1;
+        return DOWNLOAD_BAD_QUERY;
     }
     CStringW url = FormatUrlTemplate(urlFormat, encoded.c_str());
 
@@ -203,8 +203,10 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
 
 int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
                int isBinary, int sendUserAgent, CStringA& out, int showMessage) {
-    if (Download(dm, urlFormat, query, filePath, isBinary, out, sendUserAgent) == 0) return 0;
+    int first = Download(dm, urlFormat, query, filePath, isBinary, out, sendUserAgent);
+    if (first == 0) return 0;
     LOG(LOG_ERROR, L"Download failed.");
+    if (first == DOWNLOAD_BAD_QUERY) return -1;
     int connectResult, status;
     {
         platform::CsLock lock(&dm->csConnect);

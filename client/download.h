@@ -62,10 +62,13 @@ extern DownloadManager g_downloader;
 
 // One GET of `urlFormat` (its one "%s" replaced by the URL-encoded query) into `filePath`
 // ("wb" when isBinary, else "w"), or appended to `out` when filePath is null.
-// 0 when the whole body was stored, -1 on any failure.
+// 0 when the whole body was stored, -1 on any failure, DOWNLOAD_BAD_QUERY when the query
+// cannot be encoded within its bound (nothing was sent).
+#define DOWNLOAD_BAD_QUERY (-2)
 int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
              int isBinary, CStringA& out, int sendUserAgent);
 // Download with one reconnect and retry; the "not connected" message box when showMessage.
+// A query that cannot be encoded fails at once: no network would help it.
 int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
                int isBinary, int sendUserAgent, CStringA& out, int showMessage);
 

@@ -38,13 +38,15 @@ const NodeClassDef kFile = {NODE_CLASS_SIZE(sizeof(core::FileStream), 0), FILE_C
                             core::FileStreamSetUp, core::FileStreamTearDown};
 const NodeClassDef kMem = {NODE_CLASS_SIZE(sizeof(core::MemStream), 0), MEMSTREAM_CLASS, STREAM_CLASS, 0,
                            core::MemStreamSetUp, core::MemStreamTearDown};
+const NodeClassDef kHead = {NODE_CLASS_SIZE(sizeof(core::HeadStream), 0), HEAD_CLASS, STREAM_CLASS, 0,
+                            core::HeadStreamSetUp, core::HeadStreamTearDown};
 
 }  // namespace
 
 namespace core {
 
 const NodeClassDef* CoreClass(fourcc_t id) {
-    for (const NodeClassDef* d : {&kNode, &kStream, &kFormat, &kOverlay, &kIdct, &kFile, &kMem})
+    for (const NodeClassDef* d : {&kNode, &kStream, &kFormat, &kOverlay, &kIdct, &kFile, &kMem, &kHead})
         if (d->classId == id) return d;
     return nullptr;
 }

@@ -62,8 +62,8 @@ struct VideoState {
 };
 
 VideoState& State() {
-    static VideoState s;
-    return s;
+    static auto* s = new VideoState;  // never destroyed: a player thread may use it while the process ends
+    return *s;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/sys.h"
+#include "streams.h"
 
 namespace core {
 namespace {
@@ -88,6 +89,13 @@ int Host::Open(const std::wstring& url, const CommentSink* sink) {
 int Host::OpenStream(Stream* stream, const CommentSink* sink) {
     Close();
     if (!stream) return ERR_INVALID_PARAM;
+    // Readers are tried on the first bytes as read once: rewinding a network stream
+    // means a new connection for every reader tried. Local files rewind for nothing.
+    fourcc_t cls = NodeClassId(stream);
+    if (cls != FILE_CLASS && cls != MEMSTREAM_CLASS) {
+        stream = HeadStreamCreate(stream);
+        if (!stream) return ERR_OUT_OF_MEMORY;
+    }
     stream_ = stream;
     int r = OpenReader(sink);
     if (r < 0) Close();

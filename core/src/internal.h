@@ -5,7 +5,7 @@
 
 namespace core {
 
-// The record of a class of the core itself (NODE, STRM, FMTB, OVLA, IDCT, FILE, MEMS), or null.
+// The record of a class of the core itself (NODE, STRM, FMTB, OVLA, IDCT, FILE, MEMS, HEAD), or null.
 const NodeClassDef* CoreClass(fourcc_t classId);
 
 }  // namespace core

@@ -25,22 +25,23 @@ struct TextEntry {
 };
 
 // The registry lock is never held while a create or destroy runs, so a create may
-// register classes itself.
+// register classes itself. None of these is destroyed: a player thread may still use
+// them while the process ends.
 std::recursive_mutex& Lock() {
-    static std::recursive_mutex m;
-    return m;
+    static auto* m = new std::recursive_mutex;
+    return *m;
 }
 std::vector<ClassEntry>& Classes() {
-    static std::vector<ClassEntry> v;
-    return v;
+    static auto* v = new std::vector<ClassEntry>;
+    return *v;
 }
 std::vector<TextEntry>& Texts() {
-    static std::vector<TextEntry> v;
-    return v;
+    static auto* v = new std::vector<TextEntry>;
+    return *v;
 }
 std::vector<core::RegistryEvent>& Log() {
-    static std::vector<core::RegistryEvent> v;
-    return v;
+    static auto* v = new std::vector<core::RegistryEvent>;
+    return *v;
 }
 long g_order = 0;
 

@@ -157,6 +157,153 @@ int MemGet(void* self, int id, void* data, int size) {
 
 int MemSet(void*, int id, const void*, int) { return id == HttpSilent ? 0 : ERR_INVALID_PARAM; }
 
+// --- head ---
+
+int InnerLength(HeadStream* h) {
+    int length = -1;
+    Stream* in = h->inner;
+    if (in->node.getParam && in->node.getParam(in, HttpLength, &length, sizeof(length)) == 0 && length >= 0)
+        return length;
+    return -1;
+}
+
+void Keep(HeadStream* h, const void* data, int n) {
+    if (h->position != h->headLength || h->headLength >= HEAD_KEEP) return;
+    int take = n < HEAD_KEEP - h->headLength ? n : HEAD_KEEP - h->headLength;
+    if (!h->head) {
+        h->head = static_cast<unsigned char*>(std::malloc(HEAD_KEEP));
+        if (!h->head) return;
+    }
+    std::memcpy(h->head + h->headLength, data, static_cast<size_t>(take));
+    h->headLength += take;
+}
+
+// Brings the inner stream to the position asked for. A short way forward from the end of
+// what is kept is read and kept rather than sought over, as a reader that looks ahead comes
+// back; any other position is sought. 1 when it stands there, else what a read there gives
+// (0 at the end, -1 on a failure).
+int CatchUp(HeadStream* h) {
+    Stream* in = h->inner;
+    while (h->innerPosition == h->headLength && h->position > h->headLength &&
+           h->position - h->headLength < 65536 && h->position <= HEAD_KEEP) {
+        unsigned char gap[8192];
+        int want = h->position - h->headLength < static_cast<int>(sizeof(gap)) ? h->position - h->headLength
+                                                                                : static_cast<int>(sizeof(gap));
+        int got = in->readStream(in, gap, want);
+        if (got <= 0) {
+            if (got < 0) h->innerPosition = -1;
+            return got;
+        }
+        int at = h->position;
+        h->position = h->headLength;
+        Keep(h, gap, got);
+        h->position = at;
+        h->innerPosition += got;
+        if (h->headLength != h->innerPosition) break;  // nothing more could be kept
+    }
+    if (h->innerPosition != h->position) {
+        int r = in->seekStream(in, h->position, 0);
+        h->innerPosition = r;
+        if (r != h->position) return -1;
+    }
+    return 1;
+}
+
+int HeadRead(void* self, void* buffer, int n) {
+    auto* h = static_cast<HeadStream*>(self);
+    if (n < 0 || (n > 0 && !buffer)) return -1;
+    if (n == 0) return 0;
+    if (h->position < h->headLength) {
+        int take = n < h->headLength - h->position ? n : h->headLength - h->position;
+        std::memcpy(buffer, h->head + h->position, static_cast<size_t>(take));
+        h->position += take;
+        return take;
+    }
+    if (int r = CatchUp(h); r <= 0) return r;
+    Stream* in = h->inner;
+    int got = in->readStream(in, buffer, n);
+    if (got <= 0) {
+        // A failed read may have moved the inner stream (a network stream reconnects).
+        if (got < 0) h->innerPosition = -1;
+        return got;
+    }
+    Keep(h, buffer, got);
+    h->position += got;
+    h->innerPosition += got;
+    return got;
+}
+
+int HeadSeek(void* self, int offset, int whence) {
+    auto* h = static_cast<HeadStream*>(self);
+    Stream* in = h->inner;
+    // Asking where the stream stands reconnects a network stream that was told to; that
+    // is the inner stream's to decide only when the next bytes come from it as it stands.
+    if (whence == 1 && offset == 0) {
+        if (h->position < h->headLength || h->position != h->innerPosition) return h->position;
+        int r = in->seekStream(in, 0, 1);
+        h->innerPosition = r;
+        if (r >= 0) h->position = r;
+        return r;
+    }
+    int length = InnerLength(h);
+    long long target;
+    switch (whence) {
+        case 0: target = offset; break;
+        case 1: target = static_cast<long long>(h->position) + offset; break;
+        case 2:
+            if (length < 0) {
+                int r = in->seekStream(in, offset, 2);
+                h->innerPosition = r;
+                if (r >= 0) h->position = r;
+                return r;
+            }
+            target = static_cast<long long>(length) + offset;
+            break;
+        default: return -1;
+    }
+    if (target < 0 || target > 0x7FFFFFFF) return -1;
+    if (target <= h->headLength || length >= 0) {
+        // Bytes it holds, or a position the inner stream can be asked for once read.
+        if (length >= 0 && target > length) return -1;
+        h->position = static_cast<int>(target);
+        return h->position;
+    }
+    int r = in->seekStream(in, static_cast<int>(target), 0);
+    h->innerPosition = r;
+    if (r >= 0) h->position = r;
+    return r;
+}
+
+int HeadData(void* self) {
+    auto* h = static_cast<HeadStream*>(self);
+    if (h->position < h->headLength) return h->headLength - h->position;
+    if (int r = CatchUp(h); r <= 0) return r;
+    Stream* in = h->inner;
+    return in->dataAvailable(in);
+}
+
+int HeadLinks(void* self, const tchar* url, const tchar* exts, int knownOnly, LinkEntry* entry) {
+    auto* h = static_cast<HeadStream*>(self);
+    return h->inner->enumLinks(h->inner, url, exts, knownOnly, entry);
+}
+
+int HeadGet(void* self, int id, void* data, int size) {
+    auto* h = static_cast<HeadStream*>(self);
+    return h->inner->node.getParam(h->inner, id, data, size);
+}
+
+int HeadSet(void* self, int id, const void* data, int size) {
+    auto* h = static_cast<HeadStream*>(self);
+    int r = h->inner->node.setParam(h->inner, id, data, size);
+    if (id == HttpUrl) {
+        // Another resource: what was kept is not its start.
+        h->headLength = 0;
+        h->position = 0;
+        h->innerPosition = -1;
+    }
+    return r;
+}
+
 }  // namespace
 
 int StreamSetUp(void* object) {
@@ -196,6 +343,37 @@ void MemStreamTearDown(void* object) {
     auto* m = static_cast<MemStream*>(object);
     std::free(m->data);
     m->data = nullptr;
+}
+
+int HeadStreamSetUp(void* object) {
+    auto* h = static_cast<HeadStream*>(object);
+    h->base.node.getParam = HeadGet;
+    h->base.node.setParam = HeadSet;
+    h->base.readStream = HeadRead;
+    h->base.seekStream = HeadSeek;
+    h->base.enumLinks = HeadLinks;
+    h->base.dataAvailable = HeadData;
+    return 0;
+}
+
+void HeadStreamTearDown(void* object) {
+    auto* h = static_cast<HeadStream*>(object);
+    NodeDelete(h->inner);
+    h->inner = nullptr;
+    std::free(h->head);
+    h->head = nullptr;
+}
+
+Stream* HeadStreamCreate(Stream* inner) {
+    if (!inner) return nullptr;
+    auto* h = static_cast<HeadStream*>(NodeCreate(HEAD_CLASS));
+    if (!h) {
+        NodeDelete(inner);
+        return nullptr;
+    }
+    h->inner = inner;
+    h->base.node.classId = NodeClassId(inner);
+    return &h->base;
 }
 
 }  // namespace core

@@ -22,6 +22,27 @@ struct MemStream {
     int position;
 };
 
+// The stream the host hands to the format readers: it keeps the first bytes read from
+// the stream it wraps, so that every reader tried starts on them without the wrapped
+// stream being rewound (a network stream reconnects to rewind). Seeks are only noted
+// and made when a read needs them, where the wrapped stream's length is known.
+struct HeadStream {
+    Stream base;
+    Stream* inner;
+    unsigned char* head;  // bytes [0, headLength) of the stream
+    int headLength;
+    int position;       // of the next byte a read delivers
+    int innerPosition;  // where the wrapped stream stands, -1 when not known
+};
+#define HEAD_KEEP (256 * 1024)
+
+int HeadStreamSetUp(void* object);
+void HeadStreamTearDown(void* object);
+// Wraps `inner` (taken over: deleted with the wrapper), which must stand at its start.
+// The wrapper carries the inner stream's class in word 0, as readers look at it. Null
+// when memory runs out (the inner stream is then deleted).
+Stream* HeadStreamCreate(Stream* inner);
+
 int StreamSetUp(void* object);
 int FileStreamSetUp(void* object);
 void FileStreamTearDown(void* object);

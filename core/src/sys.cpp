@@ -25,17 +25,18 @@ std::atomic<int> g_freq{1000};
 std::atomic<int (*)()> g_clock{nullptr};
 std::atomic<bool> g_skipSleep{false};
 
+// Never destroyed, as a player thread may still run while the process ends.
 std::mutex& StateLock() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::vector<int>& Sleeps() {
-    static std::vector<int> v;
-    return v;
+    static auto* v = new std::vector<int>;
+    return *v;
 }
 std::vector<core::ShownError>& Errors() {
-    static std::vector<core::ShownError> v;
-    return v;
+    static auto* v = new std::vector<core::ShownError>;
+    return *v;
 }
 void (*g_errorHandler)(const core::ShownError&, void*) = nullptr;
 void* g_errorUser = nullptr;

@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "../simchip.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -228,20 +230,6 @@ AHI_API int AhiSimSurfWrite(AhiSurf surface, int plane, const uint8_t* in, int p
 AHI_API int AhiSimLastGroups(AhiCoefGroup* groups, int max);
 // The surface the overlay shows (0 when off) and its position record.
 AHI_API AhiSurf AhiSimOverlay(AhiOverlayPos* position);
-
-// The test interface every simulated chip exports.
-// The physical screen size (before the first AhiDevOpen).
-AHI_API int SimChipScreen(int width, int height);
-// Non-zero while a device is open.
-AHI_API int SimChipActive(void);
-// Reads (write 0) or writes the desktop, RGB 5-6-5 pixels, `stride` pixels a row.
-AHI_API int SimChipDesktop(uint16_t* pixels, int stride, int write);
-// The screen as shown: the desktop with the overlay composited, RGB 8-8-8, width x height.
-AHI_API int SimChipScanOut(uint8_t* rgb, int width, int height);
-// The residuals (64 values each, clamped to -256..255, in the block's own raster order)
-// of the blocks decoded since the last frame start, in the order decoded. Returns the
-// number of blocks (may exceed maxBlocks; only maxBlocks are copied).
-AHI_API int SimChipResiduals(int16_t* blocks, int maxBlocks);
 
 #ifdef __cplusplus
 }

@@ -64,6 +64,8 @@
 
 #include <stdint.h>
 
+#include "../simchip.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -196,21 +198,6 @@ PVR_API int PVRSim_FillDesktop(int x, int y, int width, int height, unsigned col
 // as the user sees it (logical 1) or the panel as it scans (0). The size must be that of
 // the chosen view. 0, or -1.
 PVR_API int PVRSim_ScanOut(uint8_t* rgb, int width, int height, int logical);
-
-// The test interface every simulated chip library exports (the probe finds the chip in use
-// through it).
-// The screen's size as the user sees it.
-PVR_API int SimChipScreen(int width, int height);
-// Non-zero while the video engine or the display is started.
-PVR_API int SimChipActive(void);
-// Reads (write 0) or writes (write 1) the desktop, RGB 5-6-5, `stride` pixels a row.
-PVR_API int SimChipDesktop(uint16_t* pixels, int stride, int write);
-// The screen as the user sees it, desktop and overlay composited, RGB 8-8-8.
-PVR_API int SimChipScanOut(uint8_t* rgb, int width, int height);
-// The residual of every block decoded since the last M24VA_BeginFrame (64 values each in
-// the block's raster order, limited to -256..255), in the order decoded: copies at most
-// `maxBlocks` and returns how many there are.
-PVR_API int SimChipResiduals(int16_t* blocks, int maxBlocks);
 
 #ifdef __cplusplus
 }

@@ -4,23 +4,11 @@
 #include <cstring>
 
 #include "g270.h"
+#include "plugin/scans.h"
 
 namespace framelane {
 
 namespace {
-
-// Scans of ISO/IEC 14496-2: zig-zag, alternate horizontal, alternate vertical.
-const uint8_t kScan[3][64] = {
-    {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63},
-    {0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
-     32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
-     38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63},
-    {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
-     4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
-     52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63},
-};
 
 // Where the zig-zag steps of a 4:2:2 chroma block go (64: not sent).
 const uint8_t kChroma422Target[64] = {
@@ -219,7 +207,7 @@ void Intra(void* face, const int16_t* coeffs, int count, int scanKind) {
     if (k == 4) Word(o, 0x15);
     if (k == 5) Word(o, 0x16);
     Word(o, kIntraWords[R][k]);
-    SendBlock<R>(o, coeffs, count, kScan[scanKind >= 0 && scanKind <= 2 ? scanKind : 0]);
+    SendBlock<R>(o, coeffs, count, plugin::kScans[scanKind >= 0 && scanKind <= 2 ? scanKind : 0]);
     AfterBlock(o, k);
     f.block = k + 1;
 }
@@ -239,7 +227,7 @@ void Inter(void* face, const int16_t* coeffs, int count) {
     }
     if (count != 0 && coeffs) {
         Word(o, kInterWords[R][k]);
-        SendBlock<R>(o, coeffs, count, kScan[0]);
+        SendBlock<R>(o, coeffs, count, plugin::kScans[0]);
     }
     AfterBlock(o, k);
     f.block = k + 1;
@@ -266,14 +254,14 @@ void Intra422(void* face, const int16_t* coeffs, int count, int scanKind) {
     if (k > 3 || !coeffs) return;
     if (k < 2) {
         Word(o, k == 0 ? 0x10000002 : 0x1000000A);
-        SendBlock<0>(o, coeffs, count, kScan[scanKind >= 0 && scanKind <= 2 ? scanKind : 0]);
+        SendBlock<0>(o, coeffs, count, plugin::kScans[scanKind >= 0 && scanKind <= 2 ? scanKind : 0]);
         if (k == 1) Word(o, f.interHeader);
     } else {
         Word(o, static_cast<uint32_t>(k - 1));
         Word(o, 0x10000002);
         int n = 0;
         for (int s = 0; s < Count(count); ++s) {
-            int i = kScan[0][s], target = kChroma422Target[s];
+            int i = plugin::kScans[0][s], target = kChroma422Target[s];
             if (target < 64 && coeffs[i]) f.pairs[n++] = Pair<0>(target, coeffs[i]);
         }
         if (n == 0) f.pairs[n++] = 1;

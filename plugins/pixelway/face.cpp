@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ahi.h"
+#include "plugin/scans.h"
 
 namespace pixelway {
 
@@ -13,22 +14,14 @@ const NodeClassDef kFaceClass = {NODE_CLASS_SIZE(0, NODE_FLAGS_IDCT), AHII_CLASS
 
 namespace {
 
-// Scans, as positions in the raster-ordered block: zig-zag, alternate-horizontal,
-// alternate-vertical, and the zig-zag of the transposed block.
-const uint8_t kScans[4][64] = {
-    {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63},
-    {0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
-     32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
-     38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63},
-    {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
-     4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
-     52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63},
-    {0,  8,  1,  2,  9,  16, 24, 17, 10, 3,  4,  11, 18, 25, 32, 40, 33, 26, 19, 12, 5,  6,
-     13, 20, 27, 34, 41, 48, 56, 49, 42, 35, 28, 21, 14, 7,  15, 22, 29, 36, 43, 50, 57, 58,
-     51, 44, 37, 30, 23, 31, 38, 45, 52, 59, 60, 53, 46, 39, 47, 54, 61, 62, 55, 63},
-};
+// The zig-zag of the transposed block, for frames that hold the picture with its axes exchanged.
+const uint8_t kTransposedZigzag[64] = {
+    0,  8,  1,  2,  9,  16, 24, 17, 10, 3,  4,  11, 18, 25, 32, 40, 33, 26, 19, 12, 5,  6,
+    13, 20, 27, 34, 41, 48, 56, 49, 42, 35, 28, 21, 14, 7,  15, 22, 29, 36, 43, 50, 57, 58,
+    51, 44, 37, 30, 23, 31, 38, 45, 52, 59, 60, 53, 46, 39, 47, 54, 61, 62, 55, 63};
+
+// The scans by table: the decoder's three, then the transposed zig-zag.
+const uint8_t* const kTables[4] = {plugin::kScans[0], plugin::kScans[1], plugin::kScans[2], kTransposedZigzag};
 
 // For n coefficients in zig-zag order (1-64), the count up to the end of the anti-diagonal
 // that holds the n-th: the same coefficients in the transposed block's zig-zag.
@@ -81,7 +74,7 @@ Driver& Drv(Face* f) { return f->owner->drv; }
 // --- Sending blocks to the chip ---
 
 void SendIntra(Face* f, int16_t* c, int count, int table, int scanBits) {
-    int n = count >= 1 && count <= 64 ? Pack(c, count, kScans[table], f->groups) : 0;
+    int n = count >= 1 && count <= 64 ? Pack(c, count, kTables[table], f->groups) : 0;
     Drv(f).AhiIDCT8x8(f->idct, f->groups, n, f->mbIndex, scanBits);
 }
 
@@ -97,7 +90,7 @@ void SendInter(Face* f, int16_t* c, int count, int table) {
             c[0] = Saturate(c[0] + 2);
         }
     }
-    int n = count >= 1 && count <= 64 ? Pack(c, count, kScans[table], f->groups) : 0;
+    int n = count >= 1 && count <= 64 ? Pack(c, count, kTables[table], f->groups) : 0;
     Drv(f).AhiIDCTMComp8x8(f->idct, f->groups, n, fwd, bwd, f->mbIndex, 1);
     if (fwd) ++f->forwardAt;
     if (bwd) ++f->backwardAt;

@@ -40,6 +40,14 @@ DWORD DriverThread(LPVOID) {
 }  // namespace
 
 int RunProgram(int width, int height, std::function<void()> driver) {
+    // The program's window classes stay registered once it has run, so a second run in the
+    // same process would not start and its checks would pass unseen: ctest runs each test
+    // in a process of its own.
+    static int runs = 0;
+    if (runs++ > 0) {
+        ADD_FAILURE() << "the program runs once per process; run this test alone (ctest does)";
+        return -1;
+    }
     // Each run has its own registry of running frames, so parallel tests do not see each other.
     std::string runtime = testing::TempDir() + "/lumeo-apptest-" + std::to_string(getpid());
     setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 0);

@@ -25,7 +25,7 @@ InstalledProgram::InstalledProgram(nettest::SampleService& service) : service_(s
     fs::create_directory_symlink(dist + "/Res", dir_.path() + "/Res");
 }
 
-int InstalledProgram::Run(const std::string& script, int limitMs, const std::string& screen) {
+int InstalledProgram::Run(const std::string& script, int limitMs, const std::string& screen, int* elapsedMs) {
     std::string file = dir_.path() + "/script.txt";
     std::ofstream(file) << script;
     std::string program = dir_.path() + "/Lumeo";
@@ -43,10 +43,15 @@ int InstalledProgram::Run(const std::string& script, int limitMs, const std::str
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
     auto start = std::chrono::steady_clock::now();
     int status = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs)) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs)) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (elapsedMs)
+        *elapsedMs = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    if (ended) return status;
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return -1;

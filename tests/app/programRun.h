@@ -16,8 +16,9 @@ public:
     explicit InstalledProgram(nettest::SampleService& service);
 
     // Runs the program on a screen of `screen` ("WxH") with `script`; its exit status, or -1
-    // when it had not ended after `limitMs` (it is then killed).
-    int Run(const std::string& script, int limitMs = 60000, const std::string& screen = "480x800");
+    // when it had not ended after `limitMs` (it is then killed). `elapsedMs` is the time it ran.
+    int Run(const std::string& script, int limitMs = 60000, const std::string& screen = "480x800",
+            int* elapsedMs = nullptr);
     static bool EndedNormally(int status);
 
     const nettest::TempDir& dir() const { return dir_; }

@@ -15,6 +15,7 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
+#include "player.h"
 #include "program.h"
 #include "skin.h"
 #include "tools.h"
@@ -489,6 +490,46 @@ TEST(DetailPage, OfflineShowsTheCachedRelatedVideosOrNoneAndAsksNothing) {
     unsetenv("LUMEO_CONNMGR");
 }
 
+TEST(DetailPage, ARelatedRowThatPlaysBecomesThePagesVideoWithItsOwnPictureAndRelatedVideos) {
+    Env env;
+    RunOnce(480, 800, [&] {
+        StartUp(env);
+        OpenDetail(HotItem(0));
+        VideoItem next;
+        RECT row{};
+        OnUi([&] {
+            ASSERT_GE(g_relVideos.size(), 2u);
+            next = g_relVideos[1];
+            ASSERT_EQ(GetRelatedRowRect(1, &row, nullptr), 1);
+        });
+        TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        Idle();
+        std::wstring vid = next.vid.GetString();
+        OnUi([&] {
+            EXPECT_EQ(g_curVideo.vid, next.vid);
+            EXPECT_EQ(g_dtlOpenMode, 2);
+            EXPECT_EQ(g_relSel, -1);
+            EXPECT_EQ(g_curPage, g_hDtlWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, 503u);
+            // Its thumbnail was fetched now and is the one drawn.
+            EXPECT_NE(g_dtlPicture, g_skin.picBk);
+            EXPECT_NE(g_dtlPicture, g_skin.emptyPic);
+            const LayoutRect& t = g_skin.detail.thumb;
+            EXPECT_NE(ScreenPixelIn(g_hDtlWnd, t.x + t.w / 2, t.y + t.h / 2),
+                      PicturePixel(g_skin.emptyPic, t.w / 2, t.h / 2));
+        });
+        EXPECT_TRUE(std::filesystem::exists(env.dir.path() + "/Image/" + platform::WideToUtf8(vid) + ".jpg"));
+        EXPECT_EQ(env.RelatedRequests(vid).size(), 1u);
+        EXPECT_EQ(ShownRelated(), env.ServiceRelated(vid, 5));
+        // Once the playback's watch is over the page knows a playback has started.
+        EXPECT_TRUE(WaitFor([] { return g_playBusy == 0 && g_dtlViewMode == 2; }, 10000));
+        CloseProgram();
+    });
+}
+
+int RefusePlay(const char16_t*) { return -1; }
+
 TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
     Env env;
     RunOnce(480, 800, [&] {
@@ -497,7 +538,11 @@ TEST(DetailPage, ARelatedRowThatCannotPlayIsHighlightedAndTheVideoStays) {
         OpenDetail(v);
         RECT row{};
         OnUi([&] { ASSERT_EQ(GetRelatedRowRect(2, &row, nullptr), 1); });
+        // A core that refuses the request.
+        OnUi([] { FuncPlayVideo = RefusePlay; });
         TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
+        OnUi([] { FuncPlayVideo = nullptr; });
+        EXPECT_EQ(env.LogCount("FuncPlayVideo failed"), 1);
         OnUi([&] {
             EXPECT_EQ(g_relSel, 2);
             EXPECT_EQ(g_curVideo.vid, v.vid);
@@ -545,19 +590,25 @@ TEST(DetailPage, TheThumbnailAndThePlayButtonAskToPlay) {
             EXPECT_EQ(GetDlgCtrlID(g_hDtlBtn[0]), IDC_DETAIL_PLAY);
             EXPECT_EQ(ScreenPixelIn(g_hDtlBtn[0], 3, 3), PicturePixel(g_skin.detailBtn[1], 3, 3));
         });
-        // Playback cannot start in this run: each attempt gives the busy state back.
+        // No core runs here: each attempt builds the play request for the video, and the
+        // watch gives the busy state back after its first second.
+        auto played = [&](const std::function<void()>& ask) {
+            OnUi([] { g_playRequest[0] = g_playRequest[1] = 0; });
+            ask();
+            EXPECT_TRUE(WaitFor([] { return g_playBusy == 0; }, 10000));
+            OnUi([] {
+                std::u16string duration(g_playRequest), title(g_playRequest + duration.size() + 1);
+                EXPECT_EQ(platform::Utf16ToWide(title), g_curVideo.title.str());
+            });
+        };
         LayoutRect t{};
         OnUi([&] { t = g_skin.detail.thumb; });
-        TapIn(g_hDtlWnd, t.x, t.y);  // its corner counts
-        OnUi([] { EXPECT_EQ(g_playBusy, 0); });
+        played([&] { TapIn(g_hDtlWnd, t.x, t.y); });  // its corner counts
         RECT b;
         GetClientRect(g_hDtlBtn[0], &b);
-        TapIn(g_hDtlBtn[0], b.right / 2, b.bottom / 2);
-        Command(g_hFrame, IDM_DETAIL_PLAY);
-        OnUi([] {
-            EXPECT_EQ(g_playBusy, 0);
-            EXPECT_EQ(g_curPage, g_hDtlWnd);
-        });
+        played([&] { TapIn(g_hDtlBtn[0], b.right / 2, b.bottom / 2); });
+        played([&] { Command(g_hFrame, IDM_DETAIL_PLAY); });
+        OnUi([] { EXPECT_EQ(g_curPage, g_hDtlWnd); });
         CloseProgram();
     });
 }

@@ -2,20 +2,12 @@
 // folder of its own: what a user sees and leaves behind, and quitting while a load hangs.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "helpers.h"
-
-extern char** environ;
+#include "programRun.h"
 
 namespace {
 
@@ -30,75 +22,23 @@ SampleService& Service() {
 
 const char kHotTarget[] = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
 
-// A program folder holding the built program and its skin.
-struct Installed {
-    TempDir dir;
-    std::vector<std::string> env;
-
-    Installed() {
-        std::string dist = LUMEO_TEST_DIST_DIR;
-        std::error_code ec;
-        fs::create_hard_link(dist + "/Lumeo", dir.path() + "/Lumeo", ec);
-        if (ec) fs::copy_file(dist + "/Lumeo", dir.path() + "/Lumeo");
-        fs::create_directory_symlink(dist + "/Res", dir.path() + "/Res");
-        env = {"LUMEO_RUNTIME_DIR=" + dir.path() + "/run", "LUMEO_REGISTRY_FILE=" + dir.path() + "/registry.db",
-               "LUMEO_HEADLESS=1"};
-        Service().Get("/control/reset");
-    }
-
-    // Runs the program with `script`; its exit status, or -1 when it had not ended after
-    // `limitMs` (it is then killed). `elapsedMs` is the time it ran.
-    int Run(const std::string& script, int limitMs, int* elapsedMs = nullptr) {
-        std::string file = dir.path() + "/script.txt";
-        std::ofstream(file) << script;
-        std::string program = dir.path() + "/Lumeo";
-        std::string host = Service().host();
-        std::vector<std::string> args = {program, "--script", file, "--api-host", host};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> vars = env;
-        for (char** e = environ; *e; ++e) {
-            std::string v = *e;
-            if (v.rfind("LUMEO_", 0) != 0) vars.push_back(v);
-        }
-        std::vector<char*> envp;
-        for (auto& v : vars) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        auto start = std::chrono::steady_clock::now();
-        pid_t pid = 0;
-        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
-        int status = 0;
-        bool ended = false;
-        while (!ended && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs)) {
-            ended = waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (elapsedMs)
-            *elapsedMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - start)
-                                              .count());
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        return status;
-    }
-
-    std::string Log() const { return dir.Read("Log/Lumeo_log_0.txt"); }
+// The built program in a folder of its own, against the one service of this test process
+// with its request log emptied.
+struct Installed : apptest::InstalledProgram {
+    Installed() : InstalledProgram(Service()) { Service().Get("/control/reset"); }
 };
 
-bool EndedNormally(int status) { return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+using apptest::InstalledProgram;
+bool EndedNormally(int status) { return InstalledProgram::EndedNormally(status); }
 
 // An ordinary online start and exit: the home list's answer lands in the cache.
 TEST(ProgramRun, OnlineStartWritesTheAnswerCacheAndEndsCleanly) {
     Installed p;
     int status = p.Run("wait 300\nquit\n", 60000);
     EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
-    EXPECT_EQ(p.dir.Read("Xml/recommend_1.xml"), Service().Get(kHotTarget));
-    EXPECT_TRUE(fs::is_directory(p.dir.path() + "/Image"));
-    EXPECT_TRUE(fs::is_directory(p.dir.path() + "/Res"));
+    EXPECT_EQ(p.dir().Read("Xml/recommend_1.xml"), Service().Get(kHotTarget));
+    EXPECT_TRUE(fs::is_directory(p.dir().path() + "/Image"));
+    EXPECT_TRUE(fs::is_directory(p.dir().path() + "/Res"));
     EXPECT_EQ(p.Log().find("ERROR"), std::string::npos) << p.Log();
 }
 
@@ -116,7 +56,7 @@ TEST(ProgramRun, DraggingPastTheEndLoadsTheNextPage) {
     ASSERT_GE(pages.size(), 2u);
     EXPECT_EQ(pages[0], std::string("GET ") + kHotTarget);
     EXPECT_EQ(pages[1], "GET /openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=2&rt=1&f=8&seg=1&rp=1");
-    EXPECT_TRUE(p.dir.Exists("Xml/recommend_2.xml"));
+    EXPECT_TRUE(p.dir().Exists("Xml/recommend_2.xml"));
 
     // An answer without a total ends the list with its first page.
     Installed q;
@@ -144,7 +84,7 @@ TEST_P(QuitWhileStalled, EndsAtOnce) {
     Installed p;
     for (auto& [mode, count] : c.faults) Service().QueueFault(mode, count, c.match);
     int elapsed = 0;
-    int status = p.Run(c.script, 60000, &elapsed);
+    int status = p.Run(c.script, 60000, "480x800", &elapsed);
     EXPECT_TRUE(EndedNormally(status)) << status << "\n" << p.Log();
     // The answer is a minute away; ending does not wait for it.
     EXPECT_LT(elapsed, 20000);
@@ -170,7 +110,7 @@ TEST(ProgramRun, FailedThumbnailsLeaveNoFiles) {
         EXPECT_TRUE(EndedNormally(p.Run("wait 1500\nquit\n", 60000))) << p.Log();
         EXPECT_FALSE(Service().Requests().empty());
         std::vector<std::string> left;
-        for (auto& e : fs::directory_iterator(p.dir.path() + "/Image")) left.push_back(e.path().filename().string());
+        for (auto& e : fs::directory_iterator(p.dir().path() + "/Image")) left.push_back(e.path().filename().string());
         EXPECT_EQ(left, std::vector<std::string>{});
     }
 }

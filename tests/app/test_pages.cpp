@@ -483,6 +483,26 @@ TEST(SearchPage, BoxButtonsAndFrameSitWhereTheLayoutPutsThem) {
     });
 }
 
+// The skin's pictures are sized so that the history with its 清空 button fits the page on
+// the largest screen held sideways, where the tab bar and the system bars take the most.
+TEST(SearchPage, TheHistoryFitsThePageOnTheWideScreenInLandscape) {
+    RunOnce(800, 480, [] {
+        FinishInit();
+        Command(g_hFrame, IDM_TAB_SEARCH);
+        OnUi([] {
+            RECT page, clear;
+            GetWindowRect(g_hSearchWnd, &page);
+            GetWindowRect(g_hSearchBtn[1], &clear);
+            ASSERT_TRUE(IsWindowVisible(g_hSearchBtn[1]));
+            const LayoutRect& b = g_skin.search.history;
+            EXPECT_LE(b.y + b.h, page.bottom - page.top);
+            EXPECT_GE(clear.top, page.top);
+            EXPECT_LE(clear.bottom, page.bottom);
+        });
+        CloseProgram();
+    });
+}
+
 TEST(SearchPage, FocusSelectsAllAndOpensThePanelEnterSearchesAndClosesIt) {
     RunOnce(480, 800, [] {
         FinishInit();

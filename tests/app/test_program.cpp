@@ -12,6 +12,7 @@
 
 #include <fstream>
 
+#include "entryGlobals.h"
 #include "lumeo.h"
 #include "program.h"
 #include "skin.h"
@@ -151,6 +152,44 @@ TEST(Program, PortraitOf800x480HasTwentyThreePixelLinesAndATitleBandOf46) {
         });
         CloseProgram();
     });
+}
+
+// A worker that still runs when the program ends keeps its locks: the process ends without
+// waiting for it, and a lock deleted under it would be used after it is gone.
+TEST(Program, TheEndKeepsTheLocksWhileAWorkerStillRuns) {
+    InitializeCriticalSection(&g_csPlay);
+    InitializeCriticalSection(&g_csXml);
+    InitializeCriticalSection(&g_csRunning);
+    struct Gate {
+        HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    } gate;
+    HANDLE worker = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* g = static_cast<Gate*>(p);
+            EnterCriticalSection(&g_csXml);
+            SetEvent(g->entered);
+            WaitForSingleObject(g->release, 10000);
+            LeaveCriticalSection(&g_csXml);
+            return 0;
+        },
+        &gate, 0, nullptr);
+    ASSERT_NE(worker, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gate.entered, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(UninitInstance(), 0);
+    EXPECT_NE(g_csXml.impl, nullptr);
+    EXPECT_FALSE(TryEnterCriticalSection(&g_csXml)) << "still the worker's";
+    SetEvent(gate.release);
+    ASSERT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+    CloseHandle(worker);
+    for (int i = 0; i < 500 && platform::RunningThreadCount() > 0; ++i) Sleep(10);
+    // With no worker left the end deletes them.
+    EXPECT_EQ(UninitInstance(), 0);
+    EXPECT_EQ(g_csXml.impl, nullptr);
+    EXPECT_EQ(g_csPlay.impl, nullptr);
+    CloseHandle(gate.entered);
+    CloseHandle(gate.release);
 }
 
 TEST(Program, UnsupportedScreenShowsItsSizeHeightFirstAndEndsWithoutWindows) {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -109,6 +111,117 @@ TEST_F(HostTest, SeeksByPositionInProportionToTheFileSize) {
     ASSERT_EQ(host.ReadPacket(&p), 0);
     EXPECT_EQ(p.time, expected * 100 * 16384 / 1000);
     Format_ReleaseRef(p.data);
+}
+
+// A stand-in for a network stream: every seek that moves it is a new connection.
+struct NetStats {
+    const std::vector<uint8_t>* bytes = nullptr;
+    bool lengthKnown = true;
+    long delivered = 0;  // bytes handed out
+    int moves = 0;       // seeks that changed the position
+};
+NetStats g_net;
+
+struct NetLikeStream {
+    Stream base;
+    int position;
+};
+
+int NetRead(void* self, void* buffer, int n) {
+    auto* s = static_cast<NetLikeStream*>(self);
+    int left = static_cast<int>(g_net.bytes->size()) - s->position;
+    n = std::min(n, left);
+    if (n <= 0) return 0;
+    std::memcpy(buffer, g_net.bytes->data() + s->position, static_cast<size_t>(n));
+    s->position += n;
+    g_net.delivered += n;
+    return n;
+}
+
+int NetSeek(void* self, int offset, int whence) {
+    auto* s = static_cast<NetLikeStream*>(self);
+    int size = static_cast<int>(g_net.bytes->size());
+    long long target = whence == 0 ? offset : whence == 1 ? s->position + static_cast<long long>(offset) : -1;
+    if (whence == 2 && g_net.lengthKnown) target = size + static_cast<long long>(offset);
+    if (target < 0 || target > size) return -1;
+    if (target != s->position) ++g_net.moves;
+    s->position = static_cast<int>(target);
+    return s->position;
+}
+
+int NetGet(void*, int id, void* data, int size) {
+    if (id != HttpLength || !g_net.lengthKnown || size < static_cast<int>(sizeof(int))) return ERR_INVALID_PARAM;
+    *static_cast<int*>(data) = static_cast<int>(g_net.bytes->size());
+    return 0;
+}
+
+int NetCreate(void* object) {
+    auto* s = static_cast<NetLikeStream*>(object);
+    s->base.readStream = NetRead;
+    s->base.seekStream = NetSeek;
+    s->base.node.getParam = NetGet;
+    return 0;
+}
+
+const NodeClassDef kNetLike = {NODE_CLASS_SIZE(sizeof(NetLikeStream), 0), FOURCC('T', 'N', 'E', 'T'), STREAM_CLASS, 0,
+                               NetCreate, nullptr};
+
+TEST_F(HostTest, TriesEveryReaderOnTheFirstBytesWithoutRewindingANetworkStream) {
+    NodeRegisterClass(&kNetLike);
+    // The refusing reader of higher priority reads the first bytes, then the container
+    // reader reads them again, looks at the end and comes back: none of it may cost the
+    // stream a new connection, and each byte crosses the network once. Sizes below one
+    // fill, across several fills, and beyond what the host keeps of the start.
+    struct Case {
+        int packets, packetBytes;
+        bool lengthKnown;
+    } cases[] = {{1, 100, true}, {1, 100, false}, {200, 1000, true}, {400, 1000, true}, {400, 1000, false}};
+    for (const Case& c : cases) {
+        std::vector<TestPacket> packets;
+        for (int i = 0; i < c.packets; ++i) packets.push_back({i % 2, i * 40, c.packetBytes, 1});
+        auto bytes = Container(packets, c.packets * 40);
+        g_net = NetStats{&bytes, c.lengthKnown};
+        SCOPED_TRACE(std::to_string(bytes.size()) + (c.lengthKnown ? " bytes, length known" : " bytes"));
+        ASSERT_EQ(host.OpenStream(static_cast<Stream*>(NodeCreate(FOURCC('T', 'N', 'E', 'T')))), 0);
+        EXPECT_EQ(NodeClassId(host.reader()), FOURCC('L', 'M', 'T', 'P'));
+        // Readers see the network stream's class.
+        EXPECT_EQ(NodeClassId(host.reader()->input[0].inputStream), FOURCC('T', 'N', 'E', 'T'));
+        int read = 0;
+        Packet p;
+        while (host.ReadPacket(&p) == 0) {
+            EXPECT_EQ(Format_RefLength(p.data), c.packetBytes);
+            Format_ReleaseRef(p.data);
+            ++read;
+        }
+        EXPECT_EQ(read, c.packets);
+        EXPECT_EQ(g_net.moves, 0);
+        EXPECT_EQ(g_net.delivered, static_cast<long>(bytes.size()));
+        host.Close();
+    }
+    NodeUnRegisterClass(FOURCC('T', 'N', 'E', 'T'));
+}
+
+TEST_F(HostTest, SeeksAWrappedNetworkStreamLikeAFile) {
+    NodeRegisterClass(&kNetLike);
+    std::vector<TestPacket> packets;
+    for (int i = 0; i < 400; ++i) packets.push_back({0, i * 100, 992, i % 10 == 0});
+    auto bytes = Container(packets, 40000);
+    g_net = NetStats{&bytes, true};
+    ASSERT_EQ(host.OpenStream(static_cast<Stream*>(NodeCreate(FOURCC('T', 'N', 'E', 'T')))), 0);
+    // Forward past what was kept of the start, then back into it.
+    for (int ms : {30000, 1000}) {
+        ASSERT_EQ(host.Seek(ms), 0);
+        const int header = 9 + 18, packetBytes = 8 + 992;
+        int target = static_cast<int>(static_cast<long long>(bytes.size()) * ms / 40000);
+        int expected = (target - header + packetBytes - 1) / packetBytes;
+        Packet p;
+        ASSERT_EQ(host.ReadPacket(&p), 0);
+        EXPECT_EQ(p.time, expected * 100 * 16384 / 1000) << ms;
+        EXPECT_EQ(Format_RefLength(p.data), 992);
+        Format_ReleaseRef(p.data);
+    }
+    host.Close();
+    NodeUnRegisterClass(FOURCC('T', 'N', 'E', 'T'));
 }
 
 TEST(HostPlugins, LoadsTheFivePluginFilesOfTheProgramFolder) {

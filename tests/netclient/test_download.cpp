@@ -138,8 +138,10 @@ TEST_F(DownloadTest, QueryIsPercentEncodedUtf8AndBounded) {
     std::wstring tooLongAnsi(171, L'猫');
     std::wstring latin(200, L'a');
     int before = env.LogCount("Utf8UrlEncode failed.");
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), longChinese.c_str(), nullptr, 0, body, 1), -1);
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), tooLongAnsi.c_str(), nullptr, 0, body, 1), -1);
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), longChinese.c_str(), nullptr, 0, body, 1),
+              DOWNLOAD_BAD_QUERY);
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), tooLongAnsi.c_str(), nullptr, 0, body, 1),
+              DOWNLOAD_BAD_QUERY);
     EXPECT_EQ(env.LogCount("Utf8UrlEncode failed."), before + 2);
     EXPECT_EQ(env.RequestsWith("searchVideos").size(), 1u) << "refused queries send nothing";
     EXPECT_EQ(Download(&g_downloader, env.WUrl(search).c_str(), latin.c_str(), nullptr, 0, body, 1), 0);
@@ -246,6 +248,20 @@ TEST_F(DownloadTest, DownloadExReconnectsOnceAndRetries) {
     EXPECT_EQ(boxes[0].text, L"无法连接网络，请检查网络设置。");
     EXPECT_EQ(boxes[0].caption, L"提示");
     EXPECT_EQ(boxes[0].type, 0x40u);
+    EXPECT_EQ(FreeSessions(), 20u);
+}
+
+// A query too long to encode is not a network failure: no reconnect, no retry and no
+// "not connected" box, which would send the user to check a network that works.
+TEST_F(DownloadTest, DownloadExGivesUpAtOnceOnAQueryThatCannotBeEncoded) {
+    std::string search = "/openapi-common/searchVideos?pid=4f7be1c09a2d6e53&keyword=%s&pg=1&pz=10&rt=1&f=8&seg=1&rp=1";
+    std::wstring tooLong(171, L'猫');
+    platform::ConnMgrResetCounts();
+    CStringA body;
+    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(search).c_str(), tooLong.c_str(), nullptr, 0, 1, body, 1), -1);
+    EXPECT_EQ(platform::ConnMgrGetCounts().establishes, 0);
+    EXPECT_TRUE(env.Boxes().empty());
+    EXPECT_TRUE(env.RequestsWith("searchVideos").empty());
     EXPECT_EQ(FreeSessions(), 20u);
 }
 

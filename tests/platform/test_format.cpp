@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/codepage.h"
 #include "platform/cstring.h"
 #include "platform/lasterror.h"
@@ -89,6 +91,20 @@ TEST(CodePage, MeasuringCallsCountTheTerminator) {
 TEST(CodePage, BrokenUtf8StaysInBounds) {
     EXPECT_EQ(platform::Utf8ToWide(std::string_view("a\xE6\xBE", 3)), L"a\xFFFD\xFFFD");
     EXPECT_EQ(platform::Utf16LeBytesToWide("a\0b\0c", 5), L"ab");
+}
+
+TEST(CodePage, Utf16IntoABufferOnlyWhenItFits) {
+    // U+1F3AC takes a surrogate pair; a lone surrogate becomes U+FFFD.
+    const std::wstring text = L"a\U0001F3AC\xD800z";
+    const char16_t expected[] = {u'a', 0xD83C, 0xDFAC, 0xFFFD, u'z'};
+    EXPECT_EQ(platform::WideToUtf16(text, nullptr, 0), 5u);
+    char16_t out[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(platform::WideToUtf16(text, out, 4), 5u);
+    EXPECT_EQ(out[0], u'#');  // too small: nothing written
+    EXPECT_EQ(platform::WideToUtf16(text, out, 5), 5u);
+    EXPECT_TRUE(std::equal(expected, expected + 5, out));
+    EXPECT_EQ(out[5], u'#');
+    EXPECT_EQ(platform::WideToUtf16(text), std::u16string(expected, 5));
 }
 
 TEST(LastError, TextsEndWithLineBreak) {

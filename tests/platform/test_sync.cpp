@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <thread>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/lasterror.h"
 #include "platform/sync.h"
@@ -71,6 +72,93 @@ TEST(Time, TickCountIsMonotonic) {
     GetLocalTime(&st);
     EXPECT_GE(st.wYear, 2020);
     EXPECT_LE(st.wMonth, 12);
+}
+
+// Named mutexes live in a runtime folder of the test's own.
+class NamedMutex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::path(testing::TempDir()) / ("lumeo-mutex-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir_);
+        setenv("LUMEO_RUNTIME_DIR", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("LUMEO_RUNTIME_DIR");
+        std::filesystem::remove_all(dir_);
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(NamedMutex, ASecondCreateInTheProcessFindsItUntilTheLastHandleCloses) {
+    HANDLE a = CreateMutexW(nullptr, FALSE, L"澜映");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    HANDLE b = CreateMutexW(nullptr, FALSE, L"澜映");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    HANDLE other = CreateMutexW(nullptr, FALSE, L"another name");
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(a);
+    HANDLE c = CreateMutexW(nullptr, FALSE, L"澜映");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));  // b still holds it
+    CloseHandle(b);
+    CloseHandle(c);
+    HANDLE d = CreateMutexW(nullptr, FALSE, L"澜映");
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(d);
+    CloseHandle(other);
+}
+
+TEST_F(NamedMutex, AnotherProcessHoldingItGivesAlreadyExistsUntilItDies) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE h = CreateMutexW(nullptr, FALSE, L"澜映");
+        char ok = h && GetLastError() == 0 ? 'y' : 'n';
+        if (write(ready[1], &ok, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    HANDLE h = CreateMutexW(nullptr, FALSE, L"澜映");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(h);
+    // The holder crashes: the name is free again.
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    h = CreateMutexW(nullptr, FALSE, L"澜映");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    CloseHandle(h);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+DWORD TakeMutex(LPVOID p) { return WaitForSingleObject(static_cast<HANDLE>(p), 5000); }
+
+TEST(Mutex, BelongsToTheThreadThatHoldsIt) {
+    HANDLE m = CreateMutexW(nullptr, TRUE, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);  // the owner enters again
+    HANDLE t = CreateThread(nullptr, 0, TakeMutex, m, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(t, 100), WAIT_TIMEOUT);  // held twice by this thread
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_EQ(WaitForSingleObject(t, 100), WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseMutex(m));
+    ASSERT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(t, &code);
+    EXPECT_EQ(code, WAIT_OBJECT_0);
+    // The thread ended holding it; this thread is not its owner.
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    CloseHandle(t);
+    CloseHandle(m);
 }
 
 int g_exitPipe = -1;

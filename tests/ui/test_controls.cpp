@@ -109,6 +109,23 @@ TEST_F(Controls, MultiLineEditWrapsAndKeepsLineBreaks) {
     EXPECT_LT(SendMessageW(e, EM_GETFIRSTVISIBLELINE, 0, 0), SendMessageW(e, EM_GETLINECOUNT, 0, 0));
 }
 
+TEST_F(Controls, MultiLineEditKeepsAnIndentOnItsParagraphsFirstLine) {
+    HWND e = CreateWindowExW(0, L"edit", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE, 0, 0, 120, 100, host_,
+                             nullptr, nullptr, nullptr);
+    auto lines = [&](const std::wstring& text) {
+        SetWindowTextW(e, text.c_str());
+        return SendMessageW(e, EM_GETLINECOUNT, 0, 0);
+    };
+    int perLine = 1;
+    while (perLine < 100 && lines(std::wstring(perLine + 1, L'中')) == 1) ++perLine;
+    ASSERT_GT(perLine, 3);
+    std::wstring body(3 * perLine - 3, L'中');
+    ASSERT_EQ(lines(body), 3);
+    // Four blanks are narrower than three Chinese characters: the indented paragraph still
+    // takes three lines, the blanks leading its first one rather than standing alone.
+    EXPECT_EQ(lines(L"    " + body), 3);
+}
+
 TEST_F(Controls, OwnerDrawnButtonReportsPressAndClick) {
     HWND b = CreateWindowExW(0x100, L"button", L"推荐", BS_OWNERDRAW | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, host_,
                              reinterpret_cast<HMENU>(118), nullptr, nullptr);

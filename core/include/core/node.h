@@ -30,6 +30,7 @@ using fourcc_t = uint32_t;
 #define IDCT_CLASS FOURCC('I', 'D', 'C', 'T')    // hardware IDCT face
 #define FILE_CLASS FOURCC('F', 'I', 'L', 'E')    // the core's local file stream
 #define MEMSTREAM_CLASS FOURCC('M', 'E', 'M', 'S') // the core's memory stream
+#define HEAD_CLASS FOURCC('H', 'E', 'A', 'D')    // the host's wrapper that keeps a stream's first bytes
 #define ERR_CLASS FOURCC('E', 'R', 'R', '_')     // message class of the core's own error texts
 
 // The interface version the core passes to DLLRegister.

@@ -66,20 +66,31 @@ std::string WideToUtf8(std::wstring_view w) {
     return out;
 }
 
-std::u16string WideToUtf16(std::wstring_view w) {
-    std::u16string out;
-    out.reserve(w.size());
+size_t WideToUtf16(std::wstring_view w, char16_t* out, size_t capacity) {
+    size_t units = 0;
+    for (wchar_t wc : w) {
+        uint32_t c = static_cast<uint32_t>(wc);
+        units += c >= 0x10000 && c <= 0x10FFFF ? 2 : 1;
+    }
+    if (!out || units > capacity) return units;
+    size_t at = 0;
     for (wchar_t wc : w) {
         uint32_t c = static_cast<uint32_t>(wc);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
         if (c >= 0x10000) {
             c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 | (c >> 10));
-            out += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+            out[at++] = static_cast<char16_t>(0xD800 | (c >> 10));
+            out[at++] = static_cast<char16_t>(0xDC00 | (c & 0x3FF));
         } else {
-            out += static_cast<char16_t>(c);
+            out[at++] = static_cast<char16_t>(c);
         }
     }
+    return units;
+}
+
+std::u16string WideToUtf16(std::wstring_view w) {
+    std::u16string out(WideToUtf16(w, nullptr, 0), u'\0');
+    WideToUtf16(w, out.data(), out.size());
     return out;
 }
 

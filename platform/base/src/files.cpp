@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -86,6 +87,19 @@ DWORD ErrnoToWin32(int err) {
         case EIO: return ERROR_WRITE_FAULT;
         default: return ERROR_INVALID_FUNCTION;
     }
+}
+
+std::string RuntimeDirectory() {
+    std::string dir;
+    if (const char* d = std::getenv("LUMEO_RUNTIME_DIR"); d && *d) {
+        dir = d;
+    } else if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x) {
+        dir = std::string(x) + "/lumeo";
+    } else {
+        dir = "/tmp/lumeo-" + std::to_string(getuid());
+    }
+    mkdir(dir.c_str(), 0700);
+    return dir;
 }
 
 namespace {

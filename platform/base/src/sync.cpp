@@ -89,6 +89,7 @@ HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) {
 }
 
 void FailThreadCreation(int count) { g_failThreads.store(count > 0 ? count : 0); }
+int RunningThreadCount() { return g_runningThreads.load(); }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE h) {
     HandleTable& t = Table();

@@ -398,3 +398,8 @@ BOOL GetTextMetricsW(HDC hdc, TEXTMETRICW* tm) {
     tm->tmDigitizedAspectX = tm->tmDigitizedAspectY = 96;
     return TRUE;
 }
+
+bool platform::MayBreakBetween(wchar_t a, wchar_t b) {
+    char32_t x = static_cast<char32_t>(a), y = static_cast<char32_t>(b);
+    return IsSpace(x) || (!IsSpace(y) && BreakBetween(x, y));
+}

@@ -88,8 +88,8 @@ int ScrollBarWidth(HWND h) {
 
 const int kPad = 3;
 
-// Visual lines of a multi-line edit: paragraphs at line breaks, wrapped at blanks where
-// possible and between any two characters otherwise (Chinese text has no blanks).
+// Visual lines of a multi-line edit: paragraphs at line breaks, wrapped where a line may end
+// (after blanks, between Chinese characters) and between any two characters otherwise.
 std::vector<Line> Wrap(HWND h, const std::wstring& text, int width) {
     std::vector<Line> lines;
     HDC dc = CreateCompatibleDC(nullptr);
@@ -107,8 +107,15 @@ std::vector<Line> Wrap(HWND h, const std::wstring& text, int width) {
                                   &sz);
             size_t take = std::max<size_t>(1, static_cast<size_t>(fit));
             if (take < left) {
-                size_t blank = text.find_last_of(L' ', pos + take);
-                if (blank != std::wstring::npos && blank > pos && blank < pos + take) take = blank - pos + 1;
+                if (text[pos + take] == L' ') {
+                    ++take;  // the blank ends this line
+                } else {
+                    for (size_t k = take; k > 0; --k)
+                        if (platform::MayBreakBetween(text[pos + k - 1], text[pos + k])) {
+                            take = k;
+                            break;
+                        }
+                }
             }
             take = std::min(take, left);
             lines.push_back(Line{pos, take});

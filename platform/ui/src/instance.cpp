@@ -19,23 +19,13 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/lasterror.h"
 #include "wm.h"
 
 namespace platform::ui {
 
-std::string RuntimeDirectory() {
-    std::string dir;
-    if (const char* d = std::getenv("LUMEO_RUNTIME_DIR"); d && *d) {
-        dir = d;
-    } else if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x) {
-        dir = std::string(x) + "/lumeo";
-    } else {
-        dir = "/tmp/lumeo-" + std::to_string(getuid());
-    }
-    mkdir(dir.c_str(), 0700);
-    return dir;
-}
+std::string RuntimeDirectory() { return platform::RuntimeDirectory(); }
 
 }  // namespace platform::ui
 

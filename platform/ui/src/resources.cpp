@@ -103,13 +103,14 @@ static void PutWord(std::vector<BYTE>* out, WORD w) {
 }
 
 std::vector<BYTE> BuildDialogTemplate(DWORD style, DWORD exStyle, short x, short y, short cx, short cy, WORD fontSize,
-                                      const std::wstring& face) {
+                                      const std::wstring& face, const std::wstring& title) {
     DLGTEMPLATE t{style, exStyle, 0, x, y, cx, cy};
     std::vector<BYTE> out(sizeof t);
     std::memcpy(out.data(), &t, sizeof t);
     PutWord(&out, 0);  // no menu
     PutWord(&out, 0);  // the dialog class
-    PutWord(&out, 0);  // no title
+    for (char16_t c : platform::WideToUtf16(title)) PutWord(&out, static_cast<WORD>(c));
+    PutWord(&out, 0);
     if (style & DS_SETFONT) {
         PutWord(&out, fontSize);
         for (char16_t c : platform::WideToUtf16(face)) PutWord(&out, static_cast<WORD>(c));

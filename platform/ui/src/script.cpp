@@ -75,19 +75,18 @@ void WaitForFirstWindow(DWORD ms) {
     }
 }
 
-constexpr DWORD kSettle = 5000;
-
-// Waits (bounded) until the program has handled what it was sent; a stopped runner stops
-// waiting at once: the program may have ended with work left in its queue.
-void Settle() {
-    uint64_t end = detail::NowMs() + kSettle;
+// Waits (bounded) for the program to settle, in short steps so that a runner stopped by the
+// program's end does not sit out the whole bound.
+void Settle(DWORD ms) {
+    uint64_t end = detail::NowMs() + ms;
     while (!R().stop && detail::NowMs() < end)
         if (WaitForIdle(50)) return;
 }
 
 void Run(std::vector<ScriptCommand> commands) {
+    constexpr DWORD kSettle = 5000;
     WaitForFirstWindow(kSettle);
-    Settle();
+    Settle(kSettle);
     for (auto& c : commands) {
         if (R().stop) return;
         switch (c.kind) {
@@ -120,7 +119,7 @@ void Run(std::vector<ScriptCommand> commands) {
         }
         case ScriptCommand::Wait: Pause(c.ms); break;
         case ScriptCommand::Screenshot:
-            Settle();
+            Settle(kSettle);
             if (!SaveScreenshot(c.arg)) std::fprintf(stderr, "Lumeo: cannot write screenshot %s\n", c.arg.c_str());
             else std::fprintf(stderr, "Lumeo: screenshot written to %s\n", c.arg.c_str());
             break;
@@ -134,7 +133,7 @@ void Run(std::vector<ScriptCommand> commands) {
             return;
         }
         }
-        Settle();
+        Settle(kSettle);
     }
 }
 

@@ -21,6 +21,9 @@ std::string WideToUtf8(std::wstring_view text);
 
 // The one boundary helper pair for records laid out for the outside world (UTF-16LE).
 std::u16string WideToUtf16(std::wstring_view text);
+// The same into a caller's buffer, written only when all of it fits in `capacity` units;
+// returns the units the text takes (no terminator), so a caller can measure with 0.
+size_t WideToUtf16(std::wstring_view text, char16_t* out, size_t capacity);
 std::wstring Utf16ToWide(std::u16string_view text);
 // Little-endian bytes; `bytes` need not be aligned. An odd last byte is ignored.
 std::wstring Utf16LeBytesToWide(const void* bytes, size_t byteCount);

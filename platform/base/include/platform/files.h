@@ -86,5 +86,9 @@ std::string WindowsDirectory();
 std::wstring FromNativePath(const std::string& path);
 // The Win32 error code for a C errno value.
 DWORD ErrnoToWin32(int err);
+// The folder of this user's state shared by the running programs (named objects, the
+// registry of running frames): $LUMEO_RUNTIME_DIR, else $XDG_RUNTIME_DIR/lumeo, else
+// /tmp/lumeo-<uid>. Made when missing.
+std::string RuntimeDirectory();
 
 }  // namespace platform

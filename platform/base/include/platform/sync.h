@@ -44,6 +44,13 @@ DWORD GetCurrentProcessId();
 [[noreturn]] void ExitProcess(UINT exitCode);
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCWSTR name);
+
+// A mutex. A named one is known to every process of this user: while any process holds a
+// handle to it, creating it again gives a handle with ERROR_ALREADY_EXISTS (183). It goes
+// with the last handle, or with the process that held it, however that ends. Ownership
+// (waits, ReleaseMutex) holds among the threads of one process.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
@@ -87,6 +94,9 @@ std::shared_ptr<T> LookupAs(HANDLE h) {
 // Makes the next `count` CreateThread calls of any thread fail with ERROR_NOT_ENOUGH_MEMORY,
 // as when the system has no room for another thread (tests of the callers' failure paths).
 void FailThreadCreation(int count);
+
+// Threads of CreateThread that have not returned yet.
+int RunningThreadCount();
 
 // RAII guard over a CRITICAL_SECTION, for the layer's own code.
 class CsLock {

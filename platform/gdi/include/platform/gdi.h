@@ -305,3 +305,10 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int length, SIZE* size);
 BOOL GetTextExtentExPointW(HDC hdc, LPCWSTR text, int length, int maxExtent, int* fit, int* dx, SIZE* size);
 BOOL GetTextMetricsW(HDC hdc, TEXTMETRICW* metrics);
 int EnumFontFamiliesExW(HDC hdc, LOGFONTW* font, FONTENUMPROCW proc, LPARAM lParam, DWORD flags);
+
+namespace platform {
+// Whether a wrapped line may end between a and b: after a blank, or between two characters
+// of which one belongs to a script written without blanks (Chinese), but never before
+// closing or after opening punctuation. DrawTextW's word breaks follow the same rule.
+bool MayBreakBetween(wchar_t a, wchar_t b);
+}  // namespace platform

@@ -130,9 +130,10 @@ void AddMenu(LPCWSTR name, const std::vector<MenuItemDef>& items);
 // Raw resources (RT_DIALOG templates, RT_RCDATA menu bars) as the device lays them out.
 void AddResource(LPCWSTR type, LPCWSTR name, std::vector<BYTE> bytes);
 // Builds a dialog template without controls: style, ex-style, position and size in dialog
-// units, and with DS_SETFONT the font size and face.
+// units, with DS_SETFONT the font size and face, and the caption.
 std::vector<BYTE> BuildDialogTemplate(DWORD style, DWORD exStyle, short x, short y, short cx, short cy,
-                                      WORD fontSize = 0, const std::wstring& face = L"");
+                                      WORD fontSize = 0, const std::wstring& face = L"",
+                                      const std::wstring& title = L"");
 // Builds a soft-key bar record: menu id, then per button {command, string id, style,
 // popup index}; image and state take the device's usual values (0xFFFE, 4).
 struct MenuBarButtonDef {
