@@ -56,12 +56,19 @@ struct TableBrushes {
 void FillWindowTables() { TableBrushes::Fill(); }
 
 int MyInitialize() {
-    GetModuleFileNameW(nullptr, g_appDir, APP_DIR_LEN);
+    SetLastError(ERROR_SUCCESS);
+    DWORD n = GetModuleFileNameW(nullptr, g_appDir, APP_DIR_LEN);
     g_appDir[APP_DIR_LEN - 1] = 0;
+    // A cut path names another folder: no log, cache or setting may go there.
+    bool cut = n == 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
     if (wchar_t* slash = wcsrchr(g_appDir, L'\\')) *slash = 0;
     InitializeCriticalSection(&g_csPlay);
     InitializeCriticalSection(&g_csXml);
     InitializeCriticalSection(&g_csRunning);
+    if (cut) {
+        g_appDir[0] = 0;
+        return -1;
+    }
     RegisterGifDecoder();
     wchar_t logDir[512];
     _snwprintf(logDir, 512, L"%s\\Log\\", g_appDir);

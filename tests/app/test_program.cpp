@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include <filesystem>
 #include <fstream>
 
 #include "entryGlobals.h"
@@ -456,6 +457,52 @@ TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
     EXPECT_EQ(waitpid(first, &status, WNOHANG), 0);  // the first still runs
     kill(first, SIGTERM);
     waitpid(first, &status, 0);
+}
+
+// A program folder whose path does not fit the program's buffer would be cut to name some
+// other folder: the program then ends without making or writing anything there.
+TEST(Program, AFolderPathTooLongToHoldIsNotCutToAnotherFolder) {
+    namespace fs = std::filesystem;
+    std::string base = testing::TempDir() + "/lumeo-long-" + std::to_string(getpid());
+    // The cut falls inside the inner folder's name, so the outer folder is what remains.
+    std::string outer = base + "/" + std::string(200, 'a');
+    std::string folder = outer + "/" + std::string(100, 'b');
+    fs::create_directories(folder);
+    std::string program = folder + "/Lumeo";
+    std::error_code ec;
+    fs::create_hard_link(std::string(LUMEO_DIST) + "/Lumeo", program, ec);
+    if (ec) fs::copy_file(std::string(LUMEO_DIST) + "/Lumeo", program);
+    fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", folder + "/Res");
+    fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", outer + "/Res");  // a skin to find there
+    std::string script = base + "/script.txt";
+    std::ofstream(script) << "wait 100\nquit\n";
+    std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
+                                     "LUMEO_HEADLESS=1"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("LUMEO_", 0) != 0) vars.push_back(*e);
+    std::vector<char*> envp;
+    for (auto& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    const char* argv[] = {program.c_str(), "--script", script.c_str(), "--api-host", "127.0.0.1:1", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), envp.data()), 0);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 6000 && !ended; ++i) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) usleep(10 * 1000);
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended);
+    std::vector<std::string> made;
+    for (auto& e : fs::directory_iterator(outer))
+        if (e.path() != folder && e.path().filename() != "Res") made.push_back(e.path().filename().string());
+    EXPECT_TRUE(made.empty()) << made.front();
+    EXPECT_FALSE(fs::exists(folder + "/Log"));
+    fs::remove_all(base, ec);
 }
 
 }  // namespace
