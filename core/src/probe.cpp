@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -219,8 +220,10 @@ int main(int argc, char** argv) {
             g_quiet = true;
         } else if (a == "--seek" && i + 1 < argc) {
             seek = true;
-            seekMs = std::atoi(argv[++i]);
-            if (seekMs < 0) return Usage();
+            char* end = nullptr;
+            long ms = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end || ms < 0 || ms > INT_MAX) return Usage();
+            seekMs = static_cast<int>(ms);
         } else if (a == "--plugins" && i + 1 < argc) {
             plugins = argv[++i];
         } else if (a == "--links" && i + 1 < argc) {

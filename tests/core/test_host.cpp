@@ -277,6 +277,16 @@ TEST(Probe, ReportsFailuresWithAnErrorLineAndExitStatus) {
     EXPECT_EQ(RunProbe("/nonexistent/file.flv"), "error -8 open failed\nexit 1\n");
 }
 
+// A seek time that is not a number is refused with the usage, not read as 0.
+TEST(Probe, ASeekTimeThatIsNotANumberIsRefused) {
+    auto path = WriteTemp(Container({{0, 0, 100, 1}}, 1000));
+    for (const char* bad : {"abc", "12x", "''", "-5"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(RunProbe(std::string("--seek ") + bad + " " + path + " 2>/dev/null"), "exit 2\n");
+    }
+    unlink(path.c_str());
+}
+
 TEST(Probe, SeekSkipsToTheTimeBeforeReading) {
     std::vector<TestPacket> packets;
     for (int i = 0; i < 10; ++i) packets.push_back({0, i * 1000, 992, 1});
