@@ -17,14 +17,14 @@ namespace {
 using platform::ui::InjectKey;
 
 std::vector<std::pair<UINT, WPARAM>> g_seen;
-std::vector<std::pair<HWND, WPARAM>> g_keys;  // key presses, by the window that got them
+std::vector<std::pair<HWND, WPARAM>> g_keys;  // key presses and characters, by the window that got them
 
 LRESULT FrameProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_COMMAND || msg == WM_USER + 5) {
         g_seen.emplace_back(msg, wParam);
         return 0;
     }
-    if (msg == WM_KEYDOWN) g_keys.emplace_back(h, wParam);
+    if (msg == WM_KEYDOWN || msg == WM_CHAR) g_keys.emplace_back(h, wParam);
     return DefWindowProcW(h, msg, wParam, lParam);
 }
 
@@ -349,6 +349,28 @@ TEST_F(Modal, KeysPassOverADisabledActiveWindow) {
     EXPECT_EQ(g_keys[0].first, front);
     EnableWindow(frame_, TRUE);
     DestroyWindow(front);
+}
+
+// A pop-up menu is made, then shown and given the focus: keys sent as soon as it exists are
+// its own, as the phone's menu loop takes every key while a menu is open.
+std::vector<WPARAM> g_menuChars;
+LRESULT RecordingMenuProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg == WM_CHAR) g_menuChars.push_back(wParam);
+    return 0;
+}
+
+TEST_F(Modal, KeysGoToAPopupMenuFromTheMomentItExists) {
+    g_menuChars.clear();
+    HWND menu = CreateWindowExW(WS_EX_TOPMOST, L"#PopupMenu", L"", WS_POPUP, 0, 0, 100, 100, frame_, nullptr, nullptr,
+                                nullptr);
+    ASSERT_NE(menu, nullptr);
+    SetWindowLongPtrW(menu, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingMenuProc));
+    SetFocus(frame_);
+    platform::ui::InjectText(L"2");
+    EXPECT_TRUE(PumpUntil([] { return !g_menuChars.empty(); }));
+    EXPECT_EQ(g_menuChars, std::vector<WPARAM>{L'2'});
+    EXPECT_TRUE(g_keys.empty());
+    DestroyWindow(menu);
 }
 
 }  // namespace

@@ -64,6 +64,14 @@ bool ClassIs(HWND h, const wchar_t* name) {
 
 // Keys go to the focus window; with no focus (or a hidden one) to the active window.
 HWND KeyTarget() {
+    // An open pop-up menu takes every key, also in the moment between its making and its focus.
+    {
+        std::lock_guard lk(M().mu);
+        for (auto it = M().topLevel.rbegin(); it != M().topLevel.rend(); ++it) {
+            auto w = FindLocked(*it);
+            if (w && !w->remote && !w->destroying && w->cls->name == L"#PopupMenu") return *it;
+        }
+    }
     HWND f = GetFocus();
     if (f && IsWindowVisible(f)) {
         // Not behind a modal window, which has disabled the focus's top-level window.
