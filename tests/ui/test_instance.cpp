@@ -8,6 +8,8 @@
 #include <string>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/codepage.h"
 #include "platform/ui.h"
 #include "platform/winuser.h"
@@ -16,6 +18,13 @@ namespace {
 
 TEST(SingleInstance, FrameOfAnotherProcessIsFoundAndReached) {
     std::string dir = testing::TempDir() + "/ui_runtime-" + std::to_string(getpid());
+    struct Gone {
+        std::string path;
+        ~Gone() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } gone{dir};
     setenv("LUMEO_RUNTIME_DIR", dir.c_str(), 1);
     EXPECT_EQ(FindWindowW(L"澜映", L"澜映"), nullptr);
     FILE* child = popen(("LUMEO_RUNTIME_DIR=" + dir + " " + LUMEO_INSTANCE_HELPER).c_str(), "r");

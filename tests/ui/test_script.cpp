@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -19,6 +20,18 @@
 namespace {
 
 using platform::ui::ScriptCommand;
+
+// A folder of the test's own, gone with it.
+struct TempFolder {
+    std::string path;
+    explicit TempFolder(const std::string& name) : path(testing::TempDir() + "/" + name + "-" + std::to_string(getpid())) {
+        mkdir(path.c_str(), 0700);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
 
 TEST(Script, EveryCommandParses) {
     const char* text =
@@ -141,8 +154,8 @@ LRESULT PaintProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
-    std::string dir = testing::TempDir() + "/ui-script-" + std::to_string(getpid());
-    mkdir(dir.c_str(), 0700);
+    TempFolder folder("ui-script");
+    const std::string& dir = folder.path;
     std::string shot = dir + "/ui_shot.png", script = dir + "/ui_script.txt";
     std::remove(shot.c_str());
     {
@@ -209,8 +222,8 @@ LRESULT EndOnKeyProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(Script, AProgramThatEndsWhileTheScriptWaitsIsNotHeldUp) {
-    std::string dir = testing::TempDir() + "/ui-script-end-" + std::to_string(getpid());
-    mkdir(dir.c_str(), 0700);
+    TempFolder folder("ui-script-end");
+    const std::string& dir = folder.path;
     std::string script = dir + "/end.txt";
     std::ofstream(script) << "key enter\n";
     const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
