@@ -73,12 +73,16 @@ void ClearEntryPoints() {
     FuncMain = nullptr;
 }
 
-// Looks the entry point up by its plain name, then by its decorated one.
+// Looks the entry point up by its plain name, then by its decorated one ("_<name>@16");
+// logs the one that is missing.
 template <class Proc>
-bool Resolve(HMODULE module, const wchar_t* name, const wchar_t* decorated, std::atomic<Proc>& into) {
+bool Resolve(HMODULE module, const wchar_t* name, std::atomic<Proc>& into) {
     FARPROC p = GetProcAddressW(module, name);
-    if (!p) p = GetProcAddressW(module, decorated);
-    if (!p) return false;
+    if (!p) p = GetProcAddressW(module, CStringW(L"_") + name + L"@16");
+    if (!p) {
+        LOG(LOG_WARNING, L"can't load Func%s function", name);
+        return false;
+    }
     into = reinterpret_cast<Proc>(p);
     return true;
 }
@@ -185,30 +189,11 @@ int Player(const wchar_t* commandLine) {
     }
     // Entry points resolved before a missing one stay usable; the module and the mutex
     // then stay for the rest of the run.
-    if (!Resolve(module, L"GetPlayerInfo", L"_GetPlayerInfo@16", FuncGetPlayerInfo)) {
-        LOG(LOG_WARNING, L"can't load FuncGetPlayerInfo function");
+    if (!Resolve(module, L"GetPlayerInfo", FuncGetPlayerInfo) || !Resolve(module, L"GetPlayCount", FuncGetPlayCount) ||
+        !Resolve(module, L"SetVideoOutput", FuncSetVideoOutput) ||
+        !Resolve(module, L"SetAudioOutput", FuncSetAudioOutput) || !Resolve(module, L"PlayVideo", FuncPlayVideo) ||
+        !Resolve(module, L"Main", FuncMain))
         return -1;
-    }
-    if (!Resolve(module, L"GetPlayCount", L"_GetPlayCount@16", FuncGetPlayCount)) {
-        LOG(LOG_WARNING, L"can't load FuncGetPlayCount function");
-        return -1;
-    }
-    if (!Resolve(module, L"SetVideoOutput", L"_SetVideoOutput@16", FuncSetVideoOutput)) {
-        LOG(LOG_WARNING, L"can't load FuncSetVideoOutput function");
-        return -1;
-    }
-    if (!Resolve(module, L"SetAudioOutput", L"_SetAudioOutput@16", FuncSetAudioOutput)) {
-        LOG(LOG_WARNING, L"can't load FuncSetAudioOutput function");
-        return -1;
-    }
-    if (!Resolve(module, L"PlayVideo", L"_PlayVideo@16", FuncPlayVideo)) {
-        LOG(LOG_WARNING, L"can't load FuncPlayVideo function");
-        return -1;
-    }
-    if (!Resolve(module, L"Main", L"_Main@16", FuncMain)) {
-        LOG(LOG_WARNING, L"can't load FuncMain function");
-        return -1;
-    }
     FuncMain.load()(kAppName, L"v1.01.15.06007", g_playerMode, commandLine);
     // The core has ended: nothing may call into it once it is gone.
     ClearEntryPoints();
