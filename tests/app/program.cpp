@@ -136,4 +136,22 @@ void Command(HWND hwnd, int id) {
     Idle();
 }
 
+std::vector<VideoList*> AllLists() {
+    return {&g_listSearch,         &g_listHot,             &g_listNews,           &g_listOriginal,
+            &g_listMusic,          &g_listSport,           &g_listFunny,          &g_listMostPlayedToday,
+            &g_listMostPlayedWeek, &g_listMostPlayedMonth, &g_listMostFavToday,   &g_listMostFavWeek,
+            &g_listMostFavMonth,   &g_listMostCommentToday, &g_listMostCommentWeek, &g_listMostCommentMonth};
+}
+
+void ResetLists() {
+    for (VideoList* l : AllLists()) {
+        l->items.clear();
+        l->pageItems.clear();
+        l->pagesLoaded = 0;
+        l->total = l->maxTotal;
+    }
+    g_curList = g_pendingList = nullptr;
+    g_initDone = 0;
+}
+
 }  // namespace apptest

@@ -5,6 +5,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "listview.h"
 
 #include "platform/windows.h"
 #include "platform/winuser.h"
@@ -28,5 +31,9 @@ COLORREF PicturePixel(HBITMAP picture, int x, int y);
 COLORREF ScreenPixelIn(HWND hwnd, int x, int y);
 // Commands as the menus send them to the frame.
 void Command(HWND hwnd, int id);
+// Every list of the program, search results first.
+std::vector<VideoList*> AllLists();
+// Every list empty as at start, none current, the init thread not yet done.
+void ResetLists();
 
 }  // namespace apptest

@@ -58,13 +58,6 @@ std::vector<std::string> ListRequests() {
     return out;
 }
 
-std::vector<VideoList*> AllLists() {
-    return {&g_listSearch,         &g_listHot,           &g_listNews,           &g_listOriginal,
-            &g_listMusic,          &g_listSport,         &g_listFunny,          &g_listMostPlayedToday,
-            &g_listMostPlayedWeek, &g_listMostPlayedMonth, &g_listMostFavToday, &g_listMostFavWeek,
-            &g_listMostFavMonth,   &g_listMostCommentToday, &g_listMostCommentWeek, &g_listMostCommentMonth};
-}
-
 // A program folder, a registry and a clean service for one run. Message boxes are
 // answered at once.
 struct Folder {
@@ -74,14 +67,7 @@ struct Folder {
     Folder() {
         setenv("LUMEO_REGISTRY_FILE", (dir.path() + "/registry.db").c_str(), 1);
         Service().Get("/control/reset");
-        for (VideoList* l : AllLists()) {
-            l->items.clear();
-            l->pageItems.clear();
-            l->pagesLoaded = 0;
-            l->total = l->maxTotal;
-        }
-        g_curList = g_pendingList = nullptr;
-        g_initDone = 0;
+        ResetLists();
         platform::ConnMgrConfigure(L"");
     }
 
