@@ -52,3 +52,34 @@ function(lumeo_program name)
     endif()
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dest})
 endfunction()
+
+# lumeo_fuzz_target(NAME SOURCES ... [LIBS ...] [INCLUDES ...] [DEFINES ...] CORPUS folder...):
+# the libFuzzer target NAME in the fuzzing tree (LUMEO_FUZZ, see scripts/fuzz), and in every
+# tree replay_NAME, the same sources with our replay main, run by the CTest test replay_NAME
+# over the CORPUS folders (relative to the calling folder), so what the fuzzers found stays
+# found in the normal and the sanitizer trees.
+function(lumeo_fuzz_target name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS;INCLUDES;DEFINES;CORPUS" ${ARGN})
+    set(targets replay_${name})
+    add_executable(replay_${name} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    if(LUMEO_FUZZ)
+        add_executable(${name} ${F_SOURCES})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        list(APPEND targets ${name})
+    endif()
+    foreach(target ${targets})
+        target_link_libraries(${target} PRIVATE ${F_LIBS})
+        target_include_directories(${target} PRIVATE ${F_INCLUDES})
+        target_compile_definitions(${target} PRIVATE ${F_DEFINES})
+    endforeach()
+    set(folders)
+    foreach(folder ${F_CORPUS})
+        cmake_path(ABSOLUTE_PATH folder BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE)
+        list(APPEND folders ${folder})
+    endforeach()
+    add_test(NAME replay_${name} COMMAND replay_${name} ${folders})
+    # Leaks count as the fuzzer counts them, whatever the suite's sanitizer options say.
+    set_tests_properties(replay_${name} PROPERTIES TIMEOUT 300
+        ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=1")
+endfunction()

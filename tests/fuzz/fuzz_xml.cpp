@@ -11,12 +11,15 @@
 #include "platform/codepage.h"
 
 namespace {
-std::wstring AnswerPath() {
-    static std::wstring path = [] {
-        char tmpl[] = "/tmp/lumeo-fuzz-xml-XXXXXX";
-        int fd = mkstemp(tmpl);
+char g_answerFile[] = "/tmp/lumeo-fuzz-xml-XXXXXX";
+
+// One answer file for the process, removed when it ends (each replay test run leaves none).
+const std::wstring& AnswerPath() {
+    static const std::wstring path = [] {
+        int fd = mkstemp(g_answerFile);
         if (fd >= 0) close(fd);
-        return platform::Utf8ToWide(tmpl);
+        std::atexit([] { std::remove(g_answerFile); });
+        return platform::Utf8ToWide(g_answerFile);
     }();
     return path;
 }
@@ -24,7 +27,7 @@ std::wstring AnswerPath() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_logLevel = LOG_DEBUG;  // format every line, though none is written (no log file)
-    std::wstring path = AnswerPath();
+    const std::wstring& path = AnswerPath();
     FILE* f = std::fopen(platform::WideToUtf8(path).c_str(), "wb");
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
