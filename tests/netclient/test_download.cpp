@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,6 +22,49 @@ namespace {
 using nettest::ClientEnv;
 
 const std::string kTop = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
+
+// Takes the download manager's waits for an empty pool: each is recorded and, while the
+// gate is closed, holds its caller until the test opens it (at most a minute, so a broken
+// test cannot hang).
+class SleepGate {
+public:
+    explicit SleepGate(bool open) : open_(open) {
+        current_ = this;
+        SetDownloadSleep(Hook);
+    }
+    ~SleepGate() {
+        SetDownloadSleep(nullptr);
+        current_ = nullptr;
+    }
+    void Open() {
+        std::lock_guard<std::mutex> l(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    // False when fewer than `n` waits began within a minute.
+    bool WaitForSleeps(size_t n) {
+        std::unique_lock<std::mutex> l(m_);
+        return cv_.wait_for(l, std::chrono::minutes(1), [&] { return sleeps_.size() >= n; });
+    }
+    std::vector<DWORD> Sleeps() {
+        std::lock_guard<std::mutex> l(m_);
+        return sleeps_;
+    }
+
+private:
+    static void Hook(DWORD ms) {
+        SleepGate& g = *current_;
+        std::unique_lock<std::mutex> l(g.m_);
+        g.sleeps_.push_back(ms);
+        g.cv_.notify_all();
+        if (!g.cv_.wait_for(l, std::chrono::minutes(1), [&] { return g.open_; })) g.open_ = true;
+    }
+    static inline SleepGate* current_ = nullptr;
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool open_;
+    std::vector<DWORD> sleeps_;
+};
 
 struct DownloadTest : ::testing::Test {
     ClientEnv& env = ClientEnv::Get();
@@ -213,7 +259,11 @@ TEST_F(DownloadTest, AnEmptyPoolFailsAfterTwentySeconds) {
     taken.swap(g_downloader.sessions);
     LeaveCriticalSection(&g_downloader.csPool);
     CStringA body;
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 0), -1);
+    {
+        SleepGate gate(true);
+        EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 0), -1);
+        EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>(200, 100)) << "200 polls 100 ms apart";
+    }
     EXPECT_EQ(env.LogCount("Get HINTERNET timeout: 20s"), 1);
     EXPECT_TRUE(env.RequestsWith("getTopVideos").empty());
     EnterCriticalSection(&g_downloader.csPool);
