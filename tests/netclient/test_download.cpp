@@ -41,11 +41,6 @@ public:
         open_ = true;
         cv_.notify_all();
     }
-    // False when fewer than `n` waits began within a minute.
-    bool WaitForSleeps(size_t n) {
-        std::unique_lock<std::mutex> l(m_);
-        return cv_.wait_for(l, std::chrono::minutes(1), [&] { return sleeps_.size() >= n; });
-    }
     std::vector<DWORD> Sleeps() {
         std::lock_guard<std::mutex> l(m_);
         return sleeps_;
@@ -56,7 +51,6 @@ private:
         SleepGate& g = *current_;
         std::unique_lock<std::mutex> l(g.m_);
         g.sleeps_.push_back(ms);
-        g.cv_.notify_all();
         if (!g.cv_.wait_for(l, std::chrono::minutes(1), [&] { return g.open_; })) g.open_ = true;
     }
     static inline SleepGate* current_ = nullptr;
@@ -226,29 +220,57 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
 }
 
 TEST_F(DownloadTest, TheTwentyFirstRequestWaitsForASession) {
-    std::vector<std::thread> slow;
+    SleepGate gate(false);
+    // Threads of this test, joined on every way out; the service's delays and the gate are
+    // released first so that none of them is left waiting.
+    struct Threads {
+        ClientEnv& env;
+        SleepGate& gate;
+        std::vector<std::thread> all;
+        ~Threads() {
+            env.service().Get("/control/release?count=100");
+            gate.Open();
+            for (auto& t : all)
+                if (t.joinable()) t.join();
+        }
+    } threads{env, gate, {}};
+    // A minute bounds each wait; the service holds the twenty until the test releases them.
+    auto waitUntil = [](auto done) {
+        for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return done();
+    };
+
     for (int i = 0; i < 20; ++i) {
-        slow.emplace_back([&, i] {
+        threads.all.emplace_back([&, i] {
             CStringA body;
-            std::string t = kTop + "&fault=delay:2000&n=" + std::to_string(i);
+            std::string t = kTop + "&fault=delay:60000&n=" + std::to_string(i);
             EXPECT_EQ(Download(&g_downloader, env.WUrl(t).c_str(), nullptr, nullptr, 0, body, 0), 0);
         });
     }
-    for (int i = 0; i < 100 && FreeSessions() > 0; ++i) Sleep(10);
-    ASSERT_EQ(FreeSessions(), 0u) << "all twenty sessions are in use";
+    ASSERT_TRUE(waitUntil([&] { return FreeSessions() == 0; })) << "all twenty sessions are in use";
     std::atomic<int> result{1};
-    std::thread last([&] {
+    threads.all.emplace_back([&] {
         CStringA body;
         result = Download(&g_downloader, env.WUrl(kTop + "&n=21").c_str(), nullptr, nullptr, 0, body, 0);
     });
-    // Well before the slow answers come, the 21st is still waiting and has sent nothing.
-    Sleep(500);
+    ASSERT_TRUE(waitUntil([&] { return !gate.Sleeps().empty() || result.load() != 1; }));
+    EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>{100}) << "the 21st found the pool empty and waits";
     EXPECT_EQ(result.load(), 1);
-    EXPECT_TRUE(env.RequestsWith("&n=21").empty());
-    last.join();
+    EXPECT_TRUE(env.RequestsWith("&n=21").empty()) << "it has sent nothing while it waits";
+
+    // One slow answer comes; its session is back before the 21st polls again.
+    env.service().Get("/control/release?count=1");
+    ASSERT_TRUE(waitUntil([&] { return FreeSessions() == 1; }));
+    gate.Open();
+    threads.all.back().join();
     EXPECT_EQ(result.load(), 0) << "it went on once a session came back";
     EXPECT_EQ(env.RequestsWith("&n=21").size(), 1u);
-    for (auto& t : slow) t.join();
+    EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>{100}) << "one poll of 100 ms";
+    EXPECT_EQ(FreeSessions(), 1u) << "the other nineteen are still in flight";
+
+    env.service().Get("/control/release?count=19");
+    for (auto& t : threads.all)
+        if (t.joinable()) t.join();
     EXPECT_EQ(FreeSessions(), 20u);
     EXPECT_EQ(env.LogCount("Get HINTERNET timeout"), 0);
 }

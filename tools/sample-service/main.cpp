@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +48,8 @@ const char kUsage[] =
     "  --videos N            catalogue size (default 150, at least 1)\n"
     "  --lifetime S          exit after S seconds (default: run until stopped)\n"
     "fault modes: delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid\n"
-    "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n";
+    "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n"
+    "GET /control/release?count=N ends N delays early, under way or still to come\n";
 
 struct Fault {
     std::string mode;  // "" = none
@@ -73,6 +75,8 @@ struct State {
     Fault runFault;
     std::mutex lock;
     std::vector<Fault> faults;
+    int releases = 0;  // delays to end early (GET /control/release)
+    std::condition_variable released;
     std::vector<std::string> log;
     std::map<std::string, std::string> thumbs;
 };
@@ -321,7 +325,9 @@ std::string TakeFault(const httplib::Request& req) {
 bool ApplyFault(const std::string& fault, httplib::Response& res) {
     if (fault.rfind("delay=", 0) == 0 || fault.rfind("delay:", 0) == 0) {
         int ms = std::atoi(fault.c_str() + 6);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(ms, 0, 600000)));
+        std::unique_lock<std::mutex> l(g.lock);
+        if (g.released.wait_for(l, std::chrono::milliseconds(std::clamp(ms, 0, 600000)), [] { return g.releases > 0; }))
+            --g.releases;
         return false;
     }
     if (fault.rfind("status=", 0) == 0 || fault.rfind("status:", 0) == 0) {
@@ -471,9 +477,14 @@ void Control(const httplib::Request& req, httplib::Response& res) {
         std::string o;
         for (auto& line : g.log) o += line + "\n";
         res.set_content(o, "text/plain; charset=utf-8");
+    } else if (what == "release") {
+        g.releases += req.has_param("count") ? std::clamp(std::atoi(req.get_param_value("count").c_str()), 0, 100000) : 1;
+        g.released.notify_all();
+        res.set_content("ok\n", "text/plain");
     } else if (what == "reset") {
         g.log.clear();
         g.faults.clear();
+        g.releases = 0;
         res.set_content("ok\n", "text/plain");
     } else {
         res.status = 404;
