@@ -203,13 +203,20 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
               -1);
     EXPECT_GE(env.LogCount("failed to open file : "), 1);
 
-    // A connection dropped in the middle of the body: the partial file stays.
+    // A connection dropped in the middle of the body: the partial file stays, holding all
+    // the service sent before it closed.
     std::string whole = env.service().Get(kTop);
     EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=drop").c_str(), nullptr, file.c_str(), 1, body, 0), -1);
     EXPECT_GE(env.LogCount("InternetReadFile return FALSE : errno="), 1);
     std::string partial = env.dir().Read("fail.bin");
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(whole.compare(0, partial.size(), partial), 0);
+    auto drops = env.service().Drops();
+    ASSERT_EQ(drops.size(), 1u);
+    EXPECT_EQ(drops[0].target, kTop + "&fault=drop");
+    EXPECT_GT(drops[0].sent, 0u);
+    EXPECT_LT(drops[0].sent, whole.size());
+    EXPECT_EQ(partial.size(), drops[0].sent) << "every byte sent is stored";
 
     // An error page is a body like any other.
     EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=status:500").c_str(), nullptr, file.c_str(), 0, body,
