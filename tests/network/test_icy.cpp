@@ -108,6 +108,14 @@ TEST_F(IcyStream, HostileMetadataIsRefusedOrStrippedNeverPassedOn) {
         {"metaint negative", ok + "-5\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
         {"metaint not a number", ok + "abc\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
         {"metaint past the stream", ok + "100000\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        // Not a small interval that wrapped round.
+        {"metaint past 32 bits", ok + "4294967306\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        // A header block that ends where the bytes end is still a header block.
+        {"headers only", ok + "50\r\n\r\n", false, "", {}},
+        // Where the headers end and the audio starts cannot be told: none of it is audio.
+        {"no blank line", ok + "10\r\nicy-name: x\r\n" + Pattern(0, 500), true, "", {}},
+        // An error answer's page is no audio, on the first read or any later one.
+        {"error status with a page", "ICY 404 Resource Not Found\r\n\r\n<html>" + std::string(6000, 'g') + "</html>", true, "", {}},
     };
     for (const auto& c : cases) {
         RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, c.answer); }, 2);
