@@ -1,5 +1,6 @@
 #include "connMgr.h"
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -24,6 +25,8 @@ const int kPollCount = 120;
 const DWORD kPollMs = 500;
 const int kRetrySeconds = 5;
 const HRESULT kBufferTooSmall = static_cast<HRESULT>(0x8007007A);
+
+std::atomic<ConnMgrSleep> g_sleep{Sleep};
 
 void Release(ConnMgr* cm) {
     if (cm->hConnection) {
@@ -78,7 +81,7 @@ bool TryDestination(ConnMgr* cm, const CONNMGR_DESTINATION_INFO& info) {
         LOG(LOG_WARNING,
             L"ConnMgrEstablishConnectionSync Failed, hr=%lu, conDestInfo.szDescription=%s, dwStatus=%lu, Sleep %d Seconds",
             static_cast<DWORD>(hr), info.szDescription, status, kRetrySeconds);
-        Sleep(kRetrySeconds * 1000);
+        g_sleep.load()(kRetrySeconds * 1000);
     } else {
         int polls = 0;
         for (; polls < kPollCount; ++polls) {
@@ -91,7 +94,7 @@ bool TryDestination(ConnMgr* cm, const CONNMGR_DESTINATION_INFO& info) {
                     status);
                 break;
             }
-            Sleep(kPollMs);
+            g_sleep.load()(kPollMs);
             ConnMgrConnectionStatus(cm->hConnection, &status);
         }
         if (polls == kPollCount)
@@ -111,6 +114,8 @@ bool TryDestination(ConnMgr* cm, const CONNMGR_DESTINATION_INFO& info) {
 }
 
 }  // namespace
+
+void SetConnMgrSleep(ConnMgrSleep sleep) { g_sleep.store(sleep ? sleep : Sleep); }
 
 ConnMgr::ConnMgr() : hConnection(nullptr), connected(0), connType(0), connSubType(0), statusMsg(0) {}
 

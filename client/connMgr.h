@@ -37,3 +37,8 @@ int QueryConnectionStatus(ConnMgr* cm, int* connected, DWORD* type, DWORD* subTy
 int ConnectionRegisterStatusChangeNotification(ConnMgr* cm, HWND window);
 // The text logged for a Connection Manager status.
 const wchar_t* ConnectionStatusText(DWORD status);
+
+// The waits after a failed request and between status polls; tests put their own in its
+// place (null: Sleep).
+using ConnMgrSleep = void (*)(DWORD milliseconds);
+void SetConnMgrSleep(ConnMgrSleep sleep);

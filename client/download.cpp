@@ -24,6 +24,8 @@ DownloadManager g_downloader;
 
 namespace {
 
+std::atomic<DownloadSleep> g_sleep{Sleep};
+
 void GiveBack(DownloadManager* dm, HINTERNET session) {
     platform::CsLock lock(&dm->csPool);
     dm->sessions.push_back(session);
@@ -39,7 +41,7 @@ HINTERNET TakeSession(DownloadManager* dm) {
                 return s;
             }
         }
-        Sleep(DOWNLOAD_SESSION_POLL_MS);
+        g_sleep.load()(DOWNLOAD_SESSION_POLL_MS);
     }
     return nullptr;
 }
@@ -63,6 +65,8 @@ bool EncodeQuery(const wchar_t* query, std::wstring* encoded) {
 }
 
 }  // namespace
+
+void SetDownloadSleep(DownloadSleep sleep) { g_sleep.store(sleep ? sleep : Sleep); }
 
 DownloadManager::DownloadManager() : wsaData{} {
     InitializeCriticalSection(&csPool);

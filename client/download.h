@@ -24,6 +24,10 @@
 #define PICTURE_CACHE_LIMIT 500
 #define PICTURE_PATH_LEN 512
 
+// The wait between polls of an empty pool; tests put their own in its place (null: Sleep).
+using DownloadSleep = void (*)(DWORD milliseconds);
+void SetDownloadSleep(DownloadSleep sleep);
+
 // A thumbnail held by the picture cache.
 struct PictureEntry {
     HBITMAP bitmap = nullptr;  // owned by the cache

@@ -137,4 +137,15 @@ std::vector<std::string> SampleService::Requests() const {
     return out;
 }
 
+std::vector<SampleService::Drop> SampleService::Drops() const {
+    std::vector<Drop> out;
+    std::istringstream in(Get("/control/drops"));
+    for (std::string line; std::getline(in, line);) {
+        size_t blank = line.find(' ');
+        if (blank == std::string::npos) continue;
+        out.push_back({std::stoul(line.substr(0, blank)), line.substr(blank + 1)});
+    }
+    return out;
+}
+
 }  // namespace nettest

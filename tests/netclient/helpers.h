@@ -41,6 +41,13 @@ public:
     void QueueFault(const std::string& mode, int count, const std::string& match) const;
     // The request lines the service has seen ("GET /target" and its header lines).
     std::vector<std::string> Requests() const;
+    // The answers cut short by the drop fault: how many bytes of its body each sent before
+    // the connection closed.
+    struct Drop {
+        size_t sent;
+        std::string target;
+    };
+    std::vector<Drop> Drops() const;
 
 private:
     int pid_ = -1;

@@ -1,12 +1,20 @@
 // The program's Connection Manager client against the simulated Connection Manager.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "connMgr.h"
 #include "helpers.h"
 #include "platform/connmgr.h"
 #include "platform/winuser.h"
 
 namespace {
+
+// The client's waits, each with the number of requests made before it, taken instead of
+// waiting.
+std::vector<std::pair<DWORD, int>> g_waits;
+void RecordWait(DWORD ms) { g_waits.emplace_back(ms, platform::ConnMgrGetCounts().establishes); }
 
 struct ConnMgrClient : ::testing::Test {
     nettest::TempDir dir;
@@ -17,7 +25,10 @@ struct ConnMgrClient : ::testing::Test {
         ASSERT_TRUE(platform::ConnMgrConfigure(text));
         platform::ConnMgrResetCounts();
     }
-    void TearDown() override { platform::ConnMgrConfigure(L""); }
+    void TearDown() override {
+        platform::ConnMgrConfigure(L"");
+        SetConnMgrSleep(nullptr);
+    }
     int InLog(const std::string& text) { return nettest::CountInLog(log, text); }
 };
 
@@ -170,9 +181,13 @@ TEST_F(ConnMgrClient, DestinationNameMatchingAndRetryOrder) {
 
 TEST_F(ConnMgrClient, FailedRequestWaitsFiveSecondsAndTriesTheNextName) {
     Configure(L"dest=中国移动 Internet,connect=fail,hr=0x80004005,status=33");
+    g_waits.clear();
+    SetConnMgrSleep(RecordWait);
     ConnMgr cm;
     EXPECT_EQ(Connect(&cm, 1), -1);
     EXPECT_EQ(platform::ConnMgrGetCounts().establishes, 2) << "matched by Internet and by 中国移动";
+    // 5 s after each failed request, before the next name is tried.
+    EXPECT_EQ(g_waits, (std::vector<std::pair<DWORD, int>>{{5000, 1}, {5000, 2}}));
     EXPECT_EQ(InLog("ConnMgrEstablishConnectionSync Failed, hr=2147500037, conDestInfo.szDescription=中国移动 "
                     "Internet, dwStatus=33, Sleep 5 Seconds"),
               2);

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,6 +22,43 @@ namespace {
 using nettest::ClientEnv;
 
 const std::string kTop = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
+
+// Takes the download manager's waits for an empty pool: each is recorded and, while the
+// gate is closed, holds its caller until the test opens it (at most a minute, so a broken
+// test cannot hang).
+class SleepGate {
+public:
+    explicit SleepGate(bool open) : open_(open) {
+        current_ = this;
+        SetDownloadSleep(Hook);
+    }
+    ~SleepGate() {
+        SetDownloadSleep(nullptr);
+        current_ = nullptr;
+    }
+    void Open() {
+        std::lock_guard<std::mutex> l(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    std::vector<DWORD> Sleeps() {
+        std::lock_guard<std::mutex> l(m_);
+        return sleeps_;
+    }
+
+private:
+    static void Hook(DWORD ms) {
+        SleepGate& g = *current_;
+        std::unique_lock<std::mutex> l(g.m_);
+        g.sleeps_.push_back(ms);
+        if (!g.cv_.wait_for(l, std::chrono::minutes(1), [&] { return g.open_; })) g.open_ = true;
+    }
+    static inline SleepGate* current_ = nullptr;
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool open_;
+    std::vector<DWORD> sleeps_;
+};
 
 struct DownloadTest : ::testing::Test {
     ClientEnv& env = ClientEnv::Get();
@@ -163,13 +203,20 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
               -1);
     EXPECT_GE(env.LogCount("failed to open file : "), 1);
 
-    // A connection dropped in the middle of the body: the partial file stays.
+    // A connection dropped in the middle of the body: the partial file stays, holding all
+    // the service sent before it closed.
     std::string whole = env.service().Get(kTop);
     EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=drop").c_str(), nullptr, file.c_str(), 1, body, 0), -1);
     EXPECT_GE(env.LogCount("InternetReadFile return FALSE : errno="), 1);
     std::string partial = env.dir().Read("fail.bin");
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_EQ(whole.compare(0, partial.size(), partial), 0);
+    auto drops = env.service().Drops();
+    ASSERT_EQ(drops.size(), 1u);
+    EXPECT_EQ(drops[0].target, kTop + "&fault=drop");
+    EXPECT_GT(drops[0].sent, 0u);
+    EXPECT_LT(drops[0].sent, whole.size());
+    EXPECT_EQ(partial.size(), drops[0].sent) << "every byte sent is stored";
 
     // An error page is a body like any other.
     EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=status:500").c_str(), nullptr, file.c_str(), 0, body,
@@ -180,29 +227,57 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
 }
 
 TEST_F(DownloadTest, TheTwentyFirstRequestWaitsForASession) {
-    std::vector<std::thread> slow;
+    SleepGate gate(false);
+    // Threads of this test, joined on every way out; the service's delays and the gate are
+    // released first so that none of them is left waiting.
+    struct Threads {
+        ClientEnv& env;
+        SleepGate& gate;
+        std::vector<std::thread> all;
+        ~Threads() {
+            env.service().Get("/control/release?count=100");
+            gate.Open();
+            for (auto& t : all)
+                if (t.joinable()) t.join();
+        }
+    } threads{env, gate, {}};
+    // A minute bounds each wait; the service holds the twenty until the test releases them.
+    auto waitUntil = [](auto done) {
+        for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return done();
+    };
+
     for (int i = 0; i < 20; ++i) {
-        slow.emplace_back([&, i] {
+        threads.all.emplace_back([&, i] {
             CStringA body;
-            std::string t = kTop + "&fault=delay:2000&n=" + std::to_string(i);
+            std::string t = kTop + "&fault=delay:60000&n=" + std::to_string(i);
             EXPECT_EQ(Download(&g_downloader, env.WUrl(t).c_str(), nullptr, nullptr, 0, body, 0), 0);
         });
     }
-    for (int i = 0; i < 100 && FreeSessions() > 0; ++i) Sleep(10);
-    ASSERT_EQ(FreeSessions(), 0u) << "all twenty sessions are in use";
+    ASSERT_TRUE(waitUntil([&] { return FreeSessions() == 0; })) << "all twenty sessions are in use";
     std::atomic<int> result{1};
-    std::thread last([&] {
+    threads.all.emplace_back([&] {
         CStringA body;
         result = Download(&g_downloader, env.WUrl(kTop + "&n=21").c_str(), nullptr, nullptr, 0, body, 0);
     });
-    // Well before the slow answers come, the 21st is still waiting and has sent nothing.
-    Sleep(500);
+    ASSERT_TRUE(waitUntil([&] { return !gate.Sleeps().empty() || result.load() != 1; }));
+    EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>{100}) << "the 21st found the pool empty and waits";
     EXPECT_EQ(result.load(), 1);
-    EXPECT_TRUE(env.RequestsWith("&n=21").empty());
-    last.join();
+    EXPECT_TRUE(env.RequestsWith("&n=21").empty()) << "it has sent nothing while it waits";
+
+    // One slow answer comes; its session is back before the 21st polls again.
+    env.service().Get("/control/release?count=1");
+    ASSERT_TRUE(waitUntil([&] { return FreeSessions() == 1; }));
+    gate.Open();
+    threads.all.back().join();
     EXPECT_EQ(result.load(), 0) << "it went on once a session came back";
     EXPECT_EQ(env.RequestsWith("&n=21").size(), 1u);
-    for (auto& t : slow) t.join();
+    EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>{100}) << "one poll of 100 ms";
+    EXPECT_EQ(FreeSessions(), 1u) << "the other nineteen are still in flight";
+
+    env.service().Get("/control/release?count=19");
+    for (auto& t : threads.all)
+        if (t.joinable()) t.join();
     EXPECT_EQ(FreeSessions(), 20u);
     EXPECT_EQ(env.LogCount("Get HINTERNET timeout"), 0);
 }
@@ -213,7 +288,11 @@ TEST_F(DownloadTest, AnEmptyPoolFailsAfterTwentySeconds) {
     taken.swap(g_downloader.sessions);
     LeaveCriticalSection(&g_downloader.csPool);
     CStringA body;
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 0), -1);
+    {
+        SleepGate gate(true);
+        EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop).c_str(), nullptr, nullptr, 0, body, 0), -1);
+        EXPECT_EQ(gate.Sleeps(), std::vector<DWORD>(200, 100)) << "200 polls 100 ms apart";
+    }
     EXPECT_EQ(env.LogCount("Get HINTERNET timeout: 20s"), 1);
     EXPECT_TRUE(env.RequestsWith("getTopVideos").empty());
     EnterCriticalSection(&g_downloader.csPool);

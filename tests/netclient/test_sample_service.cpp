@@ -179,6 +179,21 @@ TEST_F(SampleServiceTest, FaultsPerRequestQueuedAndPerRun) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 503);
 
+    // A dropped answer reports the bytes it sent, as curl receives them before the close.
+    for (std::string target : {"/openapi-common/" + top + "&fault=drop", std::string("/media/v/1/seg2.flv?fault=drop")}) {
+        std::string whole = service->Get(target.substr(0, target.find("fault=drop") - 1));
+        std::string file = dir.path() + "/dropped";
+        std::string exitCode = Shell("curl -s -o '" + file + "' 'http://" + service->host() + target + "'; echo $?");
+        EXPECT_EQ(exitCode, "18\n") << "curl: transfer closed with outstanding read data";
+        std::string got = nettest::ReadAll(file);
+        auto drops = service->Drops();
+        ASSERT_FALSE(drops.empty());
+        EXPECT_EQ(drops.back().target, target);
+        EXPECT_EQ(drops.back().sent, got.size());
+        EXPECT_EQ(got.size(), whole.size() / 2) << target;
+        EXPECT_TRUE(got == whole.substr(0, got.size())) << target;
+    }
+
     nettest::SampleService broken({"--fault", "malformed"});
     std::string cut = broken.Get("/openapi-common/" + top);
     EXPECT_EQ(cut.find("</channel>"), std::string::npos);

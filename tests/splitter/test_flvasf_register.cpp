@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "asf.h"
 #include "core/testing.h"
@@ -30,13 +31,17 @@ struct PluginFile {
     }
 };
 
-// The classes in the order they were registered, and where FLV_'s texts came.
-std::vector<fourcc_t> Registered(const std::vector<RegistryEvent>& log) {
-    std::vector<fourcc_t> out;
+using Names = std::vector<std::string>;
+
+// The classes in the order they were registered (or unregistered), and where FLV_'s texts came.
+Names ClassesOf(const std::vector<RegistryEvent>& log, RegistryEvent::Kind kind) {
+    Names out;
     for (const RegistryEvent& e : log)
-        if (e.kind == RegistryEvent::Register) out.push_back(e.classId);
+        if (e.kind == kind) out.push_back(core::FourCCText(e.classId));
     return out;
 }
+Names Registered(const std::vector<RegistryEvent>& log) { return ClassesOf(log, RegistryEvent::Register); }
+Names UnRegistered(const std::vector<RegistryEvent>& log) { return ClassesOf(log, RegistryEvent::UnRegister); }
 
 void ExpectFlvTextsBeforeItsClass(const std::vector<RegistryEvent>& log) {
     size_t at = 0;
@@ -62,12 +67,11 @@ TEST(FlvAsfRegistration, SplitterRegistersFlvAfterMp4AndNotTheAsfReader) {
     ASSERT_EQ(plg.reg(528), 0);
     auto log = core::RegistryLog();
     ExpectFlvTextsBeforeItsClass(log);
-    std::vector<fourcc_t> classes = Registered(log);
-    ASSERT_FALSE(classes.empty());
-    EXPECT_EQ(classes.back(), FLV_CLASS);
-    if (classes.size() > 1) {
-        EXPECT_EQ(classes[0], MP4F);
-    }
+    EXPECT_EQ(Registered(log), (Names{"MP4F", "FLV_"}));
+    const NodeClassDef* mp4 = NodeFindClass(MP4F);
+    ASSERT_NE(mp4, nullptr);
+    EXPECT_EQ(mp4->parentId, FORMAT_CLASS);
+    EXPECT_EQ(mp4->priority, 1000);
     EXPECT_NE(NodeFindClass(FLV_CLASS), nullptr);
     EXPECT_EQ(NodeFindClass(RASF_CLASS), nullptr);
     EXPECT_EQ(NodeFindClass(RASH_CLASS), nullptr);
@@ -80,6 +84,8 @@ TEST(FlvAsfRegistration, SplitterRegistersFlvAfterMp4AndNotTheAsfReader) {
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back().kind, RegistryEvent::UnRegister);
     EXPECT_EQ(out.back().classId, FLV_CLASS);
+    EXPECT_EQ(UnRegistered(out), (Names{"MP4F", "FLV_"}));
+    EXPECT_EQ(NodeFindClass(MP4F), nullptr);
     EXPECT_EQ(NodeFindClass(FLV_CLASS), nullptr);
 }
 
@@ -92,10 +98,7 @@ TEST(FlvAsfRegistration, TheAsfBuildAlsoRegistersRasfThenRash) {
     ASSERT_EQ(plg.reg(528), 0);
     auto log = core::RegistryLog();
     ExpectFlvTextsBeforeItsClass(log);
-    std::vector<fourcc_t> classes = Registered(log);
-    ASSERT_GE(classes.size(), 3u);
-    EXPECT_EQ(std::vector<fourcc_t>(classes.end() - 3, classes.end()),
-              (std::vector<fourcc_t>{FLV_CLASS, RASF_CLASS, RASH_CLASS}));
+    EXPECT_EQ(Registered(log), (Names{"MP4F", "FLV_", "RASF", "RASH"}));
     const NodeClassDef* rasf = NodeFindClass(RASF_CLASS);
     const NodeClassDef* rash = NodeFindClass(RASH_CLASS);
     ASSERT_TRUE(rasf && rash);
@@ -106,11 +109,7 @@ TEST(FlvAsfRegistration, TheAsfBuildAlsoRegistersRasfThenRash) {
     EXPECT_EQ(rash->sizeAndFlags, 0u);
     core::ClearRegistryLog();
     EXPECT_EQ(plg.unreg(), 0);
-    std::vector<fourcc_t> gone;
-    for (const RegistryEvent& e : core::RegistryLog())
-        if (e.kind == RegistryEvent::UnRegister) gone.push_back(e.classId);
-    ASSERT_GE(gone.size(), 2u);
-    EXPECT_EQ(std::vector<fourcc_t>(gone.end() - 2, gone.end()), (std::vector<fourcc_t>{RASF_CLASS, RASH_CLASS}));
+    EXPECT_EQ(UnRegistered(core::RegistryLog()), (Names{"MP4F", "FLV_", "RASF", "RASH"}));
 }
 
 TEST(FlvAsfRegistration, TagsiftRegistersTheFlvReaderAlone) {
@@ -120,7 +119,7 @@ TEST(FlvAsfRegistration, TagsiftRegistersTheFlvReaderAlone) {
     ASSERT_EQ(plg.reg(528), 0);
     auto log = core::RegistryLog();
     ExpectFlvTextsBeforeItsClass(log);
-    EXPECT_EQ(Registered(log), std::vector<fourcc_t>{FLV_CLASS});
+    EXPECT_EQ(Registered(log), Names{"FLV_"});
     const NodeClassDef* flv = NodeFindClass(FLV_CLASS);
     ASSERT_NE(flv, nullptr);
     EXPECT_EQ(flv->parentId, FORMAT_CLASS);

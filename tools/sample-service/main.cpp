@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +48,9 @@ const char kUsage[] =
     "  --videos N            catalogue size (default 150, at least 1)\n"
     "  --lifetime S          exit after S seconds (default: run until stopped)\n"
     "fault modes: delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid\n"
-    "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n";
+    "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n"
+    "GET /control/release?count=N ends N delays early, under way or still to come\n"
+    "GET /control/drops lists the dropped answers as \"BYTES TARGET\", the bytes sent before the close\n";
 
 struct Fault {
     std::string mode;  // "" = none
@@ -73,6 +76,9 @@ struct State {
     Fault runFault;
     std::mutex lock;
     std::vector<Fault> faults;
+    int releases = 0;  // delays to end early (GET /control/release)
+    std::vector<std::string> drops;  // "<bytes sent> <target>" of each dropped answer
+    std::condition_variable released;
     std::vector<std::string> log;
     std::map<std::string, std::string> thumbs;
 };
@@ -321,7 +327,9 @@ std::string TakeFault(const httplib::Request& req) {
 bool ApplyFault(const std::string& fault, httplib::Response& res) {
     if (fault.rfind("delay=", 0) == 0 || fault.rfind("delay:", 0) == 0) {
         int ms = std::atoi(fault.c_str() + 6);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(ms, 0, 600000)));
+        std::unique_lock<std::mutex> l(g.lock);
+        if (g.released.wait_for(l, std::chrono::milliseconds(std::clamp(ms, 0, 600000)), [] { return g.releases > 0; }))
+            --g.releases;
         return false;
     }
     if (fault.rfind("status=", 0) == 0 || fault.rfind("status:", 0) == 0) {
@@ -335,18 +343,31 @@ bool ApplyFault(const std::string& fault, httplib::Response& res) {
     return false;
 }
 
+// Notes how many bytes of its body a dropped answer sent before its connection closed.
+void RecordDrop(const std::string& target, size_t sent) {
+    std::lock_guard<std::mutex> l(g.lock);
+    if (g.drops.size() < 100000) g.drops.push_back(std::to_string(sent) + " " + target);
+}
+
 // Sends `body`, or with the drop fault its first half followed by a closed connection.
-void Send(httplib::Response& res, const std::string& body, const char* type, const std::string& fault) {
+void Send(const httplib::Request& req, httplib::Response& res, const std::string& body, const char* type,
+          const std::string& fault) {
     if (fault != "drop") {
         res.set_content(body, type);
         return;
     }
     auto shared = std::make_shared<std::string>(body);
-    res.set_content_provider(shared->size(), type, [shared](size_t offset, size_t, httplib::DataSink& sink) {
-        size_t half = shared->size() / 2;
-        if (offset < half) sink.write(shared->data() + offset, half - offset);
-        return offset < half ? true : false;
-    });
+    auto sent = std::make_shared<size_t>(0);
+    res.set_content_provider(shared->size(), type,
+                             [shared, sent, target = req.target](size_t offset, size_t, httplib::DataSink& sink) {
+                                 size_t half = shared->size() / 2;
+                                 if (offset >= half) {
+                                     RecordDrop(target, *sent);
+                                     return false;
+                                 }
+                                 if (sink.write(shared->data() + offset, half - offset)) *sent = half;
+                                 return true;
+                             });
 }
 
 void Record(const httplib::Request& req) {
@@ -373,7 +394,7 @@ void Api(const httplib::Request& req, httplib::Response& res) {
         body = SelectList(method, req, &list, &error) ? ListAnswer(list, req, fault) : StatusOnly(error);
         if (error == "unknown method") res.status = 404;
     }
-    Send(res, body, "text/xml; charset=utf-8", fault);
+    Send(req, res, body, "text/xml; charset=utf-8", fault);
 }
 
 void Thumbnail(const httplib::Request& req, httplib::Response& res) {
@@ -393,7 +414,7 @@ void Thumbnail(const httplib::Request& req, httplib::Response& res) {
         if (cached.empty()) cached = MakeJpeg(static_cast<unsigned>(it - g.videos.begin()), 120, 90);
         jpeg = cached;
     }
-    Send(res, jpeg, "image/jpeg", fault);
+    Send(req, res, jpeg, "image/jpeg", fault);
 }
 
 std::string ReadFile(const std::string& path, bool* ok) {
@@ -416,7 +437,7 @@ void Segment(const httplib::Request& req, httplib::Response& res) {
                 if (ok) {
                     std::string ext = name.substr(name.rfind('.') + 1);
                     const char* type = ext == "flv" ? "video/x-flv" : ext == "mp4" ? "video/mp4" : "video/3gpp";
-                    Send(res, data, type, fault);
+                    Send(req, res, data, type, fault);
                     return;
                 }
             }
@@ -427,7 +448,7 @@ void Segment(const httplib::Request& req, httplib::Response& res) {
 void Package(const httplib::Request& req, httplib::Response& res) {
     std::string fault = TakeFault(req);
     if (ApplyFault(fault, res)) return;
-    Send(res, g.package, "application/vnd.ms-cab-compressed", fault);
+    Send(req, res, g.package, "application/vnd.ms-cab-compressed", fault);
 }
 
 // Streams a file of the --files folder, so large files need no memory of their size.
@@ -446,13 +467,20 @@ void ServeFile(const std::string& dir, const httplib::Request& req, httplib::Res
     auto file = std::shared_ptr<int>(new int(fd), [](int* f) { close(*f); delete f; });
     size_t size = static_cast<size_t>(st.st_size);
     bool drop = fault == "drop";
+    auto sent = std::make_shared<size_t>(0);
     res.set_content_provider(size, "application/octet-stream",
-                             [file, size, drop](size_t offset, size_t length, httplib::DataSink& sink) {
-                                 if (drop && offset >= size / 2) return false;
+                             [file, size, drop, sent, target = req.target](size_t offset, size_t length,
+                                                                            httplib::DataSink& sink) {
+                                 if (drop && offset >= size / 2) {
+                                     RecordDrop(target, *sent);
+                                     return false;
+                                 }
                                  std::vector<char> buf(std::min<size_t>(length, 256 * 1024));
                                  ssize_t n = pread(*file, buf.data(), buf.size(), static_cast<off_t>(offset));
                                  if (n <= 0) return false;
-                                 return sink.write(buf.data(), static_cast<size_t>(n));
+                                 if (!sink.write(buf.data(), static_cast<size_t>(n))) return false;
+                                 *sent += static_cast<size_t>(n);
+                                 return true;
                              });
 }
 
@@ -471,9 +499,19 @@ void Control(const httplib::Request& req, httplib::Response& res) {
         std::string o;
         for (auto& line : g.log) o += line + "\n";
         res.set_content(o, "text/plain; charset=utf-8");
+    } else if (what == "drops") {
+        std::string o;
+        for (auto& line : g.drops) o += line + "\n";
+        res.set_content(o, "text/plain; charset=utf-8");
+    } else if (what == "release") {
+        g.releases += req.has_param("count") ? std::clamp(std::atoi(req.get_param_value("count").c_str()), 0, 100000) : 1;
+        g.released.notify_all();
+        res.set_content("ok\n", "text/plain");
     } else if (what == "reset") {
         g.log.clear();
         g.faults.clear();
+        g.releases = 0;
+        g.drops.clear();
         res.set_content("ok\n", "text/plain");
     } else {
         res.status = 404;
