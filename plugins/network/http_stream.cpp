@@ -90,10 +90,13 @@ struct StreamHeaders : HeaderVisitor {
         HttpComment(s, key, value.data(), value.size());
     }
     void MetaInterval(std::string_view value) override {
-        tchar text[32];
-        StrToTcs(text, 32, value.data(), static_cast<int>(std::min<size_t>(value.size(), 31)));
-        int v = StringToInt(text);
-        s->metaInterval = s->metaCountdown = v > 0 ? static_cast<DWORD>(v) : 0;
+        // A count past 32 bits means no block within reach, never a small one wrapped round;
+        // a negative or missing count means none.
+        size_t i = !value.empty() && value[0] == '+' ? 1 : 0;
+        uint64_t v = 0;
+        for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+            v = std::min<uint64_t>(v * 10 + static_cast<uint64_t>(value[i] - '0'), 0xFFFFFFFFu);
+        s->metaInterval = s->metaCountdown = static_cast<DWORD>(v);
     }
     HttpStream* s;
 };
@@ -515,16 +518,19 @@ int HttpRead(void* self, void* buffer, int n) {
         if (start == 0 && got > 16) {
             int status = 0;
             if (IcyStatus(p, static_cast<size_t>(got), status)) {
-                if (status != 200) return -1;
-                tcscpy_s(s->contentType, HTTP_TEXT, L"AUDIO/MPEG");
-                long end = IcyHeaderEnd(p, static_cast<size_t>(got));
-                if (end >= 0) {
-                    StreamHeaders visitor(s);
-                    ParseHeaderLines(p, static_cast<size_t>(end), visitor);
-                    int blockLength = static_cast<int>(end) + (p[end + 1] == '\n' ? 2 : 3);
-                    got -= blockLength;
-                    std::memmove(p, p + blockLength, static_cast<size_t>(got));
+                long end = status == 200 ? IcyHeaderEnd(p, static_cast<size_t>(got)) : -1;
+                if (end < 0) {
+                    // An error answer, or headers whose end is not in sight: none of it is
+                    // audio, and no later read may take the rest of it for audio either.
+                    CloseHandles(s);
+                    return total > 0 ? total : -1;
                 }
+                tcscpy_s(s->contentType, HTTP_TEXT, L"AUDIO/MPEG");
+                StreamHeaders visitor(s);
+                ParseHeaderLines(p, static_cast<size_t>(end), visitor);
+                int blockLength = static_cast<int>(end) + (p[end + 1] == '\n' ? 2 : 3);
+                got -= blockLength;
+                std::memmove(p, p + blockLength, static_cast<size_t>(got));
             }
         }
         if (s->metaInterval == 0) {

@@ -42,12 +42,10 @@ void ParseHeaderLines(const char* text, size_t length, HeaderVisitor& visitor) {
 }
 
 long IcyHeaderEnd(const char* data, size_t length) {
-    if (length < 4) return -1;
-    size_t limit = length - 4;
-    for (size_t i = 0; i < limit; ++i) {
+    for (size_t i = 0; i + 1 < length; ++i) {
         if (data[i] != '\n') continue;
         if (data[i + 1] == '\n') return static_cast<long>(i);
-        if (data[i + 1] == '\r' && data[i + 2] == '\n') return static_cast<long>(i);
+        if (i + 2 < length && data[i + 1] == '\r' && data[i + 2] == '\n') return static_cast<long>(i);
     }
     return -1;
 }

@@ -21,8 +21,8 @@ struct HeaderVisitor {
 // the colon and ends at CR, LF or the end.
 void ParseHeaderLines(const char* text, size_t length, HeaderVisitor& visitor);
 
-// The offset of the LF that ends an ICY header block (an LF followed by LF or by CR LF)
-// within the first length - 4 bytes, or -1.
+// The offset of the LF that ends an ICY header block (an LF followed by LF or by CR LF,
+// all within the bytes given), or -1.
 long IcyHeaderEnd(const char* data, size_t length);
 
 // The first "StreamTitle='" of the block whose value is not empty: the value up to the

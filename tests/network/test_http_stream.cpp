@@ -14,6 +14,7 @@
 #include "raw_server.h"
 #include "stream_fixture.h"
 
+using testing_support::ClosedPort;
 using testing_support::HttpServer;
 using testing_support::Pattern;
 using testing_support::RawServer;
@@ -215,11 +216,9 @@ TEST_F(HttpStreamTest, UpperCaseMmsIsAskedForOverHttp) {
 }
 
 TEST_F(StreamTest, ConnectFailureTriesBothAccessTypesThenShowsTheError) {
-    int port;
-    {
-        RawServer gone([](int, const std::string&, int) {}, 0);
-        port = gone.port();
-    }
+    ClosedPort closed;
+    ASSERT_NE(closed.port(), 0);
+    const int port = closed.port();
     struct Case {
         std::string url;
         int id;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "http_server.h"
 #include "raw_server.h"
@@ -82,29 +83,66 @@ TEST_F(IcyStream, StatusOtherThan200FailsTheFirstRead) {
     EXPECT_EQ(Read(buf, sizeof(buf)), -1);
 }
 
-TEST_F(IcyStream, HostileMetadataNeverOverruns) {
+TEST_F(IcyStream, HostileMetadataIsRefusedOrStrippedNeverPassedOn) {
+    const std::string ok = "ICY 200 OK\r\nicy-metaint: ";
+    // The most a length byte can promise: 255 units of 16 bytes, with a title far past 121.
+    const std::string longest = "StreamTitle='" + std::string(4080 - 15, 'x') + "';";
     struct Case {
         const char* name;
         std::string answer;
+        bool refused;                      // every read fails and nothing is handed on
+        std::string audio;                 // else: exactly these bytes, then the end
+        std::vector<std::wstring> titles;  // what the sink is given
     } cases[] = {
-        // A length byte that promises more than the stream holds.
-        {"length past the end", "ICY 200 OK\r\nicy-metaint: 100\r\n\r\n" + Pattern(0, 100) + "\xFF" + "abc"},
-        // No blank line after the headers: the bytes come as they are.
-        {"no blank line", "ICY 200 OK\r\nicy-metaint: 10\r\nicy-name: x\r\n" + Pattern(0, 500)},
-        {"metaint zero", "ICY 200 OK\r\nicy-metaint: 0\r\n\r\n" + Pattern(0, 500)},
-        {"metaint negative", "ICY 200 OK\r\nicy-metaint: -5\r\n\r\n" + Pattern(0, 500)},
-        {"title without closing quote",
-         "ICY 200 OK\r\nicy-metaint: 50\r\n\r\n" + Pattern(0, 50) + Meta("StreamTitle='open ended") + Pattern(50, 50)},
-        {"headers only", "ICY 200 OK\r\nicy-metaint: 50\r\n\r\n"},
+        // Metadata cut short by the end of the stream: the audio before it, nothing of it.
+        {"length past the end", ok + "100\r\n\r\n" + Pattern(0, 100) + "\xFF" + "abc", false, Pattern(0, 100), {}},
+        {"ends at a length byte", ok + "100\r\n\r\n" + Pattern(0, 100) + "\x02", false, Pattern(0, 100), {}},
+        {"ends at the interval", ok + "100\r\n\r\n" + Pattern(0, 100), false, Pattern(0, 100), {}},
+        {"longest block", ok + "100\r\n\r\n" + Pattern(0, 100) + Meta(longest) + Pattern(100, 100), false,
+         Pattern(0, 200), {L"TITLE=" + std::wstring(121, L'x')}},
+        // The title runs to the end of the block's text; the padding is not part of it.
+        {"title without closing quote", ok + "50\r\n\r\n" + Pattern(0, 50) + Meta("StreamTitle='open ended") +
+         Pattern(50, 50), false, Pattern(0, 100), {L"TITLE=open ended"}},
+        // No interval the stream can reach: every byte after the headers is audio.
+        {"metaint zero", ok + "0\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        {"metaint negative", ok + "-5\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        {"metaint not a number", ok + "abc\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        {"metaint past the stream", ok + "100000\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        // Not a small interval that wrapped round.
+        {"metaint past 32 bits", ok + "4294967306\r\n\r\n" + Pattern(0, 500), false, Pattern(0, 500), {}},
+        // A header block that ends where the bytes end is still a header block.
+        {"headers only", ok + "50\r\n\r\n", false, "", {}},
+        // Where the headers end and the audio starts cannot be told: none of it is audio.
+        {"no blank line", ok + "10\r\nicy-name: x\r\n" + Pattern(0, 500), true, "", {}},
+        // An error answer's page is no audio, on the first read or any later one.
+        {"error status with a page", "ICY 404 Resource Not Found\r\n\r\n<html>" + std::string(6000, 'g') + "</html>", true, "", {}},
     };
     for (const auto& c : cases) {
         RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, c.answer); }, 2);
         Sink sink;
         SetSink(sink);
         ASSERT_EQ(Open(server.url("/radio")), 0) << c.name;
-        std::string got = ReadBytes(100000, 4096);
-        EXPECT_LE(got.size(), c.answer.size()) << c.name;
-        for (auto& t : sink.texts) EXPECT_LE(t.size(), 6u + 121u) << c.name;
+        std::string got;
+        std::vector<char> buf(4096);
+        int last = 0;
+        for (int reads = 0; reads < 100; ++reads) {
+            last = Read(buf.data(), static_cast<int>(buf.size()));
+            if (last <= 0) break;
+            got.append(buf.data(), static_cast<size_t>(last));
+        }
+        if (c.refused) {
+            EXPECT_EQ(last, -1) << c.name;
+            EXPECT_EQ(got.size(), 0u) << c.name;
+            EXPECT_EQ(Read(buf.data(), static_cast<int>(buf.size())), -1) << c.name << ": a later read";
+        } else {
+            EXPECT_EQ(last, 0) << c.name;
+            EXPECT_EQ(got.size(), c.audio.size()) << c.name;
+            EXPECT_TRUE(got == c.audio) << c.name;
+            tchar type[64];
+            ASSERT_EQ(stream->base.node.getParam(stream, HttpContentType, type, sizeof(type)), 0);
+            EXPECT_EQ(std::wstring(type), L"AUDIO/MPEG") << c.name;
+        }
+        EXPECT_EQ(sink.texts, c.titles) << c.name;
     }
 }
 

@@ -108,4 +108,35 @@ private:
     std::thread thread_;
 };
 
+// A port on 127.0.0.1 that refuses connections for as long as this object lives: bound
+// and never listening, so no other test running beside it can take the port meanwhile.
+class ClosedPort {
+public:
+    ClosedPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        socklen_t len = sizeof(a);
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~ClosedPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    int port() const { return port_; }  // 0 when no port could be bound
+    std::string url(const std::string& path = "/") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 }  // namespace testing_support

@@ -16,6 +16,7 @@
 #include "platform/wininet.h"
 #include "raw_server.h"
 
+using testing_support::ClosedPort;
 using testing_support::HttpServer;
 using testing_support::Pattern;
 using testing_support::RawServer;
@@ -263,13 +264,10 @@ TEST_F(Async, ReadGoesPendingUntilTheBytesArriveAndCountsBeforeTheCallback) {
 }
 
 TEST_F(Async, ConnectFailureCompletesWithNoHandleAndTheError) {
-    int port;
-    {
-        RawServer gone([](int, const std::string&, int) {}, 0);
-        port = gone.port();
-    }
+    ClosedPort closed;
+    ASSERT_NE(closed.port(), 0);
     DWORD error = 0;
-    HINTERNET req = Open("http://127.0.0.1:" + std::to_string(port) + "/", nullptr, &error);
+    HINTERNET req = Open(closed.url(), nullptr, &error);
     EXPECT_EQ(req, nullptr);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
 }

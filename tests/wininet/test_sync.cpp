@@ -2,6 +2,7 @@
 // loopback servers.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -14,6 +15,7 @@
 #include "platform/winsock.h"
 #include "raw_server.h"
 
+using testing_support::ClosedPort;
 using testing_support::HttpServer;
 using testing_support::Pattern;
 using testing_support::RawServer;
@@ -223,14 +225,10 @@ TEST_F(SyncHttp, StalledAnswerTimesOut) {
 }
 
 TEST(SyncFailures, ErrorsCarryWinInetCodesAndTexts) {
-    // A port nobody listens on: bind one, note it, close it.
-    int port;
-    {
-        RawServer gone([](int, const std::string&, int) {}, 0);
-        port = gone.port();
-    }
+    ClosedPort closed;
+    ASSERT_NE(closed.port(), 0);
     Inet s(OpenSession());
-    std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/x";
+    std::wstring url = L"http://127.0.0.1:" + std::to_wstring(closed.port()) + L"/x";
     EXPECT_EQ(InternetOpenUrlW(s, url.c_str(), nullptr, 0, 0, 0), nullptr);
     DWORD code = GetLastError();
     EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
@@ -307,6 +305,29 @@ TEST(SyncIcy, StatusLineWithoutHttpComesAsTheBody) {
     EXPECT_EQ(ReadAll(req, 1000), answer);
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_NE(server.requests()[0].find("Icy-MetaData:1\r\n"), std::string::npos);
+}
+
+// The failure tests rely on it: connections refused, and the port nobody else's while it lives.
+TEST(ClosedPortHelper, RefusesConnectionsAndKeepsThePort) {
+    ClosedPort closed;
+    ASSERT_NE(closed.port(), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(closed.port()));
+    int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(client, 0);
+    EXPECT_NE(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    ::close(client);
+    // A server binding as the loopback servers do cannot take it.
+    int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(other, 0);
+    int on = 1;
+    ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    EXPECT_NE(::bind(other, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    EXPECT_EQ(errno, EADDRINUSE);
+    ::close(other);
 }
 
 TEST(Winsock, StartupAndCleanupAreCounted) {
