@@ -1,7 +1,17 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
 
 #include "log_capture.h"
 #include "platform/codepage.h"
@@ -198,38 +208,157 @@ TEST_F(Registry, MachineAndUserRootsKeepApartKeys) {
     RegCloseKey(machine);
 }
 
-// A child process writes; the parent reads what it left.
-template <class F>
-void InChild(F f) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        f();
-        _exit(0);
+// The writer's w-th write goes to value w % kCrashValues with bytes drawn from w alone, of a
+// size that changes from write to write so that pages are freed and reused.
+constexpr uint64_t kCrashValues = 5;
+
+std::wstring CrashValueName(uint64_t i) { return L"Value_" + std::to_wstring(i); }
+
+std::string WrittenBytes(uint64_t w) {
+    std::string b(1024 + (w * 40503u) % (160 * 1024), '\0');
+    std::memcpy(b.data(), &w, sizeof w);  // which write left it
+    uint64_t x = w * 0x9E3779B97F4A7C15ull + 1;
+    for (size_t i = sizeof w; i < b.size(); ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        b[i] = static_cast<char>(x);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    return b;
 }
 
-TEST_F(Registry, WriteSurvivesAKilledProcess) {
-    std::string file = Native("shared.db");
-    platform::SetRegistryFile(file);  // nothing open across the fork
-    InChild([] {
-        HKEY k;
-        DWORD v = 5;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, REG_PATH_FULLSCREEN, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                            nullptr) == ERROR_SUCCESS &&
-            RegSetValueExW(k, L"FullScreenDirection", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) == ERROR_SUCCESS)
-            kill(getpid(), SIGKILL);
-    });
+// What value i holds after the first `writes` writes, empty when none reached it yet.
+std::string ExpectedAfter(uint64_t i, uint64_t writes) {
+    if (writes <= i) return "";
+    return WrittenBytes(i + kCrashValues * ((writes - 1 - i) / kCrashValues));
+}
+
+std::string Described(const std::string& held) {
+    if (held.empty()) return "nothing";
+    uint64_t w = 0;
+    if (held.size() >= sizeof w) std::memcpy(&w, held.data(), sizeof w);
+    if (held == WrittenBytes(w)) return "write " + std::to_string(w) + " whole";
+    return std::to_string(held.size()) + " torn bytes";
+}
+
+// Writes forever, one byte on `acks` after each write the registry reported as done.
+[[noreturn]] void WriteUntilKilled(const std::string& file, uint64_t first, int acks) {
     platform::SetRegistryFile(file);
     HKEY k;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, REG_PATH_FULLSCREEN, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
-    DWORD v = 0, cb = 4;
-    EXPECT_EQ(RegQueryValueExW(k, L"FullScreenDirection", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
-              ERROR_SUCCESS);
-    EXPECT_EQ(v, 5u);
-    RegCloseKey(k);
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Lumeo\\Crash", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                        nullptr) != ERROR_SUCCESS)
+        _exit(1);
+    for (uint64_t w = first;; ++w) {
+        std::string b = WrittenBytes(w);
+        if (RegSetValueExW(k, CrashValueName(w % kCrashValues).c_str(), 0, REG_BINARY,
+                           reinterpret_cast<const BYTE*>(b.data()), static_cast<DWORD>(b.size())) != ERROR_SUCCESS)
+            _exit(2);
+        if (write(acks, "w", 1) != 1) _exit(3);
+    }
+}
+
+// SQLite's own verdict on the file, taken before our code opens it again.
+std::string IntegrityCheck(const std::string& file) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        std::string e = "cannot open: " + std::string(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return e;
+    }
+    std::string verdict;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
+        verdict = "cannot check: " + std::string(sqlite3_errmsg(db));
+    int rc = SQLITE_DONE;
+    while (st && (rc = sqlite3_step(st)) == SQLITE_ROW)
+        verdict += (verdict.empty() ? "" : "\n") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    if (st && rc != SQLITE_DONE) verdict += "\nstep failed: " + std::string(sqlite3_errmsg(db));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return verdict;
+}
+
+// Counts acknowledgements until `want` came or the writer closed its end; false when nothing
+// came for a long while.
+bool ReadAcks(int fd, uint64_t want, uint64_t& seen) {
+    while (seen < want) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 60000) <= 0) return false;
+        char buf[64];
+        ssize_t n = read(fd, buf, std::min<uint64_t>(sizeof buf, want - seen));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return true;
+        seen += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+// A process killed at a random point of a stream of large writes, again and again on one file:
+// each time the file must pass SQLite's check and hold every write the registry reported done,
+// plus at most the one in flight, each value whole.
+TEST_F(Registry, WriteSurvivesAKilledProcess) {
+    std::string file = Native("shared.db");
+    std::random_device seeder;
+    unsigned seed = seeder();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    uint64_t committed = 0;
+    int inFlightLanded = 0;
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        platform::SetRegistryFile(file);  // nothing open across the fork
+        int acks[2];
+        ASSERT_EQ(pipe(acks), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(acks[0]);
+            WriteUntilKilled(file, committed, acks[1]);
+        }
+        close(acks[1]);
+        uint64_t seen = 0;
+        bool answered = ReadAcks(acks[0], 1 + rng() % 24, seen);
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));  // land anywhere in a write
+        kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        answered = answered && ReadAcks(acks[0], UINT64_MAX, seen);  // the ones sent before it died
+        close(acks[0]);
+        ASSERT_TRUE(answered) << "the writer went silent";
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "the writer was not killed mid-work: " << (WIFEXITED(status) ? "it exited with " : "status ")
+            << (WIFEXITED(status) ? WEXITSTATUS(status) : status);
+        ASSERT_GT(seen, 0u);
+
+        ASSERT_EQ(IntegrityCheck(file), "ok");
+
+        platform::SetRegistryFile(file);
+        HKEY k;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Lumeo\\Crash", 0, KEY_READ, &k), ERROR_SUCCESS);
+        std::vector<std::string> held;
+        for (uint64_t i = 0; i < kCrashValues; ++i) {
+            std::wstring name = CrashValueName(i);
+            DWORD cb = 0;
+            std::string b;
+            if (RegQueryValueExW(k, name.c_str(), nullptr, nullptr, nullptr, &cb) == ERROR_SUCCESS) {
+                b.resize(cb);
+                EXPECT_EQ(RegQueryValueExW(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(b.data()), &cb),
+                          ERROR_SUCCESS);
+            }
+            held.push_back(b);
+        }
+        RegCloseKey(k);
+        // Every acknowledged write is there; the one in flight may or may not have landed.
+        uint64_t acked = committed + seen;
+        for (uint64_t i = 0; i < kCrashValues; ++i)
+            EXPECT_TRUE(held[i] == ExpectedAfter(i, acked) || held[i] == ExpectedAfter(i, acked + 1))
+                << "value " << i << " holds " << Described(held[i]) << " after " << acked << " acknowledged writes";
+        if (HasFailure()) return;
+        uint64_t last = acked % kCrashValues;
+        committed = held[last] == ExpectedAfter(last, acked + 1) ? acked + 1 : acked;
+        inFlightLanded += committed > acked;
+    }
+    RecordProperty("InFlightWritesThatLanded", inFlightLanded);
 }
 
 TEST_F(Registry, TwoProcessesShareTheFile) {

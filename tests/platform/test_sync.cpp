@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -54,24 +55,118 @@ TEST(Events, AutoResetReleasesOneWait) {
     EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_FAILED);
 }
 
+// Enters the section twice, then leaves it once each time the test signals. It runs on a
+// thread of its own so that a section which deadlocks on its owner fails the test, not hangs it.
+struct Owner {
+    CRITICAL_SECTION* cs;
+    HANDLE step;  // the test: leave once more
+    HANDLE done;  // the owner: entered twice, then left once more
+};
+DWORD EnterTwiceThenLeaveOnSignal(LPVOID p) {
+    auto* o = static_cast<Owner*>(p);
+    EnterCriticalSection(o->cs);
+    EnterCriticalSection(o->cs);
+    SetEvent(o->done);
+    for (int i = 0; i < 2; ++i) {
+        if (WaitForSingleObject(o->step, 10000) != WAIT_OBJECT_0) return 1;
+        LeaveCriticalSection(o->cs);
+        SetEvent(o->done);
+    }
+    return 0;
+}
+DWORD EnterAndLeave(LPVOID p) {
+    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(p));
+    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(p));
+    return 0;
+}
+
 TEST(CriticalSection, IsRecursive) {
-    CRITICAL_SECTION cs;
+    // Static: after a failure the owner may still be running.
+    static CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
-    EnterCriticalSection(&cs);
-    EnterCriticalSection(&cs);
+    static Owner o;
+    o = {&cs, CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    HANDLE owner = CreateThread(nullptr, 0, EnterTwiceThenLeaveOnSignal, &o, 0, nullptr);
+    ASSERT_NE(owner, nullptr);
+    ASSERT_EQ(WaitForSingleObject(o.done, 10000), WAIT_OBJECT_0) << "the owner could not enter a second time";
+
+    // Another thread stays out until the owner has left as often as it entered.
+    HANDLE other = CreateThread(nullptr, 0, EnterAndLeave, &cs, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    for (int held = 2; held > 0; --held) {
+        SCOPED_TRACE(held);
+        EXPECT_FALSE(TryEnterCriticalSection(&cs));
+        EXPECT_EQ(WaitForSingleObject(other, 100), WAIT_TIMEOUT);
+        SetEvent(o.step);
+        ASSERT_EQ(WaitForSingleObject(o.done, 10000), WAIT_OBJECT_0);
+    }
+    EXPECT_EQ(WaitForSingleObject(other, 10000), WAIT_OBJECT_0) << "still kept out once free";
+    EXPECT_EQ(WaitForSingleObject(owner, 10000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    EXPECT_TRUE(GetExitCodeThread(owner, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(TryEnterCriticalSection(&cs));
     LeaveCriticalSection(&cs);
-    LeaveCriticalSection(&cs);
+    for (HANDLE h : {owner, other, o.step, o.done}) CloseHandle(h);
     DeleteCriticalSection(&cs);
 }
 
+DWORD MonotonicMilliseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000);
+}
+
+// The count runs on the system's monotonic clock, which setting the date does not move: each
+// reading falls between two readings of that clock taken around it, over a span with sleeps.
 TEST(Time, TickCountIsMonotonic) {
     DWORD a = GetTickCount();
     Sleep(15);
     EXPECT_GE(GetTickCount() - a, 14u);
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    EXPECT_GE(st.wYear, 2020);
-    EXPECT_LE(st.wMonth, 12);
+    DWORD last = GetTickCount();
+    for (int i = 0; i < 200; ++i) {
+        DWORD before = MonotonicMilliseconds();
+        DWORD tick = GetTickCount();
+        DWORD after = MonotonicMilliseconds();
+        // Unsigned differences, as the count wraps after 49.7 days.
+        ASSERT_LE(tick - before, after - before) << "tick " << tick << " outside [" << before << ", " << after << "]";
+        ASSERT_LT(tick - last, 0x80000000u) << "went back from " << last << " to " << tick;
+        last = tick;
+        if (i % 50 == 0) Sleep(1);
+    }
+}
+
+time_t WallSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);  // not time(), which may lag behind by a tick
+    return ts.tv_sec;
+}
+
+// Local and system time are the wall clock's, as the C library breaks it down.
+TEST(Time, LocalAndSystemTimeAreTheWallClock) {
+    struct Case {
+        void (*get)(SYSTEMTIME*);
+        tm* (*breakDown)(const time_t*, tm*);
+    } cases[] = {{GetLocalTime, localtime_r}, {GetSystemTime, gmtime_r}};
+    for (const Case& c : cases) {
+        time_t from = WallSeconds();
+        SYSTEMTIME st;
+        c.get(&st);
+        time_t to = WallSeconds();
+        EXPECT_GE(st.wYear, 2020);
+        EXPECT_LE(st.wMonth, 12);
+        EXPECT_LE(st.wMilliseconds, 999);
+        bool matched = false;
+        for (time_t t = from; t <= to && !matched; ++t) {
+            tm b{};
+            c.breakDown(&t, &b);
+            matched = st.wYear == b.tm_year + 1900 && st.wMonth == b.tm_mon + 1 && st.wDay == b.tm_mday &&
+                      st.wDayOfWeek == b.tm_wday && st.wHour == b.tm_hour && st.wMinute == b.tm_min &&
+                      st.wSecond == b.tm_sec;
+        }
+        EXPECT_TRUE(matched) << st.wYear << "-" << st.wMonth << "-" << st.wDay << " " << st.wHour << ":"
+                             << st.wMinute << ":" << st.wSecond;
+    }
 }
 
 // Named mutexes live in a runtime folder of the test's own.
