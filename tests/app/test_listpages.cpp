@@ -17,6 +17,7 @@
 #include "listview.h"
 #include "lumeo.h"
 #include "program.h"
+#include "serviceFolder.h"
 #include "scroller.h"
 #include "skin.h"
 #include "tools.h"
@@ -32,11 +33,6 @@ using nettest::TempDir;
 
 namespace {
 
-SampleService& Service() {
-    static SampleService* s = new SampleService();
-    return *s;
-}
-
 // The list requests the service saw since its last reset.
 std::vector<std::string> ListRequests() {
     std::vector<std::string> out;
@@ -46,27 +42,14 @@ std::vector<std::string> ListRequests() {
     return out;
 }
 
-// A program folder of its own, a registry and a clean service; started by the real init
-// thread, online.
-struct Folder {
-    TempDir dir;
-    std::string log;
-    Folder() {
-        setenv("LUMEO_REGISTRY_FILE", (dir.path() + "/registry.db").c_str(), 1);
-        Service().Get("/control/reset");
-        ResetLists();
-        platform::ConnMgrConfigure(L"");
-    }
+// A program folder of its own, started by the real init thread, online.
+struct Folder : ServiceFolder {
     void StartUp() {
-        platform::CopyCut(g_appDir, APP_DIR_LEN, dir.wpath());
-        log = nettest::StartLog(dir);
-        SetApiHost(platform::Utf8ToWide(Service().host()).c_str());
-        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
+        Adopt();
         EXPECT_EQ(InitThread(&g_hMainWndParam), 0u);
         Idle();
         Service().Get("/control/reset");
     }
-    int LogCount(const std::string& text) const { return nettest::CountInLog(log, text); }
 };
 
 bool WaitFor(const std::function<bool()>& done, int ms = 10000) {

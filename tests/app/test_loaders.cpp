@@ -19,6 +19,7 @@
 #include "listview.h"
 #include "lumeo.h"
 #include "program.h"
+#include "serviceFolder.h"
 #include "registry.h"
 #include "scroller.h"
 #include "skin.h"
@@ -38,11 +39,6 @@ namespace {
 
 const char kHotPage1[] = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
 
-SampleService& Service() {
-    static SampleService* s = new SampleService();
-    return *s;
-}
-
 std::vector<std::string> Requests(const std::string& prefix) {
     std::vector<std::string> out;
     for (auto& line : Service().Requests())
@@ -58,30 +54,7 @@ std::vector<std::string> ListRequests() {
     return out;
 }
 
-// A program folder, a registry and a clean service for one run. Message boxes are
-// answered at once.
-struct Folder {
-    TempDir dir;
-    std::string log;
-
-    Folder() {
-        setenv("LUMEO_REGISTRY_FILE", (dir.path() + "/registry.db").c_str(), 1);
-        Service().Get("/control/reset");
-        ResetLists();
-        platform::ConnMgrConfigure(L"");
-    }
-
-    // On the driver's thread before the init thread runs: this folder, its log, the service;
-    // message boxes are answered at once.
-    void Adopt() {
-        platform::CopyCut(g_appDir, APP_DIR_LEN, dir.wpath());
-        log = nettest::StartLog(dir);
-        SetApiHost(platform::Utf8ToWide(Service().host()).c_str());
-        platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
-    }
-    int LogCount(const std::string& text) const { return nettest::CountInLog(log, text); }
-    std::string Path(const std::string& relative) const { return dir.path() + "/" + relative; }
-};
+using Folder = ServiceFolder;
 
 // What the start-up screen showed: every progress position and every status text.
 struct StartupSpy {

@@ -8,6 +8,7 @@
 
 #include "helpers.h"
 #include "programRun.h"
+#include "serviceFolder.h"
 
 namespace {
 
@@ -15,10 +16,7 @@ namespace fs = std::filesystem;
 using nettest::SampleService;
 using nettest::TempDir;
 
-SampleService& Service() {
-    static SampleService* s = new SampleService();
-    return *s;
-}
+using apptest::Service;
 
 const char kHotTarget[] = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
 
