@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/gdi.h"
 #include <png.h>
@@ -153,6 +154,29 @@ LRESULT PaintProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// Starts the headless display on `script` at 320x240 with one focused window of `proc`,
+// then runs the program's loop until it ends; returns the window and the loop's exit code.
+std::pair<HWND, WPARAM> RunScriptedWindow(const std::string& script, WNDPROC proc, const wchar_t* className) {
+    const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
+    auto o = platform::ui::ParseDisplayOptions(5, argv);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = proc;
+    wc.lpszClassName = className;
+    if (!o.error.empty() || !RegisterClassW(&wc) || platform::ui::StartDisplay(o) != 0) {
+        ADD_FAILURE() << "no scripted display: " << o.error;
+        return {nullptr, 0};
+    }
+    HWND h = CreateWindowExW(0, className, L"", WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    if (!h) return {nullptr, 0};
+    SetFocus(h);
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+    return {h, m.wParam};
+}
+
 TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
     TempFolder folder("ui-script");
     const std::string& dir = folder.path;
@@ -162,24 +186,10 @@ TEST(Script, HeadlessRunTapsTypesAndShootsTheScreen) {
         std::ofstream out(script);
         out << "tap 50 100\ntext 好\nkey enter\nscreenshot " << shot << "\nquit\n";
     }
-    const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
-    auto o = platform::ui::ParseDisplayOptions(5, argv);
-    ASSERT_TRUE(o.error.empty());
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = PaintProc;
-    wc.lpszClassName = L"TestPainted";
-    ASSERT_NE(RegisterClassW(&wc), 0);
-    ASSERT_EQ(platform::ui::StartDisplay(o), 0);
-    HWND h = CreateWindowExW(0, L"TestPainted", L"", WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    // The script's quit closes the window, which ends the loop.
+    auto [h, code] = RunScriptedWindow(script, PaintProc, L"TestPainted");
     ASSERT_NE(h, nullptr);
-    SetFocus(h);
-    // The program's loop; the script's quit closes the window, which ends it.
-    MSG m;
-    while (GetMessageW(&m, nullptr, 0, 0)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-    EXPECT_EQ(m.wParam, 7u);
+    EXPECT_EQ(code, 7u);
     platform::ui::WaitForScript();
     platform::ui::StopDisplay();
     EXPECT_FALSE(IsWindow(h));
@@ -226,23 +236,9 @@ TEST(Script, AProgramThatEndsWhileTheScriptWaitsIsNotHeldUp) {
     const std::string& dir = folder.path;
     std::string script = dir + "/end.txt";
     std::ofstream(script) << "key enter\n";
-    const char* argv[] = {"Lumeo", "--script", script.c_str(), "--screen", "320x240"};
-    auto o = platform::ui::ParseDisplayOptions(5, argv);
-    ASSERT_TRUE(o.error.empty());
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = EndOnKeyProc;
-    wc.lpszClassName = L"TestEndOnKey";
-    ASSERT_NE(RegisterClassW(&wc), 0);
-    ASSERT_EQ(platform::ui::StartDisplay(o), 0);
-    HWND h = CreateWindowExW(0, L"TestEndOnKey", L"", WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    auto [h, code] = RunScriptedWindow(script, EndOnKeyProc, L"TestEndOnKey");
     ASSERT_NE(h, nullptr);
-    SetFocus(h);
-    MSG m;
-    while (GetMessageW(&m, nullptr, 0, 0)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-    EXPECT_EQ(m.wParam, 3u);
+    EXPECT_EQ(code, 3u);
     // The script waits up to 5 s for a program to settle; ending must not wait for that.
     DWORD start = GetTickCount();
     platform::ui::StopDisplay();
