@@ -104,12 +104,21 @@ int RowWithMostSegments(const std::vector<Video>& hot) {
     return best;
 }
 
-TEST(PlayRun, PlayOnARowsPopupFetchesThatVideosFlvSegmentsInOrder) {
+// The built program with the player core, against a service of its own, and the home list
+// the service serves.
+class PlayRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InstallPlayer(p);
+        hot = Videos(service.Get(kTop));
+        ASSERT_GE(hot.size(), 3u);
+    }
     SampleService service;
-    InstalledProgram p(service);
-    InstallPlayer(p);
-    std::vector<Video> hot = Videos(service.Get(kTop));
-    ASSERT_GE(hot.size(), 3u);
+    InstalledProgram p{service};
+    std::vector<Video> hot;
+};
+
+TEST_F(PlayRun, PlayOnARowsPopupFetchesThatVideosFlvSegmentsInOrder) {
     int row = RowWithMostSegments(hot);
     // Hold opens the row's menu; "播放(&1)".
     std::string script = "wait 500\nhold 240 " + std::to_string(kListRowY[row]) + "\ntext 1\n" + kPlayed + "quit\n";
@@ -129,12 +138,7 @@ TEST(PlayRun, PlayOnARowsPopupFetchesThatVideosFlvSegmentsInOrder) {
     EXPECT_EQ(p.Log().find("BeginPlayVideo failed"), std::string::npos);
 }
 
-TEST(PlayRun, TheDetailPagesThumbnailPlayButtonAndRelatedRowPlayAndASecondTapDoesNothing) {
-    SampleService service;
-    InstalledProgram p(service);
-    InstallPlayer(p);
-    std::vector<Video> hot = Videos(service.Get(kTop));
-    ASSERT_GE(hot.size(), 3u);
+TEST_F(PlayRun, TheDetailPagesThumbnailPlayButtonAndRelatedRowPlayAndASecondTapDoesNothing) {
     int row = RowWithMostSegments(hot);
     const Video& v = hot[row];
     std::vector<Video> related = Videos(service.Get("/openapi-common/relatedVideos?pid=4f7be1c09a2d6e53&vid=" + v.vid +
@@ -155,12 +159,7 @@ TEST(PlayRun, TheDetailPagesThumbnailPlayButtonAndRelatedRowPlayAndASecondTapDoe
                                                   "request \"" + related[0].title + "\""}));
 }
 
-TEST(PlayRun, SegmentsThatFailOrDropArePassedAndThePlayGoesOn) {
-    SampleService service;
-    InstalledProgram p(service);
-    InstallPlayer(p);
-    std::vector<Video> hot = Videos(service.Get(kTop));
-    ASSERT_GE(hot.size(), 3u);
+TEST_F(PlayRun, SegmentsThatFailOrDropArePassedAndThePlayGoesOn) {
     int row = RowWithMostSegments(hot);
     const Video& v = hot[row];
     ASSERT_GE(v.flv.size(), 2u) << "the catalogue's first rows hold a video of several segments";
@@ -183,12 +182,7 @@ TEST(PlayRun, SegmentsThatFailOrDropArePassedAndThePlayGoesOn) {
     for (size_t i = 2; i < log.size(); ++i) EXPECT_NE(log[i].find(" packets="), std::string::npos) << log[i];
 }
 
-TEST(PlayRun, QuittingRightAfterAPlayEndsTheProgram) {
-    SampleService service;
-    InstalledProgram p(service);
-    InstallPlayer(p);
-    std::vector<Video> hot = Videos(service.Get(kTop));
-    ASSERT_FALSE(hot.empty());
+TEST_F(PlayRun, QuittingRightAfterAPlayEndsTheProgram) {
     // The segment comes late: the core is inside its request when the program ends.
     service.QueueFault("delay:5000", 1, "/media/");
     std::string script = "wait 500\n" + Tap(240, kListRowY[0]) + "wait 800\n" + kPlayButton + "wait 300\nquit\n";
