@@ -66,6 +66,15 @@ void CloseMenuIfStillOpen() {
     if (HWND h = FindWindowW(L"#PopupMenu", nullptr)) PostMessageW(h, WM_KEYDOWN, VK_ESCAPE, 0);
 }
 
+// A soft-key bar on `parent` from the menu-bar record `record`; null when none is made.
+HWND SoftKeyBar(HWND parent, int record) {
+    SHMENUBARINFO mb{};
+    mb.cbSize = sizeof mb;
+    mb.hwndParent = parent;
+    mb.nToolBarId = static_cast<UINT>(record);
+    return SHCreateMenuBar(&mb) ? mb.hwndMB : nullptr;
+}
+
 class Modal : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -199,14 +208,10 @@ TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {
     platform::ui::AddString(105, L"菜单");
     platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(502),
                               platform::ui::BuildMenuBar(401, {{40010, 104, 0x10, 0xFFFF}, {40001, 105, 0x18, 0}}));
-    SHMENUBARINFO mb{};
-    mb.cbSize = sizeof mb;
-    mb.hwndParent = frame_;
-    mb.nToolBarId = 502;
-    ASSERT_TRUE(SHCreateMenuBar(&mb));
-    ASSERT_NE(mb.hwndMB, nullptr);
+    HWND bar = SoftKeyBar(frame_, 502);
+    ASSERT_NE(bar, nullptr);
     RECT r;
-    GetWindowRect(mb.hwndMB, &r);
+    GetWindowRect(bar, &r);
     EXPECT_EQ(r.bottom, 800);
     EXPECT_EQ(r.bottom - r.top, platform::ui::SoftKeyBarHeight());
 
@@ -249,11 +254,10 @@ TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {
     text.join();
     EXPECT_EQ(chosen, 40010);
     DestroyMenu(menu);
-    EXPECT_TRUE(DestroyWindow(mb.hwndMB));
-    EXPECT_FALSE(IsWindow(mb.hwndMB));
-    mb.nToolBarId = 999;  // no such record
+    EXPECT_TRUE(DestroyWindow(bar));
+    EXPECT_FALSE(IsWindow(bar));
     SetLastError(0);
-    EXPECT_FALSE(SHCreateMenuBar(&mb));
+    EXPECT_EQ(SoftKeyBar(frame_, 999), nullptr);  // no such record
     EXPECT_NE(GetLastError(), 0u);
 }
 
@@ -261,13 +265,10 @@ TEST_F(Modal, SoftKeyBarTakesNoTapsWhileABoxIsUp) {
     platform::ui::AddString(104, L"退出");
     platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(501),
                               platform::ui::BuildMenuBar(0, {{40014, 107, 0x10, 0xFFFF}, {40010, 104, 0x10, 0xFFFF}}));
-    SHMENUBARINFO mb{};
-    mb.cbSize = sizeof mb;
-    mb.hwndParent = frame_;
-    mb.nToolBarId = 501;
-    ASSERT_TRUE(SHCreateMenuBar(&mb));
+    HWND bar = SoftKeyBar(frame_, 501);
+    ASSERT_NE(bar, nullptr);
     RECT r;
-    GetWindowRect(mb.hwndMB, &r);
+    GetWindowRect(bar, &r);
     int x = r.right - 10, y = (r.top + r.bottom) / 2;  // the right key
     std::atomic<int> result{-1};
     std::thread worker([&] { result = MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO); });
@@ -292,7 +293,7 @@ TEST_F(Modal, SoftKeyBarTakesNoTapsWhileABoxIsUp) {
     EXPECT_TRUE(PumpUntil([] { return !g_seen.empty(); }));
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0], (std::pair<UINT, WPARAM>{WM_COMMAND, 40010}));
-    DestroyWindow(mb.hwndMB);
+    DestroyWindow(bar);
 }
 
 // Keys go to the program's window again once a menu or box in front of it has closed:
@@ -304,11 +305,8 @@ TEST_F(Modal, KeysReturnToTheOwnerWhenADropDownOrBoxCloses) {
     platform::ui::AddString(105, L"菜单");
     platform::ui::AddResource(RT_RCDATA, MAKEINTRESOURCEW(502),
                               platform::ui::BuildMenuBar(401, {{40010, 104, 0x10, 0xFFFF}, {40001, 105, 0x18, 0}}));
-    SHMENUBARINFO mb{};
-    mb.cbSize = sizeof mb;
-    mb.hwndParent = frame_;
-    mb.nToolBarId = 502;
-    ASSERT_TRUE(SHCreateMenuBar(&mb));
+    HWND bar = SoftKeyBar(frame_, 502);
+    ASSERT_NE(bar, nullptr);
     SetFocus(nullptr);
     ACCEL help{FVIRTKEY | FCONTROL, '6', 40009};
     HACCEL accel = CreateAcceleratorTableW(&help, 1);
@@ -343,7 +341,7 @@ TEST_F(Modal, KeysReturnToTheOwnerWhenADropDownOrBoxCloses) {
     EXPECT_EQ(GetActiveWindow(), frame_);
     EXPECT_TRUE(helpReachesTheFrame());
     DestroyAcceleratorTable(accel);
-    DestroyWindow(mb.hwndMB);
+    DestroyWindow(bar);
 }
 
 // A window that a modal window has disabled takes no keys, even while it is still the
