@@ -475,7 +475,7 @@ TEST(Program, AFolderPathTooLongToHoldIsNotCutToAnotherFolder) {
     fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", folder + "/Res");
     fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", outer + "/Res");  // a skin to find there
     std::string script = base + "/script.txt";
-    std::ofstream(script) << "wait 100\nquit\n";
+    std::ofstream(script) << "wait idle\nquit\n";
     std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
                                      "LUMEO_HEADLESS=1"};
     for (char** e = environ; *e; ++e)
