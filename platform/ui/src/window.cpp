@@ -541,7 +541,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 }
 
 namespace {
-int g_foregroundRequests = 0;
+std::atomic<int> g_foregroundRequests{0};  // counted on the listener's thread
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {
