@@ -38,6 +38,11 @@ void SetPostObserver(PostObserver observer);
 // display; a box on screen takes it at once. Without one a box waits, as on the phone.
 void AnswerNextMessageBox(int answer);
 
+// Makes the next `count` CreateWindowExW calls for windows of `className` (any thread, the
+// name compared without case) fail with ERROR_NOT_ENOUGH_MEMORY, as when the system has no
+// room for another window (tests of the callers' failure paths). A count of 0 ends it.
+void FailWindowCreation(const std::wstring& className, int count);
+
 // ---- Screen and display ----
 
 struct DisplayOptions {
