@@ -149,8 +149,12 @@ void TrackRun(Mp4Reader* r, In* in, Mp4Track* t, const Header& atom, int64_t* ne
         bytes += size;
     }
     EndAppend(r, t, &mark);
-    if (!mark.ok)
-        t->extended = 0;  // its tables could not take the samples: it ends where they do
+    if (!mark.ok) {
+        // Its tables could not take the samples: the track ends where they do, and the
+        // end of the file is reported as a failure, not as the whole read.
+        t->extended = 0;
+        r->fragmentError = ERR_NOT_SUPPORTED;
+    }
     *next = offset + bytes;
 }
 
