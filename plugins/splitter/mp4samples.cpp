@@ -89,6 +89,17 @@ size_t Reserve(uint32_t count) { return count < (1u << 16) ? count : (1u << 16);
 
 int32_t ClampCount(uint32_t v) { return v >= uint32_t(INT_MAX) ? INT_MAX - 1 : int32_t(v); }
 
+// A sum of sample durations: tables that lie cannot carry it past what int64 holds.
+void AddTime(int64_t* sum, int64_t v)
+{
+    constexpr int64_t kLimit = int64_t(1) << 62;
+    *sum += v;
+    if (*sum > kLimit)
+        *sum = kLimit;
+    else if (*sum < -kLimit)
+        *sum = -kLimit;
+}
+
 void StepTime(const Mp4Track* t, Mp4Cursor* c)
 {
     const Mp4TimeEntry* end = ARRAYEND(t->timeTable, const Mp4TimeEntry);
@@ -370,7 +381,7 @@ void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t siz
         if (!ArrayAppend(&t->timeTable, &e, sizeof(e), Growth(&t->timeTable)))
             return void(m->ok = false);
     }
-    t->decodeEnd += int32_t(duration);
+    AddTime(&t->decodeEnd, int32_t(duration));
 }
 
 void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m)
@@ -512,7 +523,7 @@ void ReadTimeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
     ReadEntries(in, count, 2, [&](const uint8_t* e) {
         Mp4TimeEntry v = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
         if (ArrayAppend(&t->timeTable, &v, sizeof(v), Growth(&t->timeTable)))
-            t->decodeEnd += int64_t(v.count) * v.delta;
+            AddTime(&t->decodeEnd, int64_t(v.count) * v.delta);
     });
     Mp4TimeEntry last = {INT_MAX, 0};
     if (!ArrayAppend(&t->timeTable, &last, sizeof(last), Growth(&t->timeTable)))
