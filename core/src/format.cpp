@@ -24,6 +24,7 @@ BlockRef* CoreFill(FormatReaderInput* in, int wanted) {
     int n = -1;
     for (int tries = 0; tries < 3 && n < 0; ++tries) n = s->readStreamBlock(s, r->block, 0, wanted);
     if (n <= 0) {
+        if (n < 0) in->readError = 1;
         Format_ReleaseRef(r);
         return nullptr;
     }
@@ -157,6 +158,7 @@ BlockRef* InReadBlock(FormatReaderInput* in, int n) {
             done += got;
             in->inputPosition += got;
         }
+        if (failures >= 3) in->readError = 1;
     } else if (done < n) {
         done += InRead(in, r->data + done, n - done);
     }
@@ -348,6 +350,7 @@ int Format_SetInput(void* format, int number, Stream* stream) {
     in->inputStream = stream;
     in->inputPosition = 0;
     in->atEnd = 0;
+    in->readError = 0;
     if (stream) {
         int pos = stream->seekStream(stream, 0, 1);
         if (pos > 0) in->inputPosition = pos;

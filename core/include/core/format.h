@@ -149,6 +149,7 @@ struct FormatReaderInput {
     int memoryMode;         // reading a memory buffer (Format_InputMemory)
     int atEnd;
     int fillSize;           // bytes asked of each fill by the core's fill
+    int readError;          // a read of the stream failed: its end is no end of the data
 };
 
 // Switches the record to read `length` bytes of memory as if they were the file
