@@ -6,6 +6,7 @@
 
 #include "core/format.h"
 #include "formatbase.h"
+#include "streams.h"
 
 namespace {
 
@@ -482,10 +483,10 @@ int Format_SeekForce(void* format, int, int) {
     Stream* s = in->inputStream;
     if (!s) return ERR_INVALID_PARAM;
     Format_InputFlush(in);
-    // Seeking a stream to where it stands reconnects it when it was asked to.
-    int r = s->seekStream(s, 0, 1);
-    if (r < 0) return ERR_READ;
-    in->inputPosition = r;
+    // The server answers the new request afresh: nothing kept of the old answer stands for it.
+    if (core::StreamRestart(s) != 0) return ERR_READ;
+    in->inputPosition = 0;
+    in->readError = 0;
     return 0;
 }
 

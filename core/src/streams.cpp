@@ -364,6 +364,16 @@ void HeadStreamTearDown(void* object) {
     h->head = nullptr;
 }
 
+int StreamRestart(Stream* stream) {
+    if (!stream) return -1;
+    if (stream->readStream != HeadRead) return stream->seekStream(stream, 0, 0) == 0 ? 0 : -1;
+    auto* h = reinterpret_cast<HeadStream*>(stream);
+    h->headLength = 0;
+    h->position = 0;
+    h->innerPosition = h->inner->seekStream(h->inner, 0, 0);
+    return h->innerPosition == 0 ? 0 : -1;
+}
+
 Stream* HeadStreamCreate(Stream* inner) {
     if (!inner) return nullptr;
     auto* h = static_cast<HeadStream*>(NodeCreate(HEAD_CLASS));

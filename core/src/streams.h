@@ -42,6 +42,9 @@ void HeadStreamTearDown(void* object);
 // The wrapper carries the inner stream's class in word 0, as readers look at it. Null
 // when memory runs out (the inner stream is then deleted).
 Stream* HeadStreamCreate(Stream* inner);
+// Sends a stream back to its start through a new request (a wrapper lets go of the bytes it
+// kept of the old answer first): 0 when it stands at 0.
+int StreamRestart(Stream* stream);
 
 int StreamSetUp(void* object);
 int FileStreamSetUp(void* object);
