@@ -120,6 +120,7 @@ int Host::OpenReader(const CommentSink* sink) {
         if (opened == 0) {
             reader_ = r;
             nextInput_ = 0;
+            HeadStreamOpened(stream_);
             return 0;
         }
         // A reader that met a failed read refused bytes it never saw.
