@@ -44,6 +44,9 @@ private:
     std::vector<Pending> gates_;
 };
 
+// The text values of a registry key in the registry file `file`, as RegistryTexts above.
+std::map<std::string, std::wstring> RegistryTextsIn(const std::string& file, const std::string& keyPath);
+
 // A screenshot the program wrote, read with libpng.
 class Shot {
 public:
