@@ -89,6 +89,17 @@ size_t Reserve(uint32_t count) { return count < (1u << 16) ? count : (1u << 16);
 
 int32_t ClampCount(uint32_t v) { return v >= uint32_t(INT_MAX) ? INT_MAX - 1 : int32_t(v); }
 
+// A sum of sample durations: tables that lie cannot carry it past what int64 holds.
+void AddTime(int64_t* sum, int64_t v)
+{
+    constexpr int64_t kLimit = int64_t(1) << 62;
+    *sum += v;
+    if (*sum > kLimit)
+        *sum = kLimit;
+    else if (*sum < -kLimit)
+        *sum = -kLimit;
+}
+
 void StepTime(const Mp4Track* t, Mp4Cursor* c)
 {
     const Mp4TimeEntry* end = ARRAYEND(t->timeTable, const Mp4TimeEntry);
@@ -370,7 +381,40 @@ void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t siz
         if (!ArrayAppend(&t->timeTable, &e, sizeof(e), Growth(&t->timeTable)))
             return void(m->ok = false);
     }
-    t->decodeEnd += int32_t(duration);
+    AddTime(&t->decodeEnd, int32_t(duration));
+}
+
+void AppendGap(Mp4Track* t, Mp4AppendMark* m, int64_t gap)
+{
+    size_t times = ARRAYCOUNT(t->timeTable, Mp4TimeEntry);
+    if (!m->ok || gap <= 0 || times == 0 || times != m->timeCount || t->sampleCount == 0)
+        return;
+    size_t last = times - 1;
+    Mp4TimeEntry e = ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last];
+    if (e.count <= 0 || int64_t(e.delta) + gap > INT_MAX)
+        return;
+    Mp4TimeEntry longer = {1, int32_t(e.delta + gap)};
+    Mp4Cursor& c = t->cursor;
+    // Where the cursor stands in the last entry: samples of it still to come.
+    bool onLast = t->finished && m->timeEntry == last;
+    if (e.count == 1) {
+        ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last] = longer;
+    } else {
+        if (!ArrayAppend(&t->timeTable, &longer, sizeof(longer), Growth(&t->timeTable)))
+            return;
+        --ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last].count;
+        m->timeCount = times + 1;  // the entry split off is the movie's, not this append's
+        if (onLast && c.timeLeft > 0)
+            --c.timeLeft;  // its last sample now lies in the entry split off
+    }
+    // A cursor behind the last sample stands at the old end: it moves on to the new one,
+    // and past the entry split off, which it has read.
+    if (t->finished && c.sample >= t->sampleCount) {
+        c.time += gap;
+        if (e.count != 1)
+            m->timeEntry = last + 1;
+    }
+    AddTime(&t->decodeEnd, gap);
 }
 
 void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m)
@@ -512,7 +556,7 @@ void ReadTimeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
     ReadEntries(in, count, 2, [&](const uint8_t* e) {
         Mp4TimeEntry v = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
         if (ArrayAppend(&t->timeTable, &v, sizeof(v), Growth(&t->timeTable)))
-            t->decodeEnd += int64_t(v.count) * v.delta;
+            AddTime(&t->decodeEnd, int64_t(v.count) * v.delta);
     });
     Mp4TimeEntry last = {INT_MAX, 0};
     if (!ArrayAppend(&t->timeTable, &last, sizeof(last), Growth(&t->timeTable)))
