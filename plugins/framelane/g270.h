@@ -163,6 +163,7 @@ struct Output {
 
     int rotateInCopy;        // 0x201
     int closeMediaPlayer;    // 0x202
+    int mediaPlayerAsked;    // asked once to close; not again
     int idctMode;
 
     SavedPicture saved[kMaxFrames];

@@ -67,13 +67,14 @@ bool TryInitialise(Output* o) {
 }
 
 // Starts the video driver, asking a media player that holds the chip to close when the
-// option allows it.
+// option allows it, once for the object rather than at every start.
 bool DriverStart(Output* o) {
     if (TryInitialise(o)) return true;
-    if (o->closeMediaPlayer) {
+    if (o->closeMediaPlayer && !o->mediaPlayerAsked) {
         HWND found = nullptr;
         EnumWindows(FindMediaPlayer, reinterpret_cast<LPARAM>(&found));
         if (found) {
+            o->mediaPlayerAsked = 1;
             PostMessageW(found, WM_CLOSE, 0, 0);
             if (TryInitialise(o)) return true;
         }

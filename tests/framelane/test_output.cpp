@@ -202,6 +202,29 @@ TEST_F(Output, DriverStartRetriesAndAsksTheMediaPlayerToClose) {
     for (HWND h : {older, popup, player, newer}) DestroyWindow(h);
 }
 
+// The media player is asked to close once for an output object, not at every start.
+TEST_F(Output, TheMediaPlayerIsAskedToCloseOnce) {
+    int posts = 0;
+    platform::ui::SetPostObserver([&](HWND, UINT msg, WPARAM, LPARAM) {
+        posts += msg == WM_CLOSE;
+        return true;
+    });
+    HWND player = MakeWindow(L"Windows Media", 0);
+    ASSERT_NE(player, nullptr);
+    ASSERT_NE(Create(), nullptr);
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        PVRSim_Set("init_failures", 8);
+        PVRSim_ClearLog();
+        EXPECT_EQ(Start(Yuv(64, 48)), ERR_NOT_SUPPORTED);
+        // Four tries, and four more after the first request to close.
+        EXPECT_EQ(Count(SimLog(), "M24VA_Initialise("), start ? 4 : 8);
+    }
+    EXPECT_EQ(posts, 1);
+    platform::ui::SetPostObserver(nullptr);
+    DestroyWindow(player);
+}
+
 TEST_F(Output, FailuresAfterTheDriverStartReleaseEverything) {
     struct Case {
         const char* what;
