@@ -155,7 +155,6 @@ struct Output {
     int colourApplied;
 
     ChipFrame frames[kMaxFrames];
-    void* backup[kMaxFrames][3];
     int frameNumber[kMaxFrames];
     int frameCount;
     int showFrames, extraFrames;

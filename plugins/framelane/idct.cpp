@@ -301,7 +301,6 @@ bool ValidIndex(const Output* o, int i) { return i >= 0 && i < o->frameCount && 
 
 void Exchange(Output* o, int a, int b) {
     std::swap(o->frames[a], o->frames[b]);
-    for (int p = 0; p < 3; ++p) std::swap(o->backup[a][p], o->backup[b][p]);
     std::swap(o->frameNumber[a], o->frameNumber[b]);
 }
 

@@ -87,7 +87,6 @@ void FreeFrames(Output* o, int from) {
     for (int i = from; i < kMaxFrames; ++i) {
         if (o->frames[i]) o->drv.frameFree(&o->frames[i], 1);
         o->frames[i] = nullptr;
-        SurfaceFree(o->backup[i]);
         o->frameNumber[i] = -1;
     }
     o->frameCount = std::min(o->frameCount, from);
@@ -305,31 +304,20 @@ int ApplyLayout(Output* o) {
 }
 
 // Makes frames up to `count`; frames below `minimum` are about to receive a restored
-// picture (IDCT mode) and are not filled.
+// picture (IDCT mode) and are not filled. The frames keep no copy in system memory:
+// the pictures are saved where they are read back, by the layout change and the backup.
 int AllocateFrames(Output* o, int count, int minimum) {
-    void* made[kMaxFrames][3] = {};
-    int result = 0;
     for (int i = o->frameCount; i < count; ++i) {
-        if (o->idctMode && i >= minimum) {
-            if (SurfaceAlloc(made[i], &o->frameFormat) != 0) {
-                result = ERR_OUT_OF_MEMORY;
-                break;
-            }
-        }
         int r = o->drv.frameAllocate(&o->frames[i], 1);
         if (r != 0) {
             o->frames[i] = nullptr;
-            result = r == kDriverLost && !o->inInit ? kDriverLost : ERR_OUT_OF_MEMORY;
-            break;
+            return r == kDriverLost && !o->inInit ? kDriverLost : ERR_OUT_OF_MEMORY;
         }
-        for (int p = 0; p < 3; ++p) o->backup[i][p] = made[i][p];
-        made[i][0] = made[i][1] = made[i][2] = nullptr;
         if (!(o->idctMode && i < minimum)) FillBlack(o, i);
         o->frameNumber[i] = -1;
         o->frameCount = i + 1;
     }
-    for (auto& m : made) SurfaceFree(m);
-    return result;
+    return 0;
 }
 
 }  // namespace
@@ -613,7 +601,7 @@ int SetParam(void* self, int id, const void* data, int size) {
     if (id == OVERLAY_OUTPUT) o->idctMode = 0;  // the face sets it through its own parameter
     int r = OverlaySet(self, id, data, size);
     if (id == OVERLAY_RELEASE) {
-        DoneOutput(o);  // frees the backup surfaces with the frames
+        DoneOutput(o);
         return r;
     }
     int* own = OwnParam(o, id);

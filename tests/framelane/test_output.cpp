@@ -438,6 +438,25 @@ TEST_F(IdctOutput, FrameCountsAndBlackFrames) {
     }
 }
 
+// The frames live in video memory alone: making them, failing to make more and releasing
+// them leave the system memory as it was.
+TEST_F(IdctOutput, FramesHoldNoSystemMemory) {
+    int before = core::SurfacesHeld();
+    Open(64, 48);
+    EXPECT_EQ(core::SurfacesHeld(), before);
+    ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
+    EXPECT_EQ(core::SurfacesHeld(), before);
+    // Room for one more frame: five are asked, one is made.
+    ASSERT_EQ(SetFace(IDCT_COUNT, 3), 0);
+    ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used") * 4 / 3), 0);
+    int held = core::SurfacesHeld();
+    EXPECT_EQ(SetFace(IDCT_COUNT, 5), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 4);
+    EXPECT_EQ(core::SurfacesHeld(), held);
+    ASSERT_EQ(Set(OVERLAY_RELEASE, 1), 0);
+    EXPECT_EQ(core::SurfacesHeld(), before);
+}
+
 TEST_F(IdctOutput, AtMostOneFrameSendsNothingToTheOverlay) {
     Open(64, 48);
     ASSERT_EQ(SetFace(IDCT_COUNT, 0), 0);
