@@ -158,7 +158,7 @@ struct Output {
     int frameNumber[kMaxFrames];
     int frameCount;
     int showFrames, extraFrames;
-    int current, previous, showIndex, heldBack;
+    int current, previous, showIndex, heldBack;  // current: the frame shown last, -1 none yet
 
     int rotateInCopy;        // 0x201
     int closeMediaPlayer;    // 0x202

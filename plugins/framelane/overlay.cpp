@@ -90,7 +90,7 @@ void FreeFrames(Output* o, int from) {
         o->frameNumber[i] = -1;
     }
     o->frameCount = std::min(o->frameCount, from);
-    if (o->current >= o->frameCount) o->current = 0;
+    if (o->current >= o->frameCount) o->current = -1;
     if (o->previous >= o->frameCount) o->previous = -1;
     if (o->showIndex >= o->frameCount) o->showIndex = -1;
     if (o->heldBack >= o->frameCount) o->heldBack = -1;
@@ -102,8 +102,7 @@ int DoneOutput(void* self) {
     o->displayUp = 0;
     if (o->module) FreeFrames(o, 0);
     o->frameCount = o->showFrames = o->extraFrames = 0;
-    o->current = 0;
-    o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = -1;
     if (o->driverUp) o->drv.deinitialise();
     o->driverUp = 0;
     BlitRelease(o->base.blitter);
@@ -384,6 +383,13 @@ void Flip(Output* o, int index) {
 
 namespace {
 
+// Shows the current frame again; before any was shown the first goes on screen, and is
+// then the current one.
+void FlipCurrent(Output* o) {
+    if (o->current < 0 && o->frameCount > 0) o->current = 0;
+    Flip(o, o->current);
+}
+
 int InitOutput(void* self);
 
 // Builds the started state again after the driver lost it: the frames' pictures are gone.
@@ -521,7 +527,7 @@ int UpdateOutput(void* self) {
             small.dstRight = small.dstBottom = small.srcRight = small.srcBottom = 16;
             small.visible = QueryPlatform(25) > 499 ? 1 : 0;
             SendAttributes(o, small, true);
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         }
         SendAttributes(o, a, true);
@@ -532,10 +538,10 @@ int UpdateOutput(void* self) {
             Attributes hidden = a;
             hidden.visible = 0;
             SendAttributes(o, hidden, false);
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         } else if (o->reflip) {
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         }
         SendAttributes(o, a, true);
@@ -683,8 +689,7 @@ int Create(void* object) {
     o->rotateInCopy = 1;
     o->closeMediaPlayer = 1;
     o->frameRotation = -1;
-    o->current = 0;
-    o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = -1;
     for (int& n : o->frameNumber) n = -1;
     QueryDisplay(o);
     return 0;

@@ -385,6 +385,81 @@ TEST_F(Face, TheFrameOnScreenIsNotWrittenInto) {
     EXPECT_TRUE(found);
 }
 
+// The frame a decode starts into, as the chip was told it.
+M24VA_FRAME BegunFrame() {
+    std::string log = SimLog();
+    size_t at = log.rfind("M24VA_BeginFrame(#");
+    if (at == std::string::npos) return nullptr;
+    return reinterpret_cast<M24VA_FRAME>(std::stoul(log.substr(at + 18), nullptr, 16));
+}
+
+// On a shown output, the frame on screen and the one taken off it last are never decoded
+// into, whatever index the decoder names; an update of the output meanwhile shows the same
+// frame again, not the one being decoded.
+TEST_F(Face, ADecodeNeverTargetsTheFrameOnScreen) {
+    Open(32, 32, 0, 3);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    Scripts s(21);
+    struct Step {
+        int target, forward;
+    } steps[] = {{0, -1}, {0, -1}, {1, 0}, {1, -1}, {2, 1}, {0, 2}, {0, -1}};
+    M24VA_FRAME shownBefore = nullptr;
+    int time = 1000;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(time);
+        M24VA_FRAME shown = PVRSim_ShownFrame();
+        std::vector<Macroblock> mbs;
+        for (int i = 0; i < 4; ++i) mbs.push_back(s.Intra(false));
+        PVRSim_ClearLog();
+        int previous;
+        ASSERT_EQ(f->frameStart(f, time, &previous, step.target, step.forward, -1, step.target, 0), 0);
+        M24VA_FRAME target = BegunFrame();
+        ASSERT_NE(target, nullptr);
+        EXPECT_NE(target, shown);
+        EXPECT_NE(target, shownBefore);
+        // Moved while the frame is decoded: the overlay is shown again with the frame it had.
+        ASSERT_EQ(Viewport(time / 1000 % 2 * 2, 0, 32, 32), 0);
+        EXPECT_EQ(PVRSim_ShownFrame(), shown);
+        Feed(f, mbs, mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+        IdctFrameEnd end{0, time};
+        ASSERT_EQ(f->frameEnd(f, time, &end), 0);
+        EXPECT_EQ(PVRSim_ShownFrame(), target);
+        shownBefore = shown;
+        time += 1000;
+    }
+}
+
+// With no other frame to be had, a decode into the frame on screen is refused and the
+// frames stay as they were.
+TEST_F(Face, NoFrameToDecodeIntoIsRefused) {
+    Open(32, 32, 0, 2);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    // No memory for a third frame.
+    ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used")), 0);
+    Scripts s(4);
+    std::vector<Macroblock> mbs;
+    for (int i = 0; i < 4; ++i) mbs.push_back(s.Intra(false));
+    Decode(mbs, 0, -1, -1);
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    Decode(mbs, 1, -1, -1);
+    end.frameTime = 2000;
+    ASSERT_EQ(f->frameEnd(f, 2000, &end), 0);
+    M24VA_FRAME shown = PVRSim_ShownFrame();
+    Yuv420 picture = Read(1);
+    int previous;
+    // Frame 1 is on screen and frame 0 is the reference.
+    EXPECT_EQ(f->frameStart(f, 7, &previous, 1, 0, -1, 1, 0), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(PVRSim_ShownFrame(), shown);
+    EXPECT_TRUE(Read(1) == picture);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 0), 100);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 1), 101);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 2);
+}
+
 // Backup and restore keep every frame's picture and number, across a turn of the frames.
 TEST_F(Face, BackupAndRestoreKeepThePictures) {
     Open(64, 48, 0, 3);
