@@ -297,6 +297,7 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
     a->showNext = show;
     if (previous) *previous = a->table[target].frame;
     a->table[target].frame = frame;
+    a->pictures = true;
     f->mbPerRow = a->surf.width / 16;
     f->heldScan = -1;
     f->block = 0;
@@ -373,6 +374,7 @@ int LockBuffer(void* face, int index, Planes planes, int* brightness, VideoForma
         return ERR_DEVICE_ERROR;
     }
     if (planes) std::copy(p, p + 3, planes);
+    a->pictures = true;  // the decoder may write into it
     if (brightness) *brightness = a->base.fx.brightness;
     if (format) *format = BufferFormat(a, a->table[index]);
     return 0;

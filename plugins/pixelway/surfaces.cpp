@@ -155,10 +155,14 @@ int AdjustCount(Ahi* a, int wanted, int inUse) {
     if (a->secondMode) kind = AHI_MEM_EXTERNAL;
     int w = a->surf.width, h = a->surf.height;
     if (a->idctMode) {
+        // Internal memory first. When it cannot hold the frames in use they start again in
+        // both kinds, unless they hold pictures already: those stay, the rest comes from both.
         while (a->allocated < wanted && AllocEntry(a, a->allocated, AHI_MEM_INTERNAL, w, h) == 0) ++a->allocated;
         if (a->allocated < wanted && a->allocated < inUse && a->yuvPath) {
-            for (int i = 0; i < FRAME_BUFFERS; ++i) FreeEntry(a, i);
-            a->allocated = 0;
+            if (!a->pictures) {
+                for (int i = 0; i < FRAME_BUFFERS; ++i) FreeEntry(a, i);
+                a->allocated = 0;
+            }
         } else {
             kind = 0;  // what the internal memory gave is kept
         }
