@@ -596,6 +596,55 @@ TEST_F(HeldFramesTest, DecodedFramesOutliveTheReturnOfDisplayMemory) {
     }
 }
 
+// A buffer count that cannot be had changes nothing: the count, the buffers and the frames
+// they hold stay as they were.
+TEST_F(HeldFramesTest, ARefusedCountChangesNothing) {
+    ASSERT_EQ(Sim().Set("mem64", 2 * kBuffer), 0);
+    ASSERT_EQ(Sim().Set("mem32", 0), 0);
+    StartIdct(2);
+    std::mt19937 rng(17);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(2);
+    long long surfaces = Sim().Get("surfaces");
+    EXPECT_EQ(SetFace(IDCT_COUNT, 3), ERR_OUT_OF_MEMORY);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Get("surfaces"), surfaces);
+    IdctFace* fc = face();
+    int previous;
+    EXPECT_EQ(fc->frameStart(fc, 12, &previous, 2, -1, -1, 2, 1), ERR_INVALID_PARAM);
+    ExpectHeld(held);
+    ref::Picture p = InterPicture(rng, 0, 1, -1, Motion{true});
+    ASSERT_EQ(Run(p, 12), 0);
+    EXPECT_EQ(ref::MaxDiff(Buffer(0), ref::Decode(p, &held.pictures[1], nullptr, 0, W, H)), 0);
+    EXPECT_EQ(Sim().Get("errors"), 0);
+}
+
+// A frame start the chip refuses leaves the frames as they were, the one on screen too.
+TEST_F(HeldFramesTest, ARefusedFrameStartChangesNothing) {
+    StartIdct(3);
+    std::mt19937 rng(19);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(3);
+    AhiSurf shown = Sim().Overlay(nullptr);
+    IdctFace* fc = face();
+    int previous = 0;
+    ASSERT_EQ(Sim().Set("frame_start_result", AHI_ERR_STATE), 0);
+    // Buffer 1 is on screen: the decode would go into another buffer's memory.
+    EXPECT_EQ(fc->frameStart(fc, 12, &previous, 1, 0, -1, 1, 1), ERR_DEVICE_ERROR);
+    ASSERT_EQ(Sim().Set("frame_start_result", 0), 0);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Overlay(nullptr), shown);
+    // Accepted, it goes into another buffer's memory and frame 11 stays on screen.
+    ASSERT_EQ(fc->frameStart(fc, 12, &previous, 1, 0, -1, 1, 1), 0);
+    EXPECT_EQ(Sim().Overlay(nullptr), shown);
+    int frame = 0;
+    ASSERT_EQ(GetFace(IDCT_FRAME_NUMBER + 2, &frame), 0);
+    EXPECT_EQ(frame, 11);
+    EXPECT_EQ(fc->endChipFrame(fc), 0);
+}
+
 TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {
     for (int spare : {1, 0}) {
         SCOPED_TRACE(spare);
