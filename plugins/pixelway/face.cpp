@@ -244,12 +244,13 @@ void InterTurned(void* face, const int16_t* coefs, int count) {
 
 Ahi* Owner(void* face) { return F(face)->owner; }
 
-// The decoder's buffer count. One that cannot be had changes nothing: the buffers made for
-// it go again; the count, the buffers and their frames stay as they were.
+// The decoder's buffer count, which is also the count wanted. One that cannot be had
+// changes nothing: the buffers made for it go again; the count, the buffers and their
+// frames stay as they were.
 int SetCount(Ahi* a, int count) {
     int inUse = a->inUse, wanted = a->wanted, allocated = a->allocated;
     a->inUse = count;
-    a->wanted = std::max(wanted, count);
+    a->wanted = count;
     if (UpdateYuv(a) == 0 && a->allocated >= count) return 0;
     for (int i = a->allocated - 1; i >= allocated; --i) FreeEntry(a, i);
     a->allocated = std::min(a->allocated, allocated);

@@ -645,6 +645,27 @@ TEST_F(HeldFramesTest, ARefusedFrameStartChangesNothing) {
     EXPECT_EQ(fc->endChipFrame(fc), 0);
 }
 
+// When the decoder asks fewer buffers, those it gives up go back; the memory kinds of the
+// buffers it keeps end balanced, one of each, with their frames.
+TEST_F(HeldFramesTest, AShrinkingCountKeepsTheMemoryKindsBalanced) {
+    ASSERT_EQ(Sim().Set("mem64", 2 * kBuffer), 0);
+    ASSERT_EQ(Sim().Set("mem32", 4 * kBuffer), 0);
+    StartIdct(2);
+    std::mt19937 rng(23);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(2);
+    // Two more buffers: internal memory is full, they come from external memory.
+    ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
+    EXPECT_EQ(Sim().Get("used64"), 2 * kBuffer);
+    EXPECT_EQ(Sim().Get("used32"), 2 * kBuffer);
+    ASSERT_EQ(SetFace(IDCT_COUNT, 2), 0);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Get("used64"), kBuffer);
+    EXPECT_EQ(Sim().Get("used32"), kBuffer);
+    EXPECT_EQ(Sim().Get("errors"), 0);
+}
+
 TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {
     for (int spare : {1, 0}) {
         SCOPED_TRACE(spare);
