@@ -562,13 +562,15 @@ int ShowOverlay(void* self, int) {
 int BlitFrame(void* self, Planes src, const int* srcPitches) {
     Output* o = Self(self);
     if (!o->driverUp || o->frameCount <= 0 || !o->base.blitter) return ERR_DEVICE_ERROR;
+    int index = (o->current + 1) % o->frameCount;
     o->previous = o->current;
-    o->current = (o->current + 1) % o->frameCount;
+    o->current = index;
     void* planes[3];
     int pitch = 0;
-    if (FrameAccess(o, o->current, planes, &pitch) != 0) return ERR_DEVICE_ERROR;
+    if (FrameAccess(o, index, planes, &pitch) != 0) return ERR_DEVICE_ERROR;
+    o->current = index;  // a driver restarted by the access made new frames, none current
     BlitImage(o->base.blitter, planes, src, srcPitches, pitch, -1);
-    o->drv.frameEndAccess(o->frames[o->current]);
+    o->drv.frameEndAccess(o->frames[index]);
     if (o->base.lastShownTime < 0 && o->base.lastCurrentTime >= 0 && ElapsedMs(o->lastFlipTick) < 16) {
         o->reflip = 1;  // the frame stays drawn; the next update shows it
         return 0;
