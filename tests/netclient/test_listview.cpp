@@ -280,6 +280,26 @@ TEST_F(ListTest, FailedPagesNeverEndTheList) {
     }
 }
 
+// An error answer, or one cut short, is a failed download: after its retry nothing of it
+// is in the answer cache, neither as the page nor as the file it came through.
+TEST_F(ListTest, AFailedAnswerLeavesNoFileInTheCache) {
+    for (const char* fault : {"status:500", "status:404", "status:503", "drop"}) {
+        SCOPED_TRACE(fault);
+        ResetList(&g_listHot);
+        env.Reset();
+        std::filesystem::remove_all(env.dir().path() + "/Xml");
+        std::filesystem::create_directories(env.dir().path() + "/Xml");
+        int failed = env.LogCount("DownloadEx failed");
+        env.service().QueueFault(fault, 2, "getTopVideos");
+        EXPECT_EQ(ShowMe(&g_listHot, 1), -1);
+        EXPECT_EQ(env.RequestsWith("getTopVideos").size(), 2u) << "the try and the retry";
+        EXPECT_EQ(env.LogCount("DownloadEx failed"), failed + 1);
+        EXPECT_EQ(env.Boxes().size(), 1u);
+        EXPECT_TRUE(std::filesystem::is_empty(env.dir().path() + "/Xml"));
+        EXPECT_TRUE(GetItems(&g_listHot).empty());
+    }
+}
+
 TEST_F(ListTest, ClosingProgramCancelsTheCopy) {
     std::filesystem::remove_all(env.dir().path() + "/Xml/funny_1.xml");
     EnterCriticalSection(&g_csRunning);

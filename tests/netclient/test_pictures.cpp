@@ -240,10 +240,10 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
         const char* fault;
         const char* logged;
     } cases[] = {
-        {"status:404", "SHLoadImageFile failed : path="},  // an error page is stored, then refused
-        {"status:500", "SHLoadImageFile failed : path="},
-        {"drop", "DownloadEx failed"},                    // half the body, then the connection closes
-        {"status:204", "SHLoadImageFile failed : path="},  // no body at all
+        {"status:404", "HTTP error answer : status=404"},  // a failed download, tried again once
+        {"status:500", "HTTP error answer : status=500"},
+        {"drop", "DownloadEx failed"},                     // half the body, then the connection closes
+        {"status:204", "SHLoadImageFile failed : path="},   // no body at all: not a picture
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -259,6 +259,12 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
         EXPECT_EQ(GetPicture(&g_downloader, wvid.c_str()), picBk) << "tried again by the next load";
         EXPECT_TRUE(ImageFolder().empty());
         EXPECT_GT(env.LogCount(c.logged), before);
+        if (std::string(c.logged).rfind("SHLoadImageFile", 0) == 0) {
+            CStringW own;
+            ASSERT_EQ(GetPicturePath(wvid.c_str(), own), 0);
+            EXPECT_EQ(env.LogCount(std::string(c.logged) + platform::WideToUtf8(own.str())), 1)
+                << "the line names the picture's own file";
+        }
         // Offline, nothing half-written is found later.
         ASSERT_EQ(DownloadPicture(&g_downloader, wvid.c_str(), L"", 0, 0, &out), 0);
         EXPECT_EQ(out, emptyPic);
