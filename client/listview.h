@@ -82,9 +82,10 @@ int BuildRelatedVideosRequest(const wchar_t* vid, int pz, CStringW& url, CString
 // The version check and its cache file.
 int BuildVersionRequest(CStringW& url, CStringW& cachePath);
 
-// A text from the service made fit to be part of one file name: path separators, drive
-// colons, control and reserved characters become "_", and ".." becomes "__", so the name
-// never reaches outside its folder. An empty text becomes "_".
+// A text from the service made fit to be one file name, one name per text: letters,
+// digits, "-", "_" and single dots between other characters stay, every other byte of
+// its UTF-8 form becomes "%XX" (so "%" too), and the empty text becomes "%00". The name
+// never reaches outside its folder, and ids of letters and digits keep their names.
 CStringW SafeFileNamePart(const wchar_t* text);
 
 // The web API host, "HOST" or "HOST:PORT". The default is the sample service on this
