@@ -6,6 +6,7 @@
 #include "parseXML.h"
 #include "platform/cstring.h"
 #include "platform/wintypes.h"
+#include "version.h"
 
 #define RSS_NEWS 111
 #define RSS_ORIGINAL 112
@@ -21,7 +22,6 @@
 #define LIST_URL_LEN 512
 #define LIST_KEYWORD_LEN 128
 #define PARTNER_ID L"4f7be1c09a2d6e53"
-#define PROGRAM_VERSION L"v1.01.15.06007"
 
 class VideoList {
 public:
