@@ -1,5 +1,6 @@
 #include "pictures.h"
 
+#include <atomic>
 #include <new>
 
 #include "listview.h"
@@ -11,6 +12,8 @@
 #include "platform/winuser.h"
 
 namespace {
+
+std::atomic<int> g_pictureThreads{0};
 
 Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
 
@@ -53,8 +56,10 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
         job->online = online;
         job->index = index;
         job->rssType = rssType;
+        ++g_pictureThreads;
         HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
         if (!thread) {
+            --g_pictureThreads;
             LOG(LOG_ERROR, L"CreateThread failed : item=%d", index);
             // Nothing runs for the vid: a later load may try again.
             mgr->pending.erase(job->vid);
@@ -68,8 +73,12 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
 
 DWORD PictureThreadProc(LPVOID param) {
     PictureJob* job = static_cast<PictureJob*>(param);
-    return static_cast<DWORD>(PictureThread(job->mgr, job));
+    DWORD result = static_cast<DWORD>(PictureThread(job->mgr, job));
+    --g_pictureThreads;  // after its repaint
+    return result;
 }
+
+int PictureThreadsRunning() { return g_pictureThreads.load(); }
 
 int PictureThread(DownloadManager* mgr, PictureJob* job) {
     int result = 0;

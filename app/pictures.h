@@ -33,6 +33,8 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
                 int rssType);
 // Thread procedure: PictureThread(job->mgr, job).
 DWORD PictureThreadProc(LPVOID job);
+// Thumbnail threads started by LoadPicture that have not yet ended.
+int PictureThreadsRunning();
 // Fetches the job's picture, repaints the list view when its row is still in sight, and
 // deletes the job. 0, or 1 when DownloadPicture failed.
 int PictureThread(DownloadManager* mgr, PictureJob* job);

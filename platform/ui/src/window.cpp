@@ -180,12 +180,35 @@ static int BarHeight() {
 
 }  // namespace platform::ui::detail
 
+namespace {
+std::mutex g_failMu;
+std::wstring g_failClass;  // lower case
+int g_failCount = 0;
+
+bool CreationFails(const std::wstring& lowerName) {
+    std::lock_guard lk(g_failMu);
+    if (g_failCount <= 0 || lowerName != g_failClass) return false;
+    --g_failCount;
+    return true;
+}
+}  // namespace
+
+void platform::ui::FailWindowCreation(const std::wstring& className, int count) {
+    std::lock_guard lk(g_failMu);
+    g_failClass = Lower(className);
+    g_failCount = std::max(0, count);
+}
+
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
     EnsureSystemClasses();
     auto cls = FindClass(className);
     if (!cls) {
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    if (CreationFails(Lower(cls->name))) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     std::shared_ptr<Window> pw;
@@ -541,7 +564,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 }
 
 namespace {
-int g_foregroundRequests = 0;
+std::atomic<int> g_foregroundRequests{0};  // counted on the listener's thread
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {
