@@ -178,7 +178,31 @@ static int BarHeight() {
     return std::max(16, 26 * shortSide / 240);
 }
 
+struct CreationFaults {
+    std::mutex mu;
+    platform::ui::WindowCreationFault fault;
+};
+
+CreationFaults& Faults() {
+    static auto* f = new CreationFaults;
+    return *f;
+}
+
+bool CreationRefused(const std::wstring& className) {
+    platform::ui::WindowCreationFault fault;
+    {
+        std::lock_guard lk(Faults().mu);
+        fault = Faults().fault;
+    }
+    return fault && fault(className);
+}
+
 }  // namespace platform::ui::detail
+
+void platform::ui::SetWindowCreationFault(WindowCreationFault fault) {
+    std::lock_guard lk(detail::Faults().mu);
+    detail::Faults().fault = std::move(fault);
+}
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
                      int height, HWND parent, HMENU menuOrId, HINSTANCE instance, LPVOID param) {
@@ -186,6 +210,10 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     auto cls = FindClass(className);
     if (!cls) {
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    if (CreationRefused(cls->name)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     std::shared_ptr<Window> pw;

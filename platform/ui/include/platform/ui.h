@@ -38,6 +38,13 @@ void SetPostObserver(PostObserver observer);
 // display; a box on screen takes it at once. Without one a box waits, as on the phone.
 void AnswerNextMessageBox(int answer);
 
+// Asked first by every CreateWindowExW while set (nullptr removes it), with the name of the
+// window's class (the soft-key bar of SHCreateMenuBar is a window of class "#MenuBar").
+// Returning true makes that creation fail with ERROR_NOT_ENOUGH_MEMORY, as when the device
+// has no room for another window: for tests of the callers' failure paths.
+using WindowCreationFault = std::function<bool(const std::wstring& className)>;
+void SetWindowCreationFault(WindowCreationFault fault);
+
 // ---- Screen and display ----
 
 struct DisplayOptions {
