@@ -395,10 +395,7 @@ LRESULT DtlWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         g_dtlActivate = SHACTIVATEINFO{};
         g_dtlActivate.cbSize = 12;
-        if (CreateDetailControls(hwnd) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (CreateDetailControls(hwnd) != 0) return CreateControlsFailed();
         return 0;
     case WM_DESTROY:
         PostMessageW(g_hFrame, WM_DESTROY, 0, 0);
