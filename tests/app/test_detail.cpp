@@ -739,4 +739,41 @@ TEST(DetailPage, ARelatedVideosPictureIsNotWaitedForOnTheScreensThread) {
     });
 }
 
+// The loading animation sits on the page's own grey: no box of another colour shows
+// around its bar.
+TEST(DetailPage, TheLoadingAnimationShowsNoBoxAroundItsBar) {
+    Env env;
+    RunOnce(480, 800, [&] {
+        StartUp(env);
+        env.service.QueueFault("delay:60000", 1, "relatedVideos");
+        OpenDetail(HotItem(0), false);
+        const COLORREF page = RGB(0xEF, 0xEF, 0xEF);
+        int checked = 0;
+        std::vector<std::string> off;
+        // Once a frame of the animation is on the page (its bar across the middle row), the
+        // rows above and below the bar show the page.
+        EXPECT_TRUE(WaitFor([&] {
+            int x = g_skin.detail.loadingPos.x, y = g_skin.detail.loadingPos.y;
+            int w = g_dtlGif.screenWidth, h = g_dtlGif.screenHeight;
+            if (!g_dtlGif.playing || w < 3 || h < 3) return false;
+            bool drawn = false;
+            for (int dx = 0; dx < w && !drawn; ++dx) drawn = ScreenPixelIn(g_hDtlWnd, x + dx, y + h / 2) != page;
+            if (!drawn) return false;
+            for (int dy : {0, h - 1})
+                for (int dx = 0; dx < w; ++dx) {
+                    ++checked;
+                    COLORREF c = ScreenPixelIn(g_hDtlWnd, x + dx, y + dy);
+                    if (c != page && off.size() < 5)
+                        off.push_back(std::to_string(dx) + "," + std::to_string(dy) + ": " + std::to_string(c));
+                }
+            return true;
+        }));
+        EXPECT_GT(checked, 0);
+        EXPECT_TRUE(off.empty()) << off.front();
+        env.service.Get("/control/release?count=1");
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        CloseProgram();
+    });
+}
+
 }  // namespace
