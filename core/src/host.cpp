@@ -162,7 +162,10 @@ int Host::ReadPacket(Packet* packet) {
                 nextInput_ = 1;
                 continue;
             }
-            return r;
+            // A reader that ends without having announced a stream had nothing to play.
+            bool any = false;
+            for (int i = 0; i < reader_->streamCount && !any; ++i) any = reader_->streams[i]->announced != 0;
+            return any ? r : ERR_NOT_SUPPORTED;
         }
         if (r < 0) return r;
         if (packet->stream && !packet->stream->selected) {

@@ -399,7 +399,9 @@ int ReadHeader(AsfReader* r, FormatReaderInput* in) {
         int64_t end = start + static_cast<int64_t>(size > (1ull << 40) ? (1ull << 40) : size);
         if (IsGuid(r, g, AsfDataObject)) {
             in->inputSkip(in, 26);
-            return in->atEnd ? ERR_INVALID_DATA : ERR_NONE;
+            if (in->atEnd) return ERR_INVALID_DATA;
+            // A header that declares no stream leaves nothing to play.
+            return r->base.streamCount > 0 ? ERR_NONE : ERR_NOT_SUPPORTED;
         }
         int result = ERR_NONE;
         if (IsGuid(r, g, AsfFileProperties))

@@ -99,19 +99,22 @@ int AddStream(FlvReader* r, int isAudio, int flags, FlvStream** out) {
     return ERR_NONE;
 }
 
+// The end of the data: a file that ends before any audio or video tag has nothing to play.
+int End(const FlvReader* r) { return r->base.streamCount > 0 ? ERR_END_OF_FILE : ERR_NOT_SUPPORTED; }
+
 int ReadPacket(void* self, FormatReaderInput* in, Packet* packet) {
     FlvReader* r = static_cast<FlvReader*>(self);
     for (;;) {
         int tagPos = in->inputPosition;
         TagHeader tag;
-        if (!ReadTagHeader(in, &tag)) return ERR_END_OF_FILE;
+        if (!ReadTagHeader(in, &tag)) return End(r);
         if (tag.size == 0) continue;
         if (tag.type != TagAudio && tag.type != TagVideo) {
             in->inputSkip(in, tag.size);
             continue;
         }
         int flags = in->inputRead8(in);
-        if (flags < 0) return ERR_END_OF_FILE;
+        if (flags < 0) return End(r);
         int isAudio = tag.type == TagAudio;
         FlvStream* s = FindStream(r, isAudio);
         if (!s) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/common.h"
+#include "mp4table.h"
 
 #define MP4_CLASS FOURCC('M', 'P', '4', 'F')
 
@@ -61,6 +62,30 @@ struct Mp4Track {
     int hasFormat;       // the sample description named a codec of the table
     int sampleCount;     // samples the size table covers: reading stops there
     int samples;         // samples of the chunk map
+    // Fragments ('moof') append their samples to the same tables.
+    int trackId;         // from 'tkhd'; fragments name their track by it
+    int defaultDuration; // sample defaults from 'trex'
+    int defaultSize;
+    int defaultFlags;
+    int64_t decodeEnd;   // decode time behind the last sample of the tables, track units
+    mp4::Predictor syncPack;  // where the packed tables' predictors stand after their last entry
+    mp4::Predictor sizePack;
+    int extended;        // a 'trex' names the track: fragments may add to it
+    int fragmentSync;    // fragments add their key samples to syncTable
+    int ctsSeen;         // composition offsets were met; ctsSmallest is the smallest
+    int ctsSmallest;
+    int finished;        // announced; its cursor is live
+};
+
+// Where the cursor of a track stood while samples are appended to its tables (the tables
+// may move in memory, and lack their terminators meanwhile).
+struct Mp4AppendMark {
+    size_t syncPos, sizePos;
+    size_t timeEntry, mapEntry, chunkEntry;
+    size_t timeCount;   // stts entries before the append
+    size_t syncBytes;   // bytes of syncTable before the append
+    uint32_t syncPrev;  // the last key sample number packed before it
+    bool ok;            // every sample went in
 };
 
 struct Mp4Reader {
@@ -75,6 +100,9 @@ struct Mp4Reader {
     int depth;              // nesting of the atom walk
     int inflated;           // nesting of compressed movie headers
     int fileLength;         // bytes of the input, 0 = not known
+    int fragmented;         // the movie has 'mvex': samples follow in 'moof' atoms
+    int nextFragment;       // file offset of the next top-level atom to read, -1 = no more
+    int fragmentError;      // what reading the fragments met (0, or the code to report)
 };
 
 extern const NodeClassDef Mp4Class;
@@ -93,9 +121,31 @@ void FinishTrack(Mp4Reader* r, Mp4Track* t);
 // Open's last steps: chapters of text tracks are read by the caller; this binds the
 // tracks to the inputs and primes them.
 void BindTracks(Mp4Reader* r);
+// Samples the chunk map gives.
+int ChunkMapSamples(const Mp4Track* t);
+// After the walk: finishes every track, last first (a track may be removed).
+void FinishTracks(Mp4Reader* r);
 void CursorInit(const Mp4Track* t, Mp4Cursor* c);
+// Appending a fragment's samples to a track: one chunk per run of samples.
+void BeginAppend(Mp4Track* t, Mp4AppendMark* m);
+bool AppendChunk(Mp4Track* t, Mp4AppendMark* m, int offset, int count);
+void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t size, bool sync);
+void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m);
 bool StartChunk(const Mp4Track* t, Mp4Cursor* c);
 int ConsumeSample(const Mp4Track* t, Mp4Cursor* c);
+
+// Moves the input to a file offset; forward moves pass what is buffered and then skip, so
+// that a stream that cannot seek is read through instead.
+bool MoveTo(FormatReaderInput* in, int64_t at);
+
+// Fragments (mp4fragments.cpp). A movie with 'mvex' is read as far as its first fragment at
+// open; the others are read as the packets or a seek reach them, so that a stream is read
+// front to back.
+void ReadTrackExtends(Mp4Reader* r, FormatReaderInput* in, int end);
+// Gets the tracks ready to take samples from fragments (before the first is read).
+void PrepareFragments(Mp4Reader* r);
+// Reads the next 'moof' from nextFragment on: true when one was read.
+bool ReadFragment(Mp4Reader* r, FormatReaderInput* in);
 
 int ReadPacket(void* self, FormatReaderInput* input, Packet* packet);
 int Seek(void* self, int time, int filePos, int preferEarlierKey);

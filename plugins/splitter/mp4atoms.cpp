@@ -532,6 +532,31 @@ void MediaHeader(Mp4Reader* r, In* in)
     }
 }
 
+void TrackHeader(Mp4Reader* r, In* in)
+{
+    Mp4Track* t = r->currentTrack;
+    if (!t)
+        return;
+    int version = R8(in);
+    Skip(in, 3);
+    Skip(in, version == 1 ? 16 : 8);
+    t->trackId = int(R32(in));
+}
+
+// The duration of the whole fragmented movie.
+void MovieExtendsHeader(Mp4Reader* r, In* in)
+{
+    int version = R8(in);
+    Skip(in, 3);
+    uint64_t duration = version == 1 ? in->inputRead64BE(in) : R32(in);
+    if (duration > 0 && duration <= uint64_t(INT_MAX)) {
+        int ticks = MulDiv(int(duration), 16384, r->movieTimescale);
+        if (ticks > r->base.duration)
+            r->base.duration = ticks;
+    }
+}
+
+// Tracks are finished when the whole movie is known (Open): fragments may add to them.
 void Track(Mp4Reader* r, In* in, int end)
 {
     if (r->currentTrack)
@@ -543,8 +568,6 @@ void Track(Mp4Reader* r, In* in, int end)
     t->maxChunk = 0;
     r->currentTrack = t;
     Walk(r, in, end, FCC("trak"));
-    if (r->currentTrack == t)
-        FinishTrack(r, t);
     r->currentTrack = nullptr;
 }
 
@@ -580,6 +603,7 @@ void CompressedHeader(Mp4Reader* r, In* in, int end)
 enum Handling {
     kIgnore, kMoov, kTrak, kMvhd, kMdhd, kChildren, kRmra, kRdrf, kMeta, kStsd, kStss, kStsc,
     kStco, kCtts, kStsz, kStts, kCmov, kDcom, kCmvd, kEsds, kExtra, kData, kName, kChpl, kTag,
+    kTkhd, kMvex, kMehd, kTrex,
 };
 
 struct AtomRow {
@@ -632,8 +656,13 @@ const AtomRow kAtoms[] = {
     {FOURCC(0xA9, 'g', 'e', 'n'), kTag, L"GENRE="},
     {FCC("covr"), kTag, L"COVER="},
     {FCC("gnre"), kTag, L"GENRE="},
+    // Fragmented movies: track ids and the sample defaults of their fragments.
+    {FCC("tkhd"), kTkhd, nullptr},
+    {FCC("mvex"), kMvex, nullptr},
+    {FCC("mehd"), kMehd, nullptr},
+    {FCC("trex"), kTrex, nullptr},
 };
-static_assert(sizeof(kAtoms) / sizeof(kAtoms[0]) == 43);
+static_assert(sizeof(kAtoms) / sizeof(kAtoms[0]) == 47);
 
 void Handle(Mp4Reader* r, In* in, const AtomRow& row, int end, fourcc_t parent)
 {
@@ -679,6 +708,15 @@ void Handle(Mp4Reader* r, In* in, const AtomRow& row, int end, fourcc_t parent)
     case kName: NameAtom(r, in, end, parent); break;
     case kChpl: ChapterList(r, in, end); break;
     case kTag: TagAtom(r, in, end, row.tagName); break;
+    case kTkhd: TrackHeader(r, in); break;
+    case kMvex:
+        if (!t && r->moovSeen) {
+            r->fragmented = 1;
+            Walk(r, in, end, row.type);
+        }
+        break;
+    case kMehd: if (parent == FCC("mvex")) MovieExtendsHeader(r, in); break;
+    case kTrex: if (parent == FCC("mvex")) ReadTrackExtends(r, in, end); break;
     }
 }
 
@@ -705,17 +743,23 @@ void Walk(Mp4Reader* r, In* in, int end, fourcc_t parent)
         }
         if (size < 8)
             break;
-        if (type == FCC("mdat") && r->moovSeen)
-            break;
         // An atom never reaches beyond the one that holds it.
         int atomEnd = size > int64_t(end) - start ? end : start + int(size);
+        if (r->fragmented && r->depth == 1 && (type == FCC("moof") || type == FCC("mdat"))) {
+            // The fragments are read as the packets reach them; an 'mdat' here holds the
+            // movie's own samples.
+            r->nextFragment = type == FCC("moof") ? start : atomEnd;
+            break;
+        }
+        if (type == FCC("mdat") && r->moovSeen)
+            break;
         for (const AtomRow& row : kAtoms) {
             if (row.type == type) {
                 Handle(r, in, row, atomEnd, parent);
                 break;
             }
         }
-        if (atomEnd >= end || in->inputSeek(in, atomEnd, 0) < 0)
+        if (atomEnd >= end || !MoveTo(in, atomEnd))
             break;
     }
     r->tagName[0] = 0;
@@ -773,6 +817,9 @@ int Open(void* self)
     r->mixedShown = 0;
     r->tagName[0] = 0;
     r->base.timeSeek = 1;
+    r->fragmented = 0;
+    r->nextFragment = -1;
+    r->fragmentError = 0;
     In* in = &r->base.input[0];
     r->fileLength = 0;
     if (in->inputStream && in->inputStream->node.getParam) {
@@ -784,6 +831,22 @@ int Open(void* self)
     Walk(r, in, r->fileLength > 0 ? r->fileLength : INT_MAX, 0);
     if (!r->moovSeen)
         return ERR_INVALID_DATA;
+    if (r->fragmented) {
+        PrepareFragments(r);
+        // A movie whose tracks have no samples of their own ('empty_moov') starts with
+        // its first fragment.
+        bool empty = false;
+        for (int i = 0; i < r->base.streamCount; ++i) {
+            const Mp4Track* t = reinterpret_cast<const Mp4Track*>(r->base.streams[i]);
+            empty = empty || (t->extended && t->sampleCount == 0);
+        }
+        if (empty)
+            ReadFragment(r, in);
+    }
+    FinishTracks(r);
+    // Nothing to play is no file to play.
+    if (r->base.streamCount == 0)
+        return ERR_NOT_SUPPORTED;
     if (r->base.comment.node) {
         for (int i = 0; i < r->base.streamCount; ++i) {
             Mp4Track* t = reinterpret_cast<Mp4Track*>(r->base.streams[i]);

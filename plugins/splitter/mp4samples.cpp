@@ -89,6 +89,17 @@ size_t Reserve(uint32_t count) { return count < (1u << 16) ? count : (1u << 16);
 
 int32_t ClampCount(uint32_t v) { return v >= uint32_t(INT_MAX) ? INT_MAX - 1 : int32_t(v); }
 
+// A sum of sample durations: tables that lie cannot carry it past what int64 holds.
+void AddTime(int64_t* sum, int64_t v)
+{
+    constexpr int64_t kLimit = int64_t(1) << 62;
+    *sum += v;
+    if (*sum > kLimit)
+        *sum = kLimit;
+    else if (*sum < -kLimit)
+        *sum = -kLimit;
+}
+
 void StepTime(const Mp4Track* t, Mp4Cursor* c)
 {
     const Mp4TimeEntry* end = ARRAYEND(t->timeTable, const Mp4TimeEntry);
@@ -134,6 +145,10 @@ Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
                 bestOffset = offset;
             }
         }
+        // A fragment not yet read holds the next samples when nothing read so far lies
+        // before it.
+        if (r->nextFragment >= 0 && (!best || bestOffset > r->nextFragment) && ReadFragment(r, in))
+            continue;
         if (!best)
             return nullptr;
         if (!StartChunk(best, &best->cursor))
@@ -224,7 +239,188 @@ int SeekTrack(Mp4Reader* r, In* in, Mp4Track* t, int* time, int filePos, int* fl
     return 0;
 }
 
+// Before a seek: the fragments up to the target are read, so that the scan finds it.
+void ReadFragmentsUntil(Mp4Reader* r, int time, int filePos)
+{
+    while (r->nextFragment >= 0) {
+        bool short_ = false;
+        if (time >= 0) {
+            for (In& in : r->base.input) {
+                FormatStream* s = Format_DefSyncStream(r, &in);
+                const Mp4Track* t = reinterpret_cast<const Mp4Track*>(s);
+                if (s && Ticks(t->decodeEnd + t->startTime, t->timescale) <= time)
+                    short_ = true;
+            }
+        } else {
+            short_ = filePos >= 0 && r->nextFragment <= filePos;
+        }
+        if (!short_ || !ReadFragment(r, &r->base.input[0]))
+            return;
+    }
+}
+
+template <class T>
+void DropTerminator(Array* a)
+{
+    if (a->data && ArraySize(a) >= sizeof(T))
+        a->end -= sizeof(T);
+}
+
+// Puts the terminator back; when memory runs out it takes the last entry's place, as the
+// readers of the table rely on it.
+template <class T>
+void Terminate(Array* a, T terminator)
+{
+    if (!ArrayAppend(a, &terminator, sizeof(T), Growth(a)) && ArraySize(a) >= sizeof(T))
+        memcpy(a->end - sizeof(T), &terminator, sizeof(T));
+}
+
+bool PutPacked(Array* a, int32_t e)
+{
+    uint8_t b[5];
+    int n = PackResidual(b, e);
+    return ArrayAppend(a, b, size_t(n), Growth(a)) != nullptr;
+}
+
+// A track whose samples all had one size meets a fragment of other sizes: its sizes go
+// into the table from here on. Whole-chunk tracks keep their constant size.
+bool SizesToTable(Mp4Track* t, Mp4AppendMark* m)
+{
+    constexpr int kMaxConverted = 1 << 20;
+    if (t->chunkPackets || t->sampleCount > kMaxConverted)
+        return false;
+    ArrayClear(&t->sizeTable);
+    t->sizePack = Predictor{};
+    if (!ArrayAlloc(&t->sizeTable, size_t(t->sampleCount) + 1024, 1024))
+        return false;
+    for (int i = 0; i < t->sampleCount; ++i)
+        if (!PutPacked(&t->sizeTable, TwoBackResidual(t->sizePack, uint32_t(t->constSize))))
+            return false;
+    if (t->finished) {
+        // The cursor goes on from the sample it stands at.
+        Mp4Cursor& c = t->cursor;
+        const uint8_t* pos = reinterpret_cast<const uint8_t*>(t->sizeTable.data);
+        const uint8_t* end = reinterpret_cast<const uint8_t*>(t->sizeTable.end);
+        c.sizeDelta = c.size = 0;
+        for (int i = 0; i < c.sample && i < t->sampleCount; ++i)
+            NextTwoBack(&pos, end, &c.sizeDelta, &c.size);
+        m->sizePos = size_t(pos - reinterpret_cast<const uint8_t*>(t->sizeTable.data));
+    }
+    t->constSize = 0;
+    return true;
+}
+
 }  // namespace
+
+// ---- fragments: samples appended to the tables ----
+
+void BeginAppend(Mp4Track* t, Mp4AppendMark* m)
+{
+    *m = Mp4AppendMark{};
+    m->ok = true;
+    DropTerminator<Mp4TimeEntry>(&t->timeTable);
+    DropTerminator<Mp4MapEntry>(&t->chunkMap);
+    DropTerminator<int32_t>(&t->chunkOffsets);
+    m->timeCount = ARRAYCOUNT(t->timeTable, Mp4TimeEntry);
+    m->syncBytes = ArraySize(&t->syncTable);
+    m->syncPrev = t->syncPack.prev;
+    if (!t->finished)
+        return;
+    const Mp4Cursor& c = t->cursor;
+    m->syncPos = size_t(c.syncPos - reinterpret_cast<const uint8_t*>(t->syncTable.data));
+    m->sizePos = size_t(c.sizePos - reinterpret_cast<const uint8_t*>(t->sizeTable.data));
+    m->timeEntry = size_t(c.timeEntry - ARRAYBEGIN(t->timeTable, const Mp4TimeEntry));
+    m->mapEntry = size_t(c.mapEntry - ARRAYBEGIN(t->chunkMap, const Mp4MapEntry));
+    m->chunkEntry = size_t(c.chunkEntry - ARRAYBEGIN(t->chunkOffsets, const int32_t));
+}
+
+bool AppendChunk(Mp4Track* t, Mp4AppendMark* m, int offset, int count)
+{
+    if (!m->ok || count <= 0)
+        return m->ok;
+    int32_t index = int32_t(ARRAYCOUNT(t->chunkOffsets, int32_t));
+    if (index >= INT_MAX - 1 || t->samples > INT_MAX - count ||
+        !ArrayAppend(&t->chunkOffsets, &offset, 4, Growth(&t->chunkOffsets)))
+        return m->ok = false;
+    size_t maps = ARRAYCOUNT(t->chunkMap, Mp4MapEntry);
+    if (maps == 0 || ARRAYBEGIN(t->chunkMap, Mp4MapEntry)[maps - 1].samplesPerChunk != count) {
+        Mp4MapEntry e = {index, count};
+        if (!ArrayAppend(&t->chunkMap, &e, sizeof(e), Growth(&t->chunkMap))) {
+            t->chunkOffsets.end -= 4;
+            return m->ok = false;
+        }
+    }
+    t->samples += count;
+    if (offset < t->minChunk)
+        t->minChunk = offset;
+    if (offset > t->maxChunk)
+        t->maxChunk = offset;
+    return true;
+}
+
+void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t size, bool sync)
+{
+    // Far more samples than any track has: what a file claims beyond is not taken.
+    constexpr int kMaxSamples = 1 << 26;
+    if (!m->ok || t->sampleCount >= kMaxSamples)
+        return void(m->ok = false);
+    if (t->constSize != 0 && uint32_t(t->constSize) != size && !SizesToTable(t, m))
+        return void(m->ok = false);
+    if (t->constSize == 0 && !PutPacked(&t->sizeTable, TwoBackResidual(t->sizePack, size)))
+        return void(m->ok = false);
+    if (t->fragmentSync && sync && !PutPacked(&t->syncTable, LinearResidual(t->syncPack, uint32_t(t->sampleCount))))
+        return void(m->ok = false);
+    ++t->sampleCount;
+    size_t times = ARRAYCOUNT(t->timeTable, Mp4TimeEntry);
+    Mp4TimeEntry* last = times ? ARRAYBEGIN(t->timeTable, Mp4TimeEntry) + times - 1 : nullptr;
+    // Entries from before this append are left as they are: a cursor may stand on them.
+    if (times > m->timeCount && last->delta == int32_t(duration) && last->count < INT_MAX - 1) {
+        ++last->count;
+    } else {
+        Mp4TimeEntry e = {1, int32_t(duration)};
+        if (!ArrayAppend(&t->timeTable, &e, sizeof(e), Growth(&t->timeTable)))
+            return void(m->ok = false);
+    }
+    AddTime(&t->decodeEnd, int32_t(duration));
+}
+
+void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m)
+{
+    Terminate(&t->timeTable, Mp4TimeEntry{INT_MAX, 0});
+    Terminate(&t->chunkMap, Mp4MapEntry{INT_MAX, 0});
+    Terminate(&t->chunkOffsets, int32_t(INT_MAX));
+    int ticks = Ticks(t->decodeEnd, t->timescale);
+    if (ticks > t->duration) {
+        t->duration = ticks;
+        if (ticks > r->base.duration)
+            r->base.duration = ticks;
+    }
+    if (!t->finished)
+        return;
+    Mp4Cursor& c = t->cursor;
+    const uint8_t* sync = reinterpret_cast<const uint8_t*>(t->syncTable.data);
+    c.syncPos = sync + m->syncPos;
+    c.syncEnd = reinterpret_cast<const uint8_t*>(t->syncTable.end);
+    if (t->fragmentSync && m->syncPos == m->syncBytes) {
+        // The cursor had read every key sample number: at the end a read gives 0, which
+        // the next number must not be predicted from.
+        if (m->syncBytes == 0) {
+            c.syncDelta = 0;
+            c.nextSync = 0;
+            NextLinear(&c.syncPos, c.syncEnd, &c.syncDelta, &c.nextSync);
+        } else if (c.nextSync < c.sample) {
+            c.nextSync = int32_t(m->syncPrev);
+            NextLinear(&c.syncPos, c.syncEnd, &c.syncDelta, &c.nextSync);
+        }
+    }
+    c.sizePos = reinterpret_cast<const uint8_t*>(t->sizeTable.data) + m->sizePos;
+    c.sizeEnd = reinterpret_cast<const uint8_t*>(t->sizeTable.end);
+    c.timeEntry = ARRAYBEGIN(t->timeTable, const Mp4TimeEntry) + m->timeEntry;
+    if (m->timeEntry == m->timeCount)
+        c.timeLeft = c.timeEntry->count;  // it stood on the terminator
+    c.mapEntry = ARRAYBEGIN(t->chunkMap, const Mp4MapEntry) + m->mapEntry;
+    c.chunkEntry = ARRAYBEGIN(t->chunkOffsets, const int32_t) + m->chunkEntry;
+}
 
 // ---- table readers ----
 
@@ -242,6 +438,7 @@ void ReadSyncTable(Mp4Reader*, Mp4Track* t, In* in, int end)
     Packer packer(&t->syncTable);
     ReadEntries(in, count, 1, [&](const uint8_t* e) { packer.Put(LinearResidual(p, Be32(e) - 1)); });
     packer.Flush();
+    t->syncPack = p;
 }
 
 void ReadSizeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
@@ -263,6 +460,7 @@ void ReadSizeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
         Packer packer(&t->sizeTable);
         t->sampleCount = int(ReadEntries(in, count, 1, [&](const uint8_t* e) { packer.Put(TwoBackResidual(p, Be32(e))); }));
         packer.Flush();
+        t->sizePack = p;
         return;
     }
     if (constSize == 1)
@@ -321,9 +519,11 @@ void ReadTimeTable(Mp4Reader*, Mp4Track* t, In* in, int end)
     ArrayClear(&t->timeTable);
     if (!ArrayAlloc(&t->timeTable, (Reserve(count) + 1) * sizeof(Mp4TimeEntry), 1024))
         return;
+    t->decodeEnd = 0;
     ReadEntries(in, count, 2, [&](const uint8_t* e) {
         Mp4TimeEntry v = {ClampCount(Be32(e)), int32_t(Be32(e + 4))};
-        ArrayAppend(&t->timeTable, &v, sizeof(v), Growth(&t->timeTable));
+        if (ArrayAppend(&t->timeTable, &v, sizeof(v), Growth(&t->timeTable)))
+            AddTime(&t->decodeEnd, int64_t(v.count) * v.delta);
     });
     Mp4TimeEntry last = {INT_MAX, 0};
     if (!ArrayAppend(&t->timeTable, &last, sizeof(last), Growth(&t->timeTable)))
@@ -339,21 +539,20 @@ void ReadCompositionTable(Mp4Reader*, Mp4Track* t, In* in, int end)
         if (offset < smallest)
             smallest = offset;
     });
-    if (smallest > 0 && smallest < t->timescale)
-        t->startTime = int(smallest);
+    if (smallest != INT64_MAX && (!t->ctsSeen || smallest < t->ctsSmallest)) {
+        t->ctsSeen = 1;
+        t->ctsSmallest = int(smallest);
+    }
 }
 
 // ---- tracks and cursors ----
 
-void FinishTrack(Mp4Reader* r, Mp4Track* t)
+int ChunkMapSamples(const Mp4Track* t)
 {
     size_t chunks = t->chunkOffsets.data ? ARRAYCOUNT(t->chunkOffsets, int32_t) : 0;
-    size_t times = t->timeTable.data ? ARRAYCOUNT(t->timeTable, Mp4TimeEntry) : 0;
     size_t maps = t->chunkMap.data ? ARRAYCOUNT(t->chunkMap, Mp4MapEntry) : 0;
-    if (!t->hasFormat || chunks < 2 || times < 2 || maps < 2) {
-        Format_RemoveStream(r, &t->base);
-        return;
-    }
+    if (chunks < 1 || maps < 1)
+        return 0;
     const Mp4MapEntry* map = ARRAYBEGIN(t->chunkMap, const Mp4MapEntry);
     int64_t samples = 0;
     int64_t chunkCount = int64_t(chunks - 1);
@@ -363,7 +562,24 @@ void FinishTrack(Mp4Reader* r, Mp4Track* t)
         if (n > 0 && map[i].samplesPerChunk > 0)
             samples += n * map[i].samplesPerChunk;
     }
-    t->samples = samples > INT_MAX ? INT_MAX : int(samples);
+    return samples > INT_MAX ? INT_MAX : int(samples);
+}
+
+void FinishTrack(Mp4Reader* r, Mp4Track* t)
+{
+    size_t chunks = t->chunkOffsets.data ? ARRAYCOUNT(t->chunkOffsets, int32_t) : 0;
+    size_t times = t->timeTable.data ? ARRAYCOUNT(t->timeTable, Mp4TimeEntry) : 0;
+    size_t maps = t->chunkMap.data ? ARRAYCOUNT(t->chunkMap, Mp4MapEntry) : 0;
+    // A track that fragments add to may have no sample of its own yet: its tables are the
+    // terminators alone.
+    size_t least = t->extended ? 1 : 2;
+    if (!t->hasFormat || chunks < least || times < least || maps < least) {
+        Format_RemoveStream(r, &t->base);
+        return;
+    }
+    t->samples = ChunkMapSamples(t);
+    if (t->ctsSeen && t->ctsSmallest > 0 && t->ctsSmallest < t->timescale)
+        t->startTime = t->ctsSmallest;
     // Samples of a constant size cannot outnumber the bytes of the file.
     if (t->constSize > 0 && !t->chunkPackets) {
         int limit = r->fileLength > 0 ? r->fileLength / t->constSize + 1 : 1 << 26;
@@ -371,15 +587,24 @@ void FinishTrack(Mp4Reader* r, Mp4Track* t)
             t->sampleCount = limit;
     }
     PacketFormat* f = &t->base.format;
-    if (f->kind == PACKET_VIDEO && t->duration > 0) {
-        f->packetRateNum = MulDiv(t->samples, 16384000, t->duration);
+    // Without a duration of the movie's own, the samples of the first fragment tell the rate.
+    int duration = t->duration > 0 ? t->duration : t->extended ? Ticks(t->decodeEnd, t->timescale) : 0;
+    if (f->kind == PACKET_VIDEO && duration > 0) {
+        f->packetRateNum = MulDiv(t->samples, 16384000, duration);
         f->packetRateDen = 1000;
         if (f->packetRateNum < 1000)
             f->pixelFlags |= 0x4000;
     }
     PacketFormatDefault(f);
     CursorInit(t, &t->cursor);
+    t->finished = 1;
     Format_PrepairStream(r, &t->base);
+}
+
+void FinishTracks(Mp4Reader* r)
+{
+    for (int i = r->base.streamCount - 1; i >= 0; --i)
+        FinishTrack(r, TrackAt(r, i));
 }
 
 void CursorInit(const Mp4Track* t, Mp4Cursor* c)
@@ -482,7 +707,7 @@ int ReadPacket(void* self, In* in, Packet* packet)
     if (!t || t->cursor.chunkLeft <= 0 || !t->base.selected) {
         t = ChooseChunk(r, in);
         if (!t)
-            return ERR_END_OF_FILE;
+            return r->fragmentError ? r->fragmentError : ERR_END_OF_FILE;
     }
     Mp4Cursor& c = t->cursor;
     packet->time = Ticks(c.time, t->timescale);
@@ -515,6 +740,7 @@ int ReadPacket(void* self, In* in, Packet* packet)
 int Seek(void* self, int time, int filePos, int preferEarlierKey)
 {
     Mp4Reader* r = static_cast<Mp4Reader*>(self);
+    ReadFragmentsUntil(r, time, filePos);
     int flag = preferEarlierKey ? 1 : 0;
     int first = -1;
     for (int i = 0; i < 2 && first < 0; ++i) {

@@ -96,6 +96,17 @@ TEST_F(HostTest, ReadsEveryPacketWithItsTimeInTicks) {
     EXPECT_EQ(host.ReadPacket(&p), ERR_END_OF_FILE);
 }
 
+TEST_F(HostTest, AReaderThatEndsWithoutAStreamHadNothingToPlay) {
+    // Open with no stream and no packet; the same with its streams reads to the end.
+    const uint8_t none[] = {'L', 'M', 'T', 'P', 0, 0, 0, 3, 0xE8};
+    ASSERT_EQ(host.OpenStream(MemStreamCreate(none, sizeof(none))), 0);
+    Packet p;
+    EXPECT_EQ(host.ReadPacket(&p), ERR_NOT_SUPPORTED);
+    auto bytes = Container({}, 1000);
+    ASSERT_EQ(host.OpenStream(MemStreamCreate(bytes.data(), static_cast<int>(bytes.size()))), 0);
+    EXPECT_EQ(host.ReadPacket(&p), ERR_END_OF_FILE);
+}
+
 TEST_F(HostTest, SeeksByPositionInProportionToTheFileSize) {
     // 100 packets of 992 bytes, 100 ms apart: the header is small beside them.
     std::vector<TestPacket> packets;
@@ -275,6 +286,10 @@ TEST(Probe, ReportsFailuresWithAnErrorLineAndExitStatus) {
     EXPECT_EQ(RunProbe(path), "showerror ERR_ -16 Could not open test://refused\nerror -5 unsupported\nexit 1\n");
     unlink(path.c_str());
     EXPECT_EQ(RunProbe("/nonexistent/file.flv"), "error -8 open failed\nexit 1\n");
+    // Nothing to play is a failure too, not an empty success.
+    path = WriteTemp({'L', 'M', 'T', 'P', 0, 0, 0, 3, 0xE8});
+    EXPECT_EQ(RunProbe(path), "comment TITLE=Test \xC3\xA9\nerror -5 unsupported\nexit 1\n");
+    unlink(path.c_str());
 }
 
 // A seek time that is not a number is refused with the usage, not read as 0.

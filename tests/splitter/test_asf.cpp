@@ -161,6 +161,46 @@ TEST_F(Asf, NotAsf) {
     }
 }
 
+// The ffmpeg-made file with its Stream Properties Objects taken out of the header.
+std::vector<uint8_t> WithoutStreams(const std::vector<uint8_t>& file) {
+    // B7DC0791-A9B7-11CF-8EE6-00C00C205365 as it lies in the file.
+    const uint8_t streamProps[16] = {0x91, 0x07, 0xDC, 0xB7, 0xB7, 0xA9, 0xCF, 0x11,
+                                     0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+    auto le = [&](size_t at, int n) {
+        uint64_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | file[at + static_cast<size_t>(i)];
+        return v;
+    };
+    uint64_t headerSize = le(16, 8);
+    uint32_t count = static_cast<uint32_t>(le(24, 4));
+    std::vector<uint8_t> objects;
+    uint32_t kept = 0;
+    for (size_t at = 30; at < headerSize; at += static_cast<size_t>(le(at + 16, 8))) {
+        size_t size = static_cast<size_t>(le(at + 16, 8));
+        if (std::equal(streamProps, streamProps + 16, file.begin() + static_cast<long>(at))) continue;
+        objects.insert(objects.end(), file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + size));
+        ++kept;
+    }
+    EXPECT_LT(kept, count);
+    std::vector<uint8_t> out(file.begin(), file.begin() + 30);
+    uint64_t newSize = 30 + objects.size();
+    for (int i = 0; i < 8; ++i) out[16 + static_cast<size_t>(i)] = static_cast<uint8_t>(newSize >> (8 * i));
+    for (int i = 0; i < 4; ++i) out[24 + static_cast<size_t>(i)] = static_cast<uint8_t>(kept >> (8 * i));
+    out.insert(out.end(), objects.begin(), objects.end());
+    out.insert(out.end(), file.begin() + static_cast<long>(headerSize), file.end());
+    return out;
+}
+
+TEST_F(Asf, AHeaderThatDeclaresNoStreamHasNothingToPlay) {
+    std::vector<uint8_t> file = ReadFileBytes(DataPath("asf/wmv2-wma2.asf"));
+    {
+        Opened asf(RASF_CLASS, Memory(file));
+        ASSERT_EQ(asf.result(), ERR_NONE);  // the file as made opens
+    }
+    Opened asf(RASF_CLASS, Memory(WithoutStreams(file)));
+    EXPECT_EQ(asf.result(), ERR_NOT_SUPPORTED);
+}
+
 TEST_F(Asf, SeekGoesByPacket) {
     const char* file = "asf/wmv2-wma2.asf";
     Report report = LoadReport(file);

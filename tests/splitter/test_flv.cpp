@@ -140,6 +140,23 @@ TEST_F(Flv, RefusedInputs) {
     }
 }
 
+TEST_F(Flv, AFileWithoutAudioOrVideoTagsHasNothingToPlay) {
+    // The header alone, a script tag, tags of data size 0, a tag cut short at its flags.
+    std::vector<uint8_t> cut = BuildFlv({{9, 0, {0x12, 1, 2}}});
+    cut.resize(13 + 11);
+    const std::vector<uint8_t> cases[] = {
+        BuildFlv({}),
+        BuildFlv({{18, 0, {2, 0, 3, 'a', 'b', 'c'}}}),
+        BuildFlv({{8, 0, {}}, {9, 40, {}}}),
+        cut,
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Opened flv(FLV_CLASS, Memory(cases[i]));
+        ASSERT_EQ(flv.result(), ERR_NONE) << i;
+        EXPECT_EQ(flv.Read(), ERR_NOT_SUPPORTED) << i;
+    }
+}
+
 TEST_F(Flv, UnsupportedCodecInAStreamsFirstTag) {
     // ffmpeg's Nellymoser at 8000 Hz mono is sound format 5; the VP6 file is built by hand.
     EXPECT_EQ(LoadReport("flv/nellymoser.flv").streams.at(0).Get("codec_name"), "nellymoser");

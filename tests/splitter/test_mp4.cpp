@@ -285,6 +285,12 @@ const FileCase kFiles[] = {
     {"large-size.mp4", {}},
     {"synthetic.mov", {}},
     {"billions.mov", {}},
+    {"long-times.mp4", {}},
+    // Fragmented movies: 'moov' with the first fragment's samples, 'moov' without samples
+    // (B-frames, bases implied), bases at each 'moof'.
+    {"frag-keyframe.mp4", {}},
+    {"empty-moov.mp4", {}},
+    {"moof-base.mp4", {}},
 };
 
 TEST_F(Mp4, PacketsFollowFileOrderWithFfprobesSizesKeysAndTimes)
@@ -466,11 +472,12 @@ TEST_F(Mp4, CodecTableGivesKindFormatAndPacketing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fourcc);
-        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, c.kind))), 0);
         if (!c.format) {
-            EXPECT_EQ(streams(), 0);
+            // Its only track is dropped: nothing is left to play.
+            EXPECT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, c.kind))), ERR_NOT_SUPPORTED);
             continue;
         }
+        ASSERT_EQ(OpenBytes(OneTrack(Entry(c.fourcc, c.kind))), 0);
         ASSERT_EQ(streams(), 1);
         Mp4Track* t = track(0);
         const PacketFormat& f = t->base.format;
@@ -660,8 +667,8 @@ TEST_F(Mp4, ChaptersFromChplAndFromTheTextTrack)
 TEST_F(Mp4, RedirectFromReferenceMovie)
 {
     Sink sink;
-    ASSERT_EQ(Open("redirect.mov", &sink), 0);
-    EXPECT_EQ(streams(), 0);
+    // A reference movie has no track to play: it is refused once its redirect is told.
+    ASSERT_EQ(Open("redirect.mov", &sink), ERR_NOT_SUPPORTED);
     // The second reference has non-zero flags and is ignored.
     EXPECT_EQ(sink.texts, (std::vector<std::wstring>{L"REDIRECT=http://127.0.0.1/elsewhere.mov"}));
 }
@@ -672,9 +679,27 @@ TEST_F(Mp4, CompressedMovieHeader)
 {
     ASSERT_EQ(Open("cmov.mov"), 0);
     EXPECT_EQ(streams(), 2);
-    // A header that does not inflate is skipped: the file opens with no track.
-    ASSERT_EQ(Open("cmov-broken.mov"), 0);
-    EXPECT_EQ(streams(), 0);
+    // A header that does not inflate is skipped: no track is left, and the file is refused.
+    EXPECT_EQ(Open("cmov-broken.mov"), ERR_NOT_SUPPORTED);
+}
+
+// ffprobe reads one track from each of these files; its codec is none the reader takes,
+// so the file has nothing to play and is refused.
+TEST_F(Mp4, FilesWhoseOnlyTrackHasAnUnknownCodecAreRefused)
+{
+    struct Case {
+        const char* name;
+        const char* codec;
+    } cases[] = {{"pcm24.mov", "in24"}, {"hevc.mp4", "hev1"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Section> report = ReadReport(DataPath(std::string(c.name) + ".ffprobe"));
+        std::vector<Section> listed = OfKind(report, "STREAM");
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].Get("codec_tag_string"), c.codec);
+        EXPECT_FALSE(OfKind(report, "PACKET").empty());
+        EXPECT_EQ(Open(c.name), ERR_NOT_SUPPORTED);
+    }
 }
 
 TEST_F(Mp4, MixedSampleDescriptionsDropTheirTracksAndWarnOnce)
@@ -747,6 +772,59 @@ TEST_F(Mp4, AfterASeekEveryTrackGoesOnInFileOrder)
     EXPECT_LE(got[0].time, MulDiv(600, 16384, 1000));
 }
 
+// Seeks into fragments not read yet, and back into those read: the reader lands on the
+// video key at or before the time and goes on with everything behind it in the file.
+TEST_F(Mp4, SeeksInAFragmentedMovieLandOnTheKeyAndGoOnInFileOrder)
+{
+    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4"}) {
+        SCOPED_TRACE(name);
+        std::vector<Got> all = Expected(ReadReport(DataPath(std::string(name) + ".ffprobe")), {});
+        ASSERT_EQ(Open(name), 0);
+        for (int ms : {2500, 1200, 2999, 100}) {
+            SCOPED_TRACE(ms);
+            int target = MulDiv(ms, 16384, 1000);
+            // The last video key at or before the target, in ffprobe's packets.
+            auto key = all.end();
+            for (auto it = all.begin(); it != all.end(); ++it)
+                if (it->stream == 0 && it->key && it->time <= target)
+                    key = it;
+            ASSERT_NE(key, all.end());
+            ASSERT_EQ(reader()->seekFormat(reader(), target, -1, 1), 0);
+            EXPECT_EQ(ReadAll(), std::vector<Got>(key, all.end()));
+        }
+    }
+}
+
+// A stream that cannot seek: any move from where it stands is refused.
+int (*g_memSeek)(void*, int, int) = nullptr;
+int ForwardOnlySeek(void* self, int offset, int whence)
+{
+    int at = g_memSeek(self, 0, 1);
+    int target = whence == 0 ? offset : whence == 1 ? at + offset : -1;
+    return target == at ? at : -1;
+}
+
+TEST_F(Mp4, FragmentsAreReadFrontToBackFromAStreamThatCannotSeek)
+{
+    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> bytes = ReadFile(DataPath(name));
+        Close();
+        stream = MemStreamCreate(bytes.data(), int(bytes.size()));
+        format = static_cast<Format*>(NodeCreate(MP4_CLASS));
+        ASSERT_TRUE(stream && format);
+        g_memSeek = stream->seekStream;
+        stream->seekStream = ForwardOnlySeek;
+        // Small fills, so that the file does not lie in the input's buffer whole.
+        format->fillSize = 512;
+        Format_SetInput(format, 0, stream);
+        ASSERT_EQ(format->openFormat(format), 0);
+        EXPECT_EQ(ReadAll(), Expected(ReadReport(DataPath(std::string(name) + ".ffprobe")), {}));
+        Packet p{};
+        EXPECT_EQ(ReadPacket(&p), ERR_END_OF_FILE);
+    }
+}
+
 TEST_F(Mp4, SeekOnAnAllKeyTrackTellsTheReachedTime)
 {
     ASSERT_EQ(Open("png-twos.mov"), 0);
@@ -772,7 +850,7 @@ TEST_F(Mp4, DamagedFilesOpenOrFailAndNeverRunAway)
     std::vector<std::string> names;
     for (const FileCase& f : kFiles)
         names.push_back(f.name);
-    for (const char* extra : {"hostile.mp4", "redirect.mov", "mixed-stsd.mov", "cmov-broken.mov"})
+    for (const char* extra : {"hostile.mp4", "redirect.mov", "mixed-stsd.mov", "cmov-broken.mov", "frag-lies.mp4"})
         names.push_back(extra);
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -888,6 +966,25 @@ TEST_F(Mp4, TablesOfBillionsOfEntriesCostOnlyWhatTheFileHolds)
         EXPECT_EQ(t->sampleCount, 1);
         EXPECT_EQ(ReadAll(), (std::vector<Got>{{0, 0, 7, 1}}));
         EXPECT_LT(HeapHeld() - before, kHeldBound);
+    }
+    {
+        SCOPED_TRACE("frag-lies.mp4");
+        // empty-moov.mp4 and a fragment whose runs claim 4294967280 samples, or lie beyond
+        // the file, or name no track. ffprobe refuses the file; the reader delivers
+        // empty-moov.mp4's packets, then no more samples than the bytes behind the lying
+        // run's base, each within the file.
+        ASSERT_TRUE(OfKind(ReadReport(DataPath("frag-lies.mp4.ffprobe")), "STREAM").empty());
+        std::vector<Got> genuine = Expected(ReadReport(DataPath("empty-moov.mp4.ffprobe")), {});
+        size_t fileSize = ReadFile(DataPath("frag-lies.mp4")).size();
+        size_t lyingMoof = ReadFile(DataPath("empty-moov.mp4")).size();
+        Close();
+        long long before = HeapHeld();
+        ASSERT_EQ(Open("frag-lies.mp4"), 0);
+        std::vector<Got> got = ReadAll();
+        EXPECT_LT(HeapHeld() - before, kHeldBound);
+        ASSERT_GE(got.size(), genuine.size());
+        EXPECT_EQ(std::vector<Got>(got.begin(), got.begin() + long(genuine.size())), genuine);
+        EXPECT_LE(got.size() - genuine.size(), fileSize - lyingMoof);
     }
 }
 

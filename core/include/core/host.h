@@ -44,7 +44,8 @@ public:
     Stream* stream() const { return stream_; }
     Format* reader() const { return reader_; }
 
-    // The next packet of a selected stream: 0, ERR_END_OF_FILE at the end, or an error.
+    // The next packet of a selected stream: 0, ERR_END_OF_FILE at the end, or an error;
+    // ERR_NOT_SUPPORTED at an end before the reader announced any stream.
     // The caller releases packet->data with Format_ReleaseRef.
     int ReadPacket(Packet* packet);
     // Seeks to a time in milliseconds: readers that seek by time get the time; the
