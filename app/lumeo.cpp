@@ -299,10 +299,7 @@ void Play(HWND hwnd) {
     }
 }
 
-}  // namespace
-
-namespace {
-
+// The ids OnCommand handles below.
 bool IsOwnCommand(int id) {
     switch (id) {
     case IDM_TAB_HOT: case IDM_TAB_CLASSIFY: case IDM_TAB_SEARCH: case IDM_TAB_RANK: case IDM_HELP: case IDM_ABOUT:

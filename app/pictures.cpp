@@ -50,8 +50,8 @@ void TellDetailPage(const CStringW& vid) {
     if (notify) PostMessageW(notify, WM_DTL_PICTURE, 0, 0);
 }
 
-// Starts a thumbnail thread for the job unless one runs for its vid; `job` is the thread's
-// from then on. 0, -1 when no thread starts. Under csPending.
+// Marks the job's vid pending and starts its thumbnail thread, which owns `job` from then
+// on. 0, or -1 when no thread starts (the job is gone then too). Under csPending.
 int StartJob(DownloadManager* mgr, PictureJob* job) {
     mgr->pending.insert(job->vid);
     HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);

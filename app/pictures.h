@@ -4,16 +4,17 @@
 // decide whether to repaint the list view: g_hWaitDlg, g_curList (its rssType, its item
 // count and the vid at the job's index), g_orientation and the first and last visible
 // index of the scroller in use, all under LockLists (waitDlg.h). It writes nothing of them;
-// it only invalidates and updates g_hListView, after the lock is let go.
+// it only invalidates and updates g_hListView, after the lock is let go, and posts
+// WM_DTL_PICTURE to the detail page when the page waits for its vid.
 #pragma once
 
 #include <vector>
 
 #include "download.h"
-#include "platform/winuser.h"
 #include "parseXML.h"
 #include "platform/cstring.h"
 #include "platform/windows.h"
+#include "platform/winuser.h"
 
 class Scroller;
 
