@@ -750,12 +750,13 @@ TEST(DetailPage, TheLoadingAnimationShowsNoBoxAroundItsBar) {
         const COLORREF page = RGB(0xEF, 0xEF, 0xEF);
         int checked = 0;
         std::vector<std::string> off;
-        // Once a frame of the animation is on the page (its bar across the middle row), the
-        // rows above and below the bar show the page.
+        // Once the page is painted and a frame of the animation is on it (its bar across the
+        // middle row), the rows above and below the bar show the page.
         EXPECT_TRUE(WaitFor([&] {
             int x = g_skin.detail.loadingPos.x, y = g_skin.detail.loadingPos.y;
             int w = g_dtlGif.screenWidth, h = g_dtlGif.screenHeight;
             if (!g_dtlGif.playing || w < 3 || h < 3) return false;
+            if (ScreenPixelIn(g_hDtlWnd, 2, g_skin.detail.separatorY - 2) != page) return false;
             bool drawn = false;
             for (int dx = 0; dx < w && !drawn; ++dx) drawn = ScreenPixelIn(g_hDtlWnd, x + dx, y + h / 2) != page;
             if (!drawn) return false;
