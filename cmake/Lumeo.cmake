@@ -79,6 +79,9 @@ function(lumeo_fuzz_target name)
         list(APPEND folders ${folder})
     endforeach()
     add_test(NAME replay_${name} COMMAND replay_${name} ${folders})
+    # scripts/fuzz starts the fuzzer from the same seeds.
+    list(JOIN folders "\n" seedList)
+    file(WRITE ${CMAKE_BINARY_DIR}/fuzz-seeds/${name}.txt "${seedList}\n")
     # Leaks count as the fuzzer counts them, whatever the suite's sanitizer options say.
     set_tests_properties(replay_${name} PROPERTIES TIMEOUT 300
         ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::detect_leaks=1")

@@ -6,6 +6,7 @@
 
 #include "core/format.h"
 #include "formatbase.h"
+#include "streams.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ BlockRef* CoreFill(FormatReaderInput* in, int wanted) {
     int n = -1;
     for (int tries = 0; tries < 3 && n < 0; ++tries) n = s->readStreamBlock(s, r->block, 0, wanted);
     if (n <= 0) {
+        if (n < 0) in->readError = 1;
         Format_ReleaseRef(r);
         return nullptr;
     }
@@ -157,6 +159,7 @@ BlockRef* InReadBlock(FormatReaderInput* in, int n) {
             done += got;
             in->inputPosition += got;
         }
+        if (failures >= 3) in->readError = 1;
     } else if (done < n) {
         done += InRead(in, r->data + done, n - done);
     }
@@ -348,6 +351,7 @@ int Format_SetInput(void* format, int number, Stream* stream) {
     in->inputStream = stream;
     in->inputPosition = 0;
     in->atEnd = 0;
+    in->readError = 0;
     if (stream) {
         int pos = stream->seekStream(stream, 0, 1);
         if (pos > 0) in->inputPosition = pos;
@@ -479,10 +483,10 @@ int Format_SeekForce(void* format, int, int) {
     Stream* s = in->inputStream;
     if (!s) return ERR_INVALID_PARAM;
     Format_InputFlush(in);
-    // Seeking a stream to where it stands reconnects it when it was asked to.
-    int r = s->seekStream(s, 0, 1);
-    if (r < 0) return ERR_READ;
-    in->inputPosition = r;
+    // The server answers the new request afresh: nothing kept of the old answer stands for it.
+    if (core::StreamRestart(s) != 0) return ERR_READ;
+    in->inputPosition = 0;
+    in->readError = 0;
     return 0;
 }
 

@@ -120,8 +120,11 @@ int Host::OpenReader(const CommentSink* sink) {
         if (opened == 0) {
             reader_ = r;
             nextInput_ = 0;
+            HeadStreamOpened(stream_);
             return 0;
         }
+        // A reader that met a failed read refused bytes it never saw.
+        if (r->input[0].readError) result = ERR_READ;
         r->closeFormat(r);
         NodeDelete(r);
     }
@@ -156,6 +159,8 @@ int Host::ReadPacket(Packet* packet) {
                 continue;
             }
         }
+        // Data that stops because a read failed has not ended: the reader cannot tell.
+        if (r < 0 && (reader_->input[0].readError || reader_->input[1].readError)) return ERR_READ;
         if (r == ERR_END_OF_FILE) {
             // A second input in use is read to its end as well.
             if (nextInput_ == 0 && reader_->input[1].inputStream) {

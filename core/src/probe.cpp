@@ -1,5 +1,5 @@
 // lumeo-probe: opens a file or URL through the plug-ins and prints its streams and
-// packets, one line each (the format is in the README).
+// packets, one line each (the format is in docs/player-core.md).
 #include <unistd.h>
 
 #include <chrono>

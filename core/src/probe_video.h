@@ -1,4 +1,4 @@
-// lumeo-probe's video-output options (see the README).
+// lumeo-probe's video-output options (see docs/video-outputs.md).
 #pragma once
 
 #include <cstdint>

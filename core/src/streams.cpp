@@ -221,6 +221,12 @@ int HeadRead(void* self, void* buffer, int n) {
     }
     if (int r = CatchUp(h); r <= 0) return r;
     Stream* in = h->inner;
+    // A reader being tried sees no further than what is kept of a stream whose end is not
+    // known: nothing could bring that stream back for the next reader.
+    if (h->probing && InnerLength(h) < 0) {
+        if (h->position >= HEAD_KEEP) return 0;
+        if (n > HEAD_KEEP - h->position) n = HEAD_KEEP - h->position;
+    }
     int got = in->readStream(in, buffer, n);
     if (got <= 0) {
         // A failed read may have moved the inner stream (a network stream reconnects).
@@ -262,6 +268,7 @@ int HeadSeek(void* self, int offset, int whence) {
         default: return -1;
     }
     if (target < 0 || target > 0x7FFFFFFF) return -1;
+    if (h->probing && length < 0 && target > HEAD_KEEP) return -1;
     if (target <= h->headLength || length >= 0) {
         // Bytes it holds, or a position the inner stream can be asked for once read.
         if (length >= 0 && target > length) return -1;
@@ -364,6 +371,20 @@ void HeadStreamTearDown(void* object) {
     h->head = nullptr;
 }
 
+void HeadStreamOpened(Stream* stream) {
+    if (stream && stream->readStream == HeadRead) reinterpret_cast<HeadStream*>(stream)->probing = 0;
+}
+
+int StreamRestart(Stream* stream) {
+    if (!stream) return -1;
+    if (stream->readStream != HeadRead) return stream->seekStream(stream, 0, 0) == 0 ? 0 : -1;
+    auto* h = reinterpret_cast<HeadStream*>(stream);
+    h->headLength = 0;
+    h->position = 0;
+    h->innerPosition = h->inner->seekStream(h->inner, 0, 0);
+    return h->innerPosition == 0 ? 0 : -1;
+}
+
 Stream* HeadStreamCreate(Stream* inner) {
     if (!inner) return nullptr;
     auto* h = static_cast<HeadStream*>(NodeCreate(HEAD_CLASS));
@@ -372,6 +393,7 @@ Stream* HeadStreamCreate(Stream* inner) {
         return nullptr;
     }
     h->inner = inner;
+    h->probing = 1;
     h->base.node.classId = NodeClassId(inner);
     return &h->base;
 }

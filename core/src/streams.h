@@ -33,6 +33,7 @@ struct HeadStream {
     int headLength;
     int position;       // of the next byte a read delivers
     int innerPosition;  // where the wrapped stream stands, -1 when not known
+    int probing;        // readers are being tried (until HeadStreamOpened)
 };
 #define HEAD_KEEP (256 * 1024)
 
@@ -42,6 +43,12 @@ void HeadStreamTearDown(void* object);
 // The wrapper carries the inner stream's class in word 0, as readers look at it. Null
 // when memory runs out (the inner stream is then deleted).
 Stream* HeadStreamCreate(Stream* inner);
+// A reader has opened on the wrapper: from now on it may read the wrapped stream on past
+// what is kept of its start.
+void HeadStreamOpened(Stream* stream);
+// Sends a stream back to its start through a new request (a wrapper lets go of the bytes it
+// kept of the old answer first): 0 when it stands at 0.
+int StreamRestart(Stream* stream);
 
 int StreamSetUp(void* object);
 int FileStreamSetUp(void* object);

@@ -87,8 +87,10 @@ int HttpEnumLinks(void* self, const tchar* url, const tchar* exts, int knownOnly
             entry->url[tcslen(entry->url) - 1] = 0;
             return ERR_NONE;
         }
-        if (CheckExts(entry->url, L"html:H;htm:H;asp:H;php:H")) return ERR_NONE;
-        entry->kind = static_cast<uint32_t>(CheckExts(entry->url, s->extensions));
+        // The url keeps numeric references as written; its kind is told without them.
+        std::wstring plain = DecodeNumericReferences(entry->url);
+        if (CheckExts(plain.c_str(), L"html:H;htm:H;asp:H;php:H")) return ERR_NONE;
+        entry->kind = static_cast<uint32_t>(CheckExts(plain.c_str(), s->extensions));
         entry->isFile = 0;
         if (entry->kind || !s->knownOnly) return ERR_NONE;
     }

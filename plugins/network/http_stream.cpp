@@ -137,18 +137,15 @@ bool IsRetried(DWORD status) {
     return (status >= 400 && status <= 599) && status != 404 && status != 410;
 }
 
-// The failure path of a read: a connection that went away reconnects at the position,
-// so that the next read goes on.
+// A failed read: a connection that went away is reconnected at the position once the
+// read has accounted for what it delivers (HttpRead), so that the next read goes on.
 int ReadFailed(HttpStream* s, DWORD error) {
-    if (s->pending || error == ERROR_NOT_CONNECTED || error == ERROR_INVALID_HANDLE) {
-        tchar url[HTTP_TEXT];
-        tcscpy_s(url, HTTP_TEXT, s->url);
-        HttpOpen(s, url, true, true);
-    }
+    if (s->pending || error == ERROR_NOT_CONNECTED || error == ERROR_INVALID_HANDLE) s->broken = 1;
     return -1;
 }
 
-// One WinINet read of n bytes; -1 on failure (after the failure path), else the count.
+// One WinINet read of n bytes; -1 on failure, else the count. Raw bytes: the position
+// counts only what HttpRead delivers.
 int RawRead(HttpStream* s, char* buffer, int n) {
     if (!s->request) return -1;
     if (s->pending) {
@@ -169,9 +166,7 @@ int RawRead(HttpStream* s, char* buffer, int n) {
         }
     }
     if (!ok) return ReadFailed(s, error);
-    int got = static_cast<int>(std::min<DWORD>(s->readCount, static_cast<DWORD>(n)));
-    s->position += got;
-    return got;
+    return static_cast<int>(std::min<DWORD>(s->readCount, static_cast<DWORD>(n)));
 }
 
 // A read that fills what it can, for the rest of a metadata block.
@@ -373,6 +368,54 @@ int Create(void* self) {
     return ERR_NONE;
 }
 
+// Where the body of a 206 answer starts: the first offset of its Content-Range
+// ("bytes S-E/T"); -1 when there is none to read.
+int ContentRangeStart(HINTERNET request) {
+    tchar value[HTTP_TEXT];
+    tcscpy_s(value, HTTP_TEXT, L"Content-Range");
+    DWORD len = sizeof(value);
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, value, &len, nullptr)) return -1;
+    const tchar* p = value;
+    while (*p == L' ') ++p;
+    if (tcsnicmp(p, L"bytes", 5) != 0) return -1;
+    p += 5;
+    while (*p == L' ' || *p == L'=') ++p;
+    if (*p < L'0' || *p > L'9') return -1;
+    int64_t v = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        v = v * 10 + (*p - L'0');
+        if (v > 0x7FFFFFFF) return -1;
+    }
+    return *p == L'-' ? static_cast<int>(v) : -1;
+}
+
+// A reconnect whose answer starts before the position asked for (a 200 to a range, or a
+// stream that cannot be asked for one) reads its way up to it, counting what a read
+// delivers. Where the resource's length is not known it is no file to find that place in
+// again (a live stream): the reconnect fails rather than hand on bytes from elsewhere.
+int Resume(HttpStream* s, int want) {
+    if (s->position >= 0 && s->position < want && s->length >= 0) {
+        s->resuming = 1;
+        char scrap[4096];
+        while (s->position < want) {
+            int n = static_cast<int>(std::min<int64_t>(sizeof(scrap), want - s->position));
+            if (HttpRead(s, scrap, n) <= 0) break;
+        }
+        s->resuming = 0;
+        s->broken = 0;
+        if (s->position == want) return ERR_NONE;
+    }
+    CloseHandles(s);
+    s->position = want;
+    return ERR_OPEN_FAILED;
+}
+
+void Reconnect(HttpStream* s) {
+    tchar url[HTTP_TEXT];
+    tcscpy_s(url, HTTP_TEXT, s->url);
+    HttpOpen(s, url, true, true);
+}
+
 void Destroy(void* self) {
     auto* s = static_cast<HttpStream*>(self);
     HttpOpen(s, nullptr, false, false);
@@ -387,6 +430,8 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
     tcscpy_s(target, HTTP_TEXT, url ? url : L"");
     bool wasMms = false;
     int retries = 0;
+    // The offset the caller's next read is to deliver.
+    const int want = reopen ? s->position : 0;
     for (;;) {
         // 1-4: let go of what was open.
         CloseHandles(s);
@@ -402,6 +447,7 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
         FreePage(s);
         s->metaInterval = s->metaCountdown = 0;
         s->reconnectOnSeek = 0;
+        s->broken = 0;
         if (!target[0]) return ERR_NONE;
 
         // 5: flags, and "mms://" asked for over HTTP.
@@ -418,6 +464,7 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
         if (!reopen && s->goOnline) s->goOnline(target, Context()->wnd, 0);
 
         HINTERNET request = nullptr;
+        bool ranged = false;
         for (;;) {
             // 7-9: a session and the request.
             s->session = InternetOpenW(kAgent, s->accessType, nullptr, nullptr, INTERNET_FLAG_ASYNC);
@@ -425,10 +472,8 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
                 InternetSetStatusCallbackW(s->session, StatusCallback);
                 tchar headers[kHeaderText];
                 headers[0] = 0;
-                if (reopen && s->seekable && s->position > 0)
-                    stprintf_s(headers, kHeaderText, L"Range: bytes=%d-\n", s->position);
-                else
-                    s->position = 0;
+                ranged = reopen && s->seekable && want > 0;
+                if (ranged) stprintf_s(headers, kHeaderText, L"Range: bytes=%d-\n", want);
                 if (withHeaders) tcscat_s(headers, kHeaderText, s->extraHeaders);
                 request = InternetOpenUrlW(s->session, target, headers, static_cast<DWORD>(-1), flags,
                                            reinterpret_cast<DWORD_PTR>(s));
@@ -465,8 +510,9 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
         // 12: the status.
         DWORD status = 0;
         len = sizeof(status);
-        if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr) &&
-            status >= 400 && status <= 599) {
+        bool hasStatus =
+            HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr) != 0;
+        if (hasStatus && status >= 400 && status <= 599) {
             if (retries < kMaxRetries && IsRetried(status)) {
                 ++retries;
                 if (!reopen) ThreadSleep(200);
@@ -481,17 +527,27 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
             return ERR_OPEN_FAILED;
         }
 
+        // Where the body starts: a range is answered by a 206 that says from where (-1 when
+        // it does not); any other answer is the resource from its start.
+        int start = 0;
+        if (ranged && hasStatus && status == 206) start = ContentRangeStart(request);
+        s->position = start;
+        s->firstBytes = start == 0;
+
         // 13-15: length, the answer's headers, seekability.
         DWORD contentLength = 0;
         len = sizeof(contentLength);
-        if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &len,
+        if (start >= 0 &&
+            HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &len,
                            nullptr) &&
             contentLength != 0) {
-            int64_t total = static_cast<int64_t>(contentLength) + s->position;
+            int64_t total = static_cast<int64_t>(contentLength) + start;
             s->length = total > 0x7FFFFFFF ? -1 : static_cast<int>(total);
         }
         if (withHeaders) ReadAnswerHeaders(s);
-        if (reopen) return ERR_NONE;
+        // With metadata interleaved, what reads deliver is shorter by an unknown amount.
+        if (s->metaInterval) s->length = -1;
+        if (reopen) return s->position == want ? ERR_NONE : Resume(s, want);
         tchar ranges[64];
         if (QueryText(request, HTTP_QUERY_ACCEPT_RANGES, ranges, 64)) {
             tcsupr(ranges);
@@ -499,23 +555,27 @@ int HttpOpen(HttpStream* s, const tchar* url, bool reopen, bool withHeaders) {
         } else {
             s->seekable = s->length > 0;
         }
+        // Offsets that leave out interleaved metadata are not the server's to serve a range at.
+        if (s->metaInterval) s->seekable = 0;
         return ERR_NONE;
     }
 }
 
-int HttpRead(void* self, void* buffer, int n) {
-    auto* s = static_cast<HttpStream*>(self);
-    if (!buffer || n <= 0) return n == 0 ? 0 : -1;
-    char* out = static_cast<char*>(buffer);
+namespace {
+
+// The bytes of one read: the ICY status line and headers taken from the first bytes of
+// the resource and the metadata blocks taken out; -1 when nothing came.
+int Deliver(HttpStream* s, char* out, int n) {
     int total = 0;
     while (total < n) {
-        int start = s->position;
         char* p = out + total;
         int got = RawRead(s, p, n - total);
         if (got < 0) return total > 0 ? total : -1;
         if (got == 0) return total;
+        bool first = s->firstBytes != 0;
+        s->firstBytes = 0;
         // An ICY answer: its status line and headers arrive as the first bytes.
-        if (start == 0 && got > 16) {
+        if (first && got > 16) {
             int status = 0;
             if (IcyStatus(p, static_cast<size_t>(got), status)) {
                 long end = status == 200 ? IcyHeaderEnd(p, static_cast<size_t>(got)) : -1;
@@ -528,6 +588,10 @@ int HttpRead(void* self, void* buffer, int n) {
                 tcscpy_s(s->contentType, HTTP_TEXT, L"AUDIO/MPEG");
                 StreamHeaders visitor(s);
                 ParseHeaderLines(p, static_cast<size_t>(end), visitor);
+                if (s->metaInterval) {
+                    s->length = -1;
+                    s->seekable = 0;
+                }
                 int blockLength = static_cast<int>(end) + (p[end + 1] == '\n' ? 2 : 3);
                 got -= blockLength;
                 std::memmove(p, p + blockLength, static_cast<size_t>(got));
@@ -543,6 +607,17 @@ int HttpRead(void* self, void* buffer, int n) {
         if (!removed && total > 0) return total;
     }
     return total;
+}
+
+}  // namespace
+
+int HttpRead(void* self, void* buffer, int n) {
+    auto* s = static_cast<HttpStream*>(self);
+    if (!buffer || n <= 0) return n == 0 ? 0 : -1;
+    int got = Deliver(s, static_cast<char*>(buffer), n);
+    if (got > 0) s->position += got;
+    if (s->broken && !s->resuming) Reconnect(s);
+    return got;
 }
 
 void HttpComment(HttpStream* s, const char* key, const char* value, size_t length) {

@@ -20,6 +20,9 @@ struct HttpStream {
     int sinkParam;
     int pending;      // an asynchronous operation is outstanding
     int pendingRead;  // ... and it is a read (its bytes went to a caller's buffer)
+    int broken;       // a read failed in a way a reconnect may mend
+    int resuming;     // a reconnect is reading its way up to the position
+    int firstBytes;   // the next bytes read are the first of the resource (an ICY status line)
     void* event;
     DWORD_PTR asyncResult;  // the result word of the last completed operation
     DWORD asyncError;       // and its error code

@@ -1,5 +1,6 @@
 #include "links.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace network {
@@ -123,6 +124,37 @@ std::string DecodePercent(const std::string& text) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
             continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::wstring DecodeNumericReferences(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && i + 1 < text.size() && text[i + 1] == L'#') {
+            size_t k = i + 2;
+            bool hex = k < text.size() && (text[k] == L'x' || text[k] == L'X');
+            if (hex) ++k;
+            size_t digits = k;
+            uint32_t v = 0;
+            for (; k < text.size() && k - digits < 8; ++k) {
+                int d = text[k] >= L'0' && text[k] <= L'9' ? static_cast<int>(text[k] - L'0')
+                        : hex && text[k] >= L'a' && text[k] <= L'f' ? static_cast<int>(text[k] - L'a' + 10)
+                        : hex && text[k] >= L'A' && text[k] <= L'F' ? static_cast<int>(text[k] - L'A' + 10)
+                                                                   : -1;
+                if (d < 0) break;
+                v = v * (hex ? 16 : 10) + static_cast<uint32_t>(d);
+            }
+            // Only a whole reference to a character that can be: anything else stays as written.
+            if (k > digits && k < text.size() && text[k] == L';' && v > 0 && v <= 0x10FFFF &&
+                (v < 0xD800 || v > 0xDFFF)) {
+                out += static_cast<wchar_t>(v);
+                i = k;
+                continue;
+            }
         }
         out += text[i];
     }

@@ -21,5 +21,9 @@ bool NextLinkValue(LinkScan& scan, std::string& value);
 std::string DecodeEntities(const std::string& text);
 // Each "%" followed by two hex digits becomes that byte.
 std::string DecodePercent(const std::string& text);
+// Each numeric character reference ("&#38;", "&#x26;") becomes the character it names:
+// the text a link's kind is told from, where the "#" of a reference would read as the
+// start of a fragment.
+std::wstring DecodeNumericReferences(const std::wstring& text);
 
 }  // namespace network

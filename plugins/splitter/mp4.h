@@ -130,6 +130,9 @@ void CursorInit(const Mp4Track* t, Mp4Cursor* c);
 void BeginAppend(Mp4Track* t, Mp4AppendMark* m);
 bool AppendChunk(Mp4Track* t, Mp4AppendMark* m, int offset, int count);
 void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t size, bool sync);
+// A fragment whose decode time lies behind the end of the track's samples: the last
+// sample lasts until then.
+void AppendGap(Mp4Track* t, Mp4AppendMark* m, int64_t gap);
 void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m);
 bool StartChunk(const Mp4Track* t, Mp4Cursor* c);
 int ConsumeSample(const Mp4Track* t, Mp4Cursor* c);

@@ -183,6 +183,18 @@ void TrackFragment(Mp4Reader* r, In* in, const Header& traf, Fragment* fragment)
             defaultSize = flags & kTfhdSize ? R32(in) : uint32_t(t->defaultSize);
             defaultFlags = flags & kTfhdFlags ? R32(in) : uint32_t(t->defaultFlags);
             next = base;
+        } else if (h.type == FCC("tfdt") && t) {
+            // The decode time of the fragment's first sample: a gap before it lengthens
+            // the last sample before.
+            int version = in->inputRead8(in);
+            in->inputSkip(in, 3);
+            uint64_t start = version == 1 ? in->inputRead64BE(in) : R32(in);
+            if (start < (uint64_t(1) << 62) && int64_t(start) > t->decodeEnd) {
+                Mp4AppendMark mark;
+                BeginAppend(t, &mark);
+                AppendGap(t, &mark, int64_t(start) - t->decodeEnd);
+                EndAppend(r, t, &mark);
+            }
         } else if (h.type == FCC("trun") && t) {
             TrackRun(r, in, t, h, &next, defaultDuration, defaultSize, defaultFlags, base);
             fragment->dataEnd = next;

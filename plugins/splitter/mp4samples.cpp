@@ -384,6 +384,39 @@ void AppendSample(Mp4Track* t, Mp4AppendMark* m, uint32_t duration, uint32_t siz
     AddTime(&t->decodeEnd, int32_t(duration));
 }
 
+void AppendGap(Mp4Track* t, Mp4AppendMark* m, int64_t gap)
+{
+    size_t times = ARRAYCOUNT(t->timeTable, Mp4TimeEntry);
+    if (!m->ok || gap <= 0 || times == 0 || times != m->timeCount || t->sampleCount == 0)
+        return;
+    size_t last = times - 1;
+    Mp4TimeEntry e = ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last];
+    if (e.count <= 0 || int64_t(e.delta) + gap > INT_MAX)
+        return;
+    Mp4TimeEntry longer = {1, int32_t(e.delta + gap)};
+    Mp4Cursor& c = t->cursor;
+    // Where the cursor stands in the last entry: samples of it still to come.
+    bool onLast = t->finished && m->timeEntry == last;
+    if (e.count == 1) {
+        ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last] = longer;
+    } else {
+        if (!ArrayAppend(&t->timeTable, &longer, sizeof(longer), Growth(&t->timeTable)))
+            return;
+        --ARRAYBEGIN(t->timeTable, Mp4TimeEntry)[last].count;
+        m->timeCount = times + 1;  // the entry split off is the movie's, not this append's
+        if (onLast && c.timeLeft > 0)
+            --c.timeLeft;  // its last sample now lies in the entry split off
+    }
+    // A cursor behind the last sample stands at the old end: it moves on to the new one,
+    // and past the entry split off, which it has read.
+    if (t->finished && c.sample >= t->sampleCount) {
+        c.time += gap;
+        if (e.count != 1)
+            m->timeEntry = last + 1;
+    }
+    AddTime(&t->decodeEnd, gap);
+}
+
 void EndAppend(Mp4Reader* r, Mp4Track* t, Mp4AppendMark* m)
 {
     Terminate(&t->timeTable, Mp4TimeEntry{INT_MAX, 0});

@@ -153,6 +153,7 @@ void Report(const char* what, std::vector<double> v, double goal) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--child") return Child(argv[2]);
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    if (std::getenv("LUMEO_BENCH_QUICK")) runs = 2;  // only checks that it runs
 
     nettest::SampleService service;
     nettest::TempDir folder;

@@ -78,9 +78,13 @@ std::wstring FromUtf16Le(const unsigned char* p, size_t bytes) {
 }  // namespace
 
 std::map<std::string, std::wstring> InstalledProgram::RegistryTexts(const std::string& keyPath) const {
+    return RegistryTextsIn(dir_.path() + "/registry.db", keyPath);
+}
+
+std::map<std::string, std::wstring> RegistryTextsIn(const std::string& file, const std::string& keyPath) {
     std::map<std::string, std::wstring> out;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2((dir_.path() + "/registry.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return out;
     }

@@ -32,6 +32,9 @@ private:
     nettest::SampleService& service_;
 };
 
+// The text values of a registry key in the registry file `file`, as RegistryTexts above.
+std::map<std::string, std::wstring> RegistryTextsIn(const std::string& file, const std::string& keyPath);
+
 // A screenshot the program wrote, read with libpng.
 class Shot {
 public:

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <string>
@@ -248,42 +250,89 @@ TEST_F(StreamTest, ConnectFailureTriesBothAccessTypesThenShowsTheError) {
     }
 }
 
-TEST_F(StreamTest, DroppedConnectionResumesAtThePosition) {
+// A connection dropped at 30000 bytes, and what the reconnect is answered with: the bytes
+// read are the resource's own at every offset, to its end or up to a read that fails.
+TEST_F(StreamTest, DroppedConnectionResumesAtThePositionOrFails) {
     const size_t total = 100000, first = 30000;
-    RawServer server([&](int fd, const std::string& request, int index) {
-        if (index == 0) {
-            RawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(total) +
-                                       "\r\nAccept-Ranges: bytes\r\nContent-Type: video/x-flv\r\n\r\n" +
-                                       Pattern(0, first));
-            return;  // dropped mid-body
-        }
-        size_t from = 0;
+    const std::string head200 = "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\n";
+    auto partial = [&](size_t from) {
+        return "HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(total - from) +
+               "\r\nContent-Range: bytes " + std::to_string(from) + "-" + std::to_string(total - 1) + "/" +
+               std::to_string(total) + "\r\n\r\n" + Pattern(from, total - from);
+    };
+    auto rangeStart = [](const std::string& request) -> size_t {
         size_t at = request.find("Range: bytes=");
-        if (at != std::string::npos) from = std::stoul(request.substr(at + 13));
-        RawServer::SendAll(fd, "HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(total - from) +
-                                   "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-                                   std::to_string(total - 1) + "/" + std::to_string(total) + "\r\n\r\n" +
-                                   Pattern(from, total - from));
-    }, 3);
-    ASSERT_EQ(Open(server.url("/v.flv")), 0);
-    std::string body;
-    std::vector<char> buf(8192);
-    int failures = 0;
-    for (int guard = 0; guard < 1000 && body.size() < total; ++guard) {
-        int got = Read(buf.data(), 8192);
-        if (got < 0) {
-            ++failures;
-            continue;
+        return at == std::string::npos ? 0 : std::stoul(request.substr(at + 13));
+    };
+    auto chunked = [](const std::string& body, bool last) {
+        std::string out;
+        for (size_t at = 0; at < body.size(); at += 5000) {
+            char size[16];
+            std::snprintf(size, sizeof(size), "%zx\r\n", std::min<size_t>(5000, body.size() - at));
+            out += size + body.substr(at, 5000) + "\r\n";
         }
-        if (got == 0) break;
-        body.append(buf.data(), got);
+        return last ? out + "0\r\n\r\n" : out;
+    };
+    const std::string length = "Content-Length: " + std::to_string(total) + "\r\n";
+    struct Case {
+        const char* name;
+        std::string first;                                    // the answer dropped at 30000
+        std::function<std::string(const std::string&)> then;  // the answer to the reconnect
+        bool whole;                                           // every byte arrives
+        const char* range;                                    // what the reconnect asks for
+    } cases[] = {
+        {"206 from the position", head200 + "Accept-Ranges: bytes\r\n" + length + "\r\n" + Pattern(0, first),
+         [&](const std::string& r) { return partial(rangeStart(r)); }, true, "Range: bytes=30000-\r\n"},
+        {"200 to the range", head200 + length + "\r\n" + Pattern(0, first),
+         [&](const std::string&) { return head200 + length + "\r\n" + Pattern(0, total); }, true,
+         "Range: bytes=30000-\r\n"},
+        {"206 from further on", head200 + "Accept-Ranges: bytes\r\n" + length + "\r\n" + Pattern(0, first),
+         [&](const std::string& r) { return partial(rangeStart(r) + 100); }, false, "Range: bytes=30000-\r\n"},
+        {"206 without a range", head200 + "Accept-Ranges: bytes\r\n" + length + "\r\n" + Pattern(0, first),
+         [&](const std::string&) {
+             return "HTTP/1.1 206 Partial Content\r\nContent-Length: 70000\r\n\r\n" + Pattern(first, total - first);
+         },
+         false, "Range: bytes=30000-\r\n"},
+        // No length: nothing tells that the start again is the same resource.
+        {"chunked, the start again",
+         head200 + "Transfer-Encoding: chunked\r\n\r\n" + chunked(Pattern(0, first), false),
+         [&](const std::string&) {
+             return head200 + "Transfer-Encoding: chunked\r\n\r\n" + chunked(Pattern(0, total), true);
+         },
+         false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawServer server([&](int fd, const std::string& request, int index) {
+            RawServer::SendAll(fd, index == 0 ? c.first : c.then(request));
+        }, 4);
+        ASSERT_EQ(Open(server.url("/v.flv")), 0);
+        std::string body;
+        std::vector<char> buf(8192);
+        int failures = 0, last = 0;
+        for (int guard = 0; guard < 1000 && body.size() < total && failures < 3; ++guard) {
+            last = Read(buf.data(), 8192);
+            if (last < 0) {
+                ++failures;
+                continue;
+            }
+            if (last == 0) break;
+            body.append(buf.data(), static_cast<size_t>(last));
+        }
+        EXPECT_GE(body.size(), first);
+        EXPECT_TRUE(body == Pattern(0, body.size())) << "bytes from the wrong offset";
+        if (c.whole) {
+            EXPECT_EQ(body.size(), total);
+            EXPECT_LE(failures, 2);
+        } else {
+            EXPECT_EQ(body.size(), first);
+            EXPECT_EQ(last, -1);
+        }
+        auto requests = server.requests();
+        ASSERT_GE(requests.size(), 2u);
+        if (c.range) EXPECT_NE(requests[1].find(c.range), std::string::npos) << requests[1];
+        else EXPECT_EQ(requests[1].find("Range:"), std::string::npos) << requests[1];
     }
-    EXPECT_GE(failures, 1);
-    EXPECT_LE(failures, 2);
-    EXPECT_TRUE(body == Pattern(0, total));
-    auto requests = server.requests();
-    ASSERT_GE(requests.size(), 2u);
-    EXPECT_NE(requests[1].find("Range: bytes=" + std::to_string(first) + "-\r\n"), std::string::npos);
 }
 
 TEST_F(HttpStreamTest, DataAvailableReportsWaitingCountAndEnd) {

@@ -60,6 +60,9 @@ TEST_F(IcyStream, OnlyAudioReachesTheReaderAndTitlesTheSink) {
         std::string got = ReadBytes(audio.size() + 100, chunk);
         EXPECT_EQ(got.size(), audio.size()) << chunk;
         EXPECT_TRUE(got == audio) << chunk;
+        // The position is the offset of the next byte a read delivers: headers and metadata
+        // never count.
+        EXPECT_EQ(Seek(0, 1), static_cast<int>(audio.size())) << chunk;
         std::vector<std::wstring> expected = {L"TITLE=Radio Loopback", L"GENRE=Rock", L"TITLE=Song",
                                               L"TITLE=Second Song"};
         EXPECT_EQ(sink.texts, expected) << chunk;
@@ -71,6 +74,28 @@ TEST_F(IcyStream, OnlyAudioReachesTheReaderAndTitlesTheSink) {
         auto requests = server.requests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_NE(requests[0].find("\r\nIcy-MetaData:1\r\n"), std::string::npos);
+    }
+}
+
+// A stream that cannot seek moves forward by reading: the offsets are those of the audio,
+// across the header block and the metadata blocks.
+TEST_F(IcyStream, ForwardSeeksLandOnTheAudioOffset) {
+    std::string audio;
+    const std::string body = IcyBody({"StreamTitle='One';", "", "StreamTitle='Two';"}, audio);
+    for (const char* status : {"ICY 200 OK\r\n", "HTTP/1.0 200 OK\r\n"}) {
+        SCOPED_TRACE(status);
+        RawServer server([&](int fd, const std::string&, int) {
+            RawServer::SendAll(fd, std::string(status) + "icy-metaint: 16000\r\n\r\n" + body);
+        }, 1);
+        ASSERT_EQ(Open(server.url("/radio")), 0);
+        EXPECT_TRUE(ReadBytes(10000) == audio.substr(0, 10000));
+        EXPECT_EQ(Seek(0, 1), 10000);
+        for (int target : {20000, 31990, 40000}) {
+            ASSERT_EQ(Seek(target, 0), target);
+            EXPECT_TRUE(ReadBytes(100) == audio.substr(static_cast<size_t>(target), 100)) << target;
+            EXPECT_EQ(Seek(0, 1), target + 100);
+        }
+        EXPECT_EQ(server.requests().size(), 1u);
     }
 }
 

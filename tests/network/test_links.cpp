@@ -1,6 +1,7 @@
 // The HTML link listing of the HTTP stream, against pages served on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ const char kPage[] =
     "<html><body>\n"
     "<a href=\"?C=N;O=D\">Name</a>\n"
     "<a href=\"a&amp;b.mp4\">1</a> <a href=\"c&AMP;d.mp4\">2</a> <a href=\"e&#38;f.mp4\">3</a>\n"
+    "<a href=\"g&#x26;h.flv\">3b</a>\n"
     "<A HREF='my%20clip.flv'>4</A>\n"
     "<a class=x href=\"dir/\">5</a>\n"
     "<a href=\"notes.txt\">6</a>\n"
@@ -97,8 +99,9 @@ TEST_F(Links, PageListsEveryTagKindInOrderDecoded) {
     std::vector<Link> expected = {
         {L"a&b.mp4", L"a&b.mp4", 'v', 0},
         {L"c&AMP;d.mp4", L"c&AMP;d.mp4", 'v', 0},
-        // "#" starts a fragment: no extension to know it by.
-        {L"e&#38;f.mp4", L"e&#38;f.mp4", 0, 0},
+        // Numeric references stay as written, and their "#" is no fragment.
+        {L"e&#38;f.mp4", L"e&#38;f.mp4", 'v', 0},
+        {L"g&#x26;h.flv", L"g&#x26;h.flv", 'v', 0},
         {L"my%20clip.flv", L"my clip.flv", 'v', 0},
         {L"dir", L"dir/", 0, -1},
         {L"notes.txt", L"notes.txt", 0, 0},
@@ -121,7 +124,10 @@ TEST_F(Links, KnownOnlySkipsUnlistedExtensions) {
     auto links = List("/listing/", L"mp4:v;flv:v;mp3:a", 1, &last);
     EXPECT_EQ(last, ERR_END_OF_FILE);
     for (auto& l : links) EXPECT_TRUE(l.kind != 0 || l.isFile == -1) << l;
-    EXPECT_EQ(links.size(), 10u);
+    EXPECT_EQ(links.size(), 12u);
+    // A numeric reference in the name does not hide the extension.
+    EXPECT_NE(std::find(links.begin(), links.end(), Link{L"e&#38;f.mp4", L"e&#38;f.mp4", 'v', 0}), links.end());
+    EXPECT_NE(std::find(links.begin(), links.end(), Link{L"g&#x26;h.flv", L"g&#x26;h.flv", 'v', 0}), links.end());
 }
 
 TEST_F(Links, PagesThatAreNotDirectoriesAreRefused) {

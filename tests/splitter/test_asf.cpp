@@ -261,14 +261,16 @@ struct FakeHttp {
     }
     static int Seek(void* self, int offset, int whence) {
         auto* h = static_cast<FakeHttp*>(self);
-        if (whence != 1 || offset != 0) return -1;
+        if (whence == 1 && offset == 0) return h->position;
+        if (whence != 0 || offset != 0) return -1;
         if (h->reconnect) {
-            // The server sends the data chunks again from the start: the header is not repeated.
+            // A new request with the new headers: the server's answer starts again, with
+            // its header chunk.
             h->reconnect = false;
             ++h->reconnects;
-            h->position = static_cast<int>(h->headerEnd);
         }
-        return h->position;
+        h->position = 0;
+        return 0;
     }
 
     static Stream* Make(FakeHttp* h, const std::vector<uint8_t>& mms) {

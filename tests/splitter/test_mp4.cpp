@@ -291,6 +291,8 @@ const FileCase kFiles[] = {
     {"frag-keyframe.mp4", {}},
     {"empty-moov.mp4", {}},
     {"moof-base.mp4", {}},
+    // Video fragments whose decode times jump by 0.5 s from the second on.
+    {"frag-gap.mp4", {}},
 };
 
 TEST_F(Mp4, PacketsFollowFileOrderWithFfprobesSizesKeysAndTimes)
@@ -776,7 +778,7 @@ TEST_F(Mp4, AfterASeekEveryTrackGoesOnInFileOrder)
 // video key at or before the time and goes on with everything behind it in the file.
 TEST_F(Mp4, SeeksInAFragmentedMovieLandOnTheKeyAndGoOnInFileOrder)
 {
-    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4"}) {
+    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4", "frag-gap.mp4"}) {
         SCOPED_TRACE(name);
         std::vector<Got> all = Expected(ReadReport(DataPath(std::string(name) + ".ffprobe")), {});
         ASSERT_EQ(Open(name), 0);
@@ -806,7 +808,7 @@ int ForwardOnlySeek(void* self, int offset, int whence)
 
 TEST_F(Mp4, FragmentsAreReadFrontToBackFromAStreamThatCannotSeek)
 {
-    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4"}) {
+    for (const char* name : {"frag-keyframe.mp4", "empty-moov.mp4", "moof-base.mp4", "frag-gap.mp4"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = ReadFile(DataPath(name));
         Close();

@@ -3,14 +3,16 @@
 # Makes a FLV of a few hundred MiB with ffmpeg (kept in the build tree, not committed), then
 # times `lumeo-probe --quiet FILE` and `ffmpeg -v quiet -i FILE -c copy -f null -` on it and
 # prints both times and their ratio (ffmpeg / probe: 1 or more means at least as fast).
-# Usage: tools/bench/flv-demux.sh [build dir, default build/normal] [seconds of media, default 1200]
+# Usage: tools/bench/flv-demux.sh [build dir, default build/normal] [seconds of media, default 60]
+# (LUMEO_BENCH_QUICK set: 2 seconds of media, which only checks that it runs)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${1:-$root/build/normal}"
 seconds="${2:-60}"
+[ -n "${LUMEO_BENCH_QUICK:-}" ] && seconds=2
 probe="$build/dist/lumeo-probe"
 [ -x "$probe" ] || { echo "no $probe: build first (scripts/build normal)" >&2; exit 2; }
-file="$build/bench/large.flv"
+file="$build/bench/large-${seconds}s.flv"  # one file per length, so no run reuses another's
 mkdir -p "$(dirname "$file")"
 if [ ! -s "$file" ]; then
     echo "making $file ($seconds s of 640x360 Sorenson H.263 and MP3)..."

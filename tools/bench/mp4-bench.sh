@@ -2,10 +2,12 @@
 # Demux speed of the MP4 reader beside ffmpeg's: makes a large MP4 (not kept), then times
 # `lumeo-probe --quiet FILE` and `ffmpeg -v quiet -i FILE -c copy -f null -` on it.
 # Usage: tools/bench/mp4-bench.sh [build dir, default build/normal] [seconds of media, default 45: about 300 MiB]
+# (LUMEO_BENCH_QUICK set: 2 seconds of media, which only checks that it runs)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/normal}
 seconds=${2:-45}
+[ -n "${LUMEO_BENCH_QUICK:-}" ] && seconds=2
 probe=$build/dist/lumeo-probe
 [ -x "$probe" ] || { echo "no $probe: build first (scripts/build normal)"; exit 1; }
 work=$(mktemp -d)

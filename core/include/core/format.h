@@ -149,6 +149,7 @@ struct FormatReaderInput {
     int memoryMode;         // reading a memory buffer (Format_InputMemory)
     int atEnd;
     int fillSize;           // bytes asked of each fill by the core's fill
+    int readError;          // a read of the stream failed: its end is no end of the data
 };
 
 // Switches the record to read `length` bytes of memory as if they were the file
@@ -228,7 +229,8 @@ FormatReaderInput* Format_FindReader(void* format, int minOffset, int maxOffset)
 // Seeks by packet number from dataStart, packetSize, byteRate and duration (time in
 // ticks, or the file position when time is -1), then Format_AfterSeek. 0 or negative.
 int Format_SeekByPacket(void* format, int time, int filePos, int preferEarlierKey);
-// Reconnects the input stream at its position and flushes the input buffer: 0 or negative.
+// Sends the input stream back to the network for its start (a new request, with the
+// headers it was last given) and flushes the input buffer: 0 or negative.
 int Format_SeekForce(void* format, int time, int filePos);
 // Fills an audio format from a little-endian WAVEFORMATEX (tag, channels, rate, byte
 // rate, block align, bits, extra length and extra bytes).

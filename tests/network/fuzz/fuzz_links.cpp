@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string decoded = network::DecodeEntities(value);
         std::string name = network::DecodePercent(decoded);
         if (decoded.size() > value.size() || name.size() > decoded.size()) __builtin_trap();
+        std::wstring wide(decoded.begin(), decoded.end());
+        if (network::DecodeNumericReferences(wide).size() > wide.size()) __builtin_trap();
     }
     return 0;
 }
