@@ -2,6 +2,7 @@
 // the skin's constants, its pictures and the main window's client size.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #include "entryGlobals.h"
 #include "lumeo.h"
@@ -56,6 +57,8 @@ void LayoutRows(Skin& s, int H) {
 
     // Landscape rows: side by side in columns, or one under the other.
     int m4 = s.periodMetric4;
+    // A positive font height is the whole cell: one line of the row font is textHeight high.
+    int cell = s.textHeight;
     if (s.landscapeColumns) {
         Q.rowRect = R(0, 0, m4, Q.listRect.h);
         Q.thumbPos = POINT{(m4 - tw) / 2, s.rowMetric1};
@@ -63,18 +66,50 @@ void LayoutRows(Skin& s, int H) {
         int y1 = Q.thumbPos.y + th + p + a;
         int A = Q.arrowPos.y - y1, n = s.mainMetric2;
         int h1 = n > 0 ? A * (n - 2) / n : A, h2 = n > 0 ? A / n : 0;
-        Q.titleRect = R(a, y1, m4 - 2 * a, h1);
-        Q.durationRect = R(a, Bottom(Q.titleRect) + c, m4 - 2 * a, h2);
-        Q.publisherRect = R(a, Bottom(Q.durationRect), m4 - 2 * a, h2);
+        // The duration and publisher lines hold one text line each; the title keeps the rest.
+        if (n > 0 && h2 < cell) {
+            h2 = cell;
+            h1 = std::max(cell, A - c - 2 * h2);
+        }
+        int w = m4 - 2 * a;
+        Q.titleRect = R(a, y1, w, h1);
+        Q.durationRect = R(a, Bottom(Q.titleRect) + c, w, h2);
+        Q.publisherRect = R(a, Bottom(Q.durationRect), w, h2);
+        // A line that reaches down beside the arrow ends before it.
+        int right = Q.arrowPos.x - a;
+        for (LayoutRect* line : {&Q.durationRect, &Q.publisherRect})
+            if (s.hasArrow && Bottom(*line) > Q.arrowPos.y && Right(*line) > right) line->w = std::max(0, right - line->x);
     } else {
-        Q.rowRect = R(0, 0, s.longSide, m4);
-        Q.thumbPos = POINT{s.periodMetric5, (m4 - th) / 2};
+        // The row holds its thumbnail and frame with room to spare above and below, so
+        // neither touches a separator; the two text lines sit beside the thumbnail.
+        int rowH = std::max(m4, th + 2 * (p + 2));
+        Q.rowRect = R(0, 0, s.longSide, rowH);
+        Q.thumbPos = POINT{s.periodMetric5, (rowH - th) / 2};
         Q.arrowPos = POINT{0, 0};
         int lx0 = Q.thumbPos.x + tw + p + a;
-        Q.titleRect = R(lx0, P.thumbPos.y, s.longSide - lx0, th / 2);
+        Q.titleRect = R(lx0, Q.thumbPos.y, s.longSide - lx0, th / 2);
         Q.durationRect = R(lx0, Q.titleRect.y + th / 2 + c, s.longSide - lx0, th / 2);
         Q.publisherRect = R(lx0, Bottom(Q.durationRect), 0, 0);
     }
+}
+
+// Width of a text in the body font (font 0: textHeight, normal weight, the system face).
+int BodyTextWidth(const Skin& s, const wchar_t* text) {
+    LOGFONTW lf{};
+    GetObjectW(GetStockObject(SYSTEM_FONT), sizeof(lf), &lf);
+    lf.lfHeight = s.textHeight;
+    lf.lfWidth = 0;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{0, 0};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+    return size.cx;
 }
 
 void LayoutDetail(Skin& s, int W, int H) {
@@ -94,7 +129,9 @@ void LayoutDetail(Skin& s, int W, int H) {
     d.title = R(tx, d.thumb.y, W - tx - c, portrait ? 2 * l : l);
     d.duration = R(tx, Bottom(d.title) + c, tw, l);
     int px = Right(d.duration) + c;
-    d.plays = R(px, d.duration.y, portrait ? W - px - c : tw, l);
+    // In landscape the plays field holds a six-digit count and a blank before the next
+    // field, even where tw is narrower.
+    d.plays = R(px, d.duration.y, portrait ? W - px - c : std::max(tw, BodyTextWidth(s, L"播放:000000 ")), l);
     if (portrait) {
         d.published = R(tx, Bottom(d.duration) + c, W - tx - c, l);
     } else {
@@ -107,6 +144,8 @@ void LayoutDetail(Skin& s, int W, int H) {
                    l * s.detailMetric1);
     else
         d.desc = R(tx, Bottom(d.tags) + (s.wideDetail ? c : 0), W - tx - d.thumb.x, l * s.detailMetric2);
+    // The description keeps to the whole lines that fit above the tab bar (one at least).
+    if (l > 0 && Bottom(d.desc) > P) d.desc.h = l * std::max(1, (P - d.desc.y) / l);
 
     int k = portrait ? s.relatedRowsPortrait : s.relatedRowsLandscape / 2;
     auto gapFrom = [&](int start) { return std::max(2, (P - start - l * k) / (k + 1)); };

@@ -30,6 +30,39 @@ bool g_penTracked;
 // Set while this window runs the load-more dialog.
 bool g_loadingMore;
 
+// A memory bitmap kept from one paint to the next: a glide repaints twenty times a second,
+// and a fresh bitmap of the whole view each time costs more than painting its rows.
+class KeptBuffer {
+public:
+    HDC Get(HDC like, int w, int h) {
+        if (!dc_ || w != w_ || h != h_) {
+            Release();
+            dc_ = CreateCompatibleDC(like);
+            bmp_ = CreateCompatibleBitmap(like, w, h);
+            old_ = SelectObject(dc_, bmp_);
+            w_ = w;
+            h_ = h;
+        }
+        return dc_;
+    }
+    void Release() {
+        if (!dc_) return;
+        SelectObject(dc_, old_);
+        DeleteObject(bmp_);
+        DeleteDC(dc_);
+        dc_ = nullptr;
+        bmp_ = nullptr;
+        w_ = h_ = 0;
+    }
+
+private:
+    HDC dc_ = nullptr;
+    HBITMAP bmp_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    int w_ = 0, h_ = 0;
+};
+KeptBuffer g_windowBuffer, g_viewBuffer;
+
 Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
 
 const RowLayout& LayoutOf(int orientation) { return orientation == 1 ? g_skin.portrait : g_skin.landscape; }
@@ -120,22 +153,8 @@ LRESULT OnPaint(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
     int w = g_listViewWidth > 0 ? g_listViewWidth : 1, h = g_listViewHeight > 0 ? g_listViewHeight : 1;
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ oldBmp = SelectObject(mem, bmp);
-    // Before the first layout the scroller's view is smaller than the window.
-    if (scroller->GetViewWidth() < w || scroller->GetViewHeight() < h) {
-        RECT all{0, 0, w, h};
-        HBRUSH back = CreateSolidBrush(RGB(0xEF, 0xEF, 0xEF));
-        FillRect(mem, &all, back);
-        DeleteObject(back);
-    }
-    if (PaintListView(mem, scroller, g_curList, g_orientation, kEmptyText) != 0) LOG(LOG_WARNING, L"PaintListView failed");
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
+    PaintListViewWindow(dc, 0, 0, w, h, scroller, g_orientation);
     EndPaint(hwnd, &ps);
-    SelectObject(mem, oldBmp);
-    DeleteObject(bmp);
-    DeleteDC(mem);
     return 0;
 }
 
@@ -229,6 +248,8 @@ LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (ListViewCreateControls() != 0) return CreateControlsFailed();
         return 0;
     case WM_DESTROY:
+        g_windowBuffer.Release();
+        g_viewBuffer.Release();
         if (g_listViewMenu) DestroyMenu(g_listViewMenu);
         g_listViewMenu = nullptr;
         g_listViewPopup = nullptr;
@@ -264,12 +285,23 @@ LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // ---- Painters ----
 
+void PaintListViewWindow(HDC dc, int x, int y, int w, int h, Scroller* scroller, int orientation) {
+    HDC mem = g_windowBuffer.Get(dc, w, h);
+    // Before the first layout the scroller's view is smaller than the window.
+    if (scroller->GetViewWidth() < w || scroller->GetViewHeight() < h) {
+        RECT all{0, 0, w, h};
+        HBRUSH back = CreateSolidBrush(RGB(0xEF, 0xEF, 0xEF));
+        FillRect(mem, &all, back);
+        DeleteObject(back);
+    }
+    if (PaintListView(mem, scroller, g_curList, orientation, kEmptyText) != 0) LOG(LOG_WARNING, L"PaintListView failed");
+    BitBlt(dc, x, y, w, h, mem, 0, 0, SRCCOPY);
+}
+
 int PaintListView(HDC hdc, Scroller* scroller, VideoList* list, int orientation, const wchar_t* emptyText) {
     int viewW = scroller->GetViewWidth(), viewH = scroller->GetViewHeight();
     if (viewW <= 0 || viewH <= 0) return 0;
-    HDC mem = CreateCompatibleDC(hdc);
-    HBITMAP bmp = CreateCompatibleBitmap(hdc, viewW, viewH);
-    HGDIOBJ oldBmp = SelectObject(mem, bmp);
+    HDC mem = g_viewBuffer.Get(hdc, viewW, viewH);
     HFONT font = CreateFontIndirectW(&g_skin.fonts[0]);
     HGDIOBJ oldFont = SelectObject(mem, font);
     SetTextColor(mem, RGB(0, 0, 0));
@@ -328,12 +360,9 @@ int PaintListView(HDC hdc, Scroller* scroller, VideoList* list, int orientation,
     SelectObject(mem, oldPen);
     SelectObject(mem, oldBrush);
     SelectObject(mem, oldFont);
-    SelectObject(mem, oldBmp);
     DeleteObject(backPen);
     DeleteObject(backBrush);
     DeleteObject(font);
-    DeleteObject(bmp);
-    DeleteDC(mem);
     if (arrowDc) {
         SelectObject(arrowDc, oldArrow);
         DeleteDC(arrowDc);

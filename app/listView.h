@@ -24,6 +24,9 @@ extern int g_listViewWidth, g_listViewHeight;
 extern int g_listAtStart, g_listAtEnd;
 extern int g_lastPaintOrientation;
 
+// One paint of the list view window: the current list through `scroller`, the window's
+// w x h, copied in one blit to (x, y) of dc.
+void PaintListViewWindow(HDC dc, int x, int y, int w, int h, Scroller* scroller, int orientation);
 // Paints the visible rows of `list` (or the empty-list text) into hdc at (0, 0). Returns 0.
 int PaintListView(HDC hdc, Scroller* scroller, VideoList* list, int orientation, const wchar_t* emptyText);
 // Paints row `index` of the current list in the pressed look straight onto the window.

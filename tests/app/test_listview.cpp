@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "download.h"
+#include "drawnRows.h"
 #include "listPages.h"
 #include "listView.h"
 #include "listview.h"
@@ -54,6 +55,12 @@ public:
         SelectObject(dc_, old_);
         DeleteDC(dc_);
         DeleteObject(bmp_);
+    }
+    // The pixel at a screen point as 0xRRGGBB; -1 outside the screen.
+    int Rgb(int x, int y) const {
+        if (x < 0 || y < 0 || x >= platform::ui::ScreenWidth() || y >= platform::ui::ScreenHeight()) return -1;
+        COLORREF c = GetPixel(dc_, x, y);
+        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
     }
     // Dark (text) pixels inside a rectangle of a window's client area.
     int DarkIn(HWND hwnd, int x, int y, int w, int h) {
@@ -229,6 +236,97 @@ INSTANTIATE_TEST_SUITE_P(Screens, RowPainting,
                          testing::Values(ScreenCase{480, 800}, ScreenCase{800, 480}, ScreenCase{320, 240},
                                          ScreenCase{240, 320}, ScreenCase{400, 240}),
                          Name);
+
+// ---- What every screen form shows of its rows ----
+
+HBITMAP TwoColours(int w, int h, bool sideBySide, COLORREF first, COLORREF second) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP b = CreateBitmap(w, h, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, b);
+    HBRUSH a = CreateSolidBrush(first), z = CreateSolidBrush(second);
+    RECT one = sideBySide ? RECT{0, 0, w / 2, h} : RECT{0, 0, w, h / 2};
+    RECT two = sideBySide ? RECT{w / 2, 0, w, h} : RECT{0, h / 2, w, h};
+    FillRect(dc, &one, a);
+    FillRect(dc, &two, z);
+    DeleteObject(a);
+    DeleteObject(z);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return b;
+}
+
+
+struct FormCase {
+    int width, height;
+    int textHeight;    // the cell of the row font: the skin's base font height of the size
+    bool publisher;    // the rows write the publisher (the large screens)
+    bool columns;      // landscape rows stand side by side (the large screens)
+};
+void PrintTo(const FormCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
+bool Whitish(int rgb) { return rgb >= 0 && ((rgb >> 16) & 255) >= 200 && ((rgb >> 8) & 255) >= 200 && (rgb & 255) >= 200; }
+std::string FormName(const testing::TestParamInfo<FormCase>& i) {
+    return std::to_string(i.param.width) + "x" + std::to_string(i.param.height);
+}
+class DrawnRows : public testing::TestWithParam<FormCase> {};
+
+// Each row that shows whole keeps its thumbnail frame clear of its separators, wears its
+// rank badge, and writes title, duration (and publisher) on lines of their own: every run
+// of inked screen rows is at most one text line high, and none reaches a separator.
+TEST_P(DrawnRows, ThumbnailsKeepInsideTheirRowsWithTheirBadgesAndTextLinesStayApart) {
+    FormCase c = GetParam();
+    RunProgram(c.width, c.height, [&] {
+        FinishInit();
+        OnUi([] {
+            for (int i = 0; i < 12; ++i) {
+                wchar_t vid[16];
+                swprintf(vid, 16, L"v%03d", i);
+                AddPicture(&g_downloader, TwoColours(120, 90, true, RGB(0, 200, 0), RGB(0, 160, 0)), vid, 1);
+            }
+        });
+        Show(&g_listMostFavToday, 12);
+        [&] {  // the screen is read, and let go before the program ends
+            Snapshot shot;
+            DrawnList list = ReadList([&](int x, int y) { return shot.Rgb(x, y); }, c.width, c.height, c.columns,
+                                      0x008CF0);
+            ASSERT_GE(list.top, 0) << "no list on the screen";
+            ASSERT_FALSE(list.rows.empty()) << "no whole row";
+            for (size_t i = 0; i < list.rows.size(); ++i) {
+                const DrawnRow& row = list.rows[i];
+                SCOPED_TRACE("row " + std::to_string(i));
+                ASSERT_FALSE(row.frame.empty());
+                // A free line of pixels between the frame and each separator (or the list's top).
+                if (c.columns) {
+                    EXPECT_GT(row.frame.left, row.cell.left);
+                    EXPECT_LT(row.frame.right, row.cell.right);
+                    EXPECT_GT(row.frame.top, list.top);
+                } else {
+                    EXPECT_GT(row.frame.top, row.cell.top);
+                    EXPECT_LT(row.frame.bottom, row.cell.bottom);
+                }
+                // The rank number, white on its badge inside the frame.
+                int white = 0;
+                for (int y = row.frame.top; y <= row.frame.bottom; ++y)
+                    for (int x = row.frame.left; x <= row.frame.right; ++x) white += Whitish(shot.Rgb(x, y)) ? 1 : 0;
+                EXPECT_GT(white, 3) << "no rank badge";
+                EXPECT_GE(row.lines.size(), c.publisher ? 3u : 2u);
+                for (const Band& b : row.lines) EXPECT_LE(b.size(), c.textHeight) << "lines run into each other at " << b.first;
+                EXPECT_FALSE(row.inkOnSeparator);
+                if (!row.lines.empty()) {
+                    EXPECT_LT(row.lines.back().last, row.cell.bottom) << "text reaches the separator";
+                }
+            }
+        }();
+        CloseProgram();
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DrawnRows,
+                         testing::Values(FormCase{800, 480, 23, true, true}, FormCase{480, 800, 23, true, false},
+                                         FormCase{640, 480, 20, true, true}, FormCase{480, 640, 20, true, false},
+                                         FormCase{480, 320, 20, false, false}, FormCase{320, 480, 20, false, false},
+                                         FormCase{400, 240, 17, false, false}, FormCase{240, 400, 17, false, false},
+                                         FormCase{320, 240, 14, false, false}, FormCase{240, 320, 14, false, false}),
+                         FormName);
 
 // ---- Dragging, flicks and rotation ----
 
@@ -477,21 +575,6 @@ TEST(ListView, PressedRowIsDrawnAtOnceAndStaysUntilTheNextPaint) {
 // ---- Thumbnails ----
 
 // A picture of w x h whose halves (left and right, or top and bottom) have two colours.
-HBITMAP TwoColours(int w, int h, bool sideBySide, COLORREF first, COLORREF second) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP b = CreateBitmap(w, h, 1, 32, nullptr);
-    HGDIOBJ old = SelectObject(dc, b);
-    HBRUSH a = CreateSolidBrush(first), z = CreateSolidBrush(second);
-    RECT one = sideBySide ? RECT{0, 0, w / 2, h} : RECT{0, 0, w, h / 2};
-    RECT two = sideBySide ? RECT{w / 2, 0, w, h} : RECT{0, h / 2, w, h};
-    FillRect(dc, &one, a);
-    FillRect(dc, &two, z);
-    DeleteObject(a);
-    DeleteObject(z);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return b;
-}
 
 TEST(ListView, ThumbnailsFillTheirPlaceAndLoseTheirExcessAtTheRightOrBottom) {
     RunProgram(480, 800, [] {

@@ -17,6 +17,8 @@
 #include "videoPageDlg.h"
 #include "platform/codepage.h"
 #include "platform/commctrl.h"
+#include "platform/gdi.h"
+#include "platform/image.h"
 #include "platform/ui.h"
 
 using namespace apptest;
@@ -74,8 +76,8 @@ protected:
 
     // Runs the program, opens the driver key as the init thread would, shows the sheet
     // and hands it to `look`; then closes the sheet and the program.
-    void WithSheet(const std::function<void(HWND sheet)>& look) {
-        RunProgram(480, 800, [&] {
+    void WithSheet(const std::function<void(HWND sheet)>& look, int width = 480, int height = 800) {
+        RunProgram(width, height, [&] {
             FinishInit();
             ASSERT_EQ(MyOpenReg(HKEY_CURRENT_USER, REG_PATH_DRIVER, &g_hKeyDriver), 0);
             for (auto& [name, value] : stored_) StoreText(name, value);
@@ -256,5 +258,110 @@ TEST_F(Settings, AFailedDriverQueryLeavesThePageEmpty) {
     EXPECT_TRUE(shown);
     EXPECT_TRUE(core.video.empty());
 }
+
+// ---- The drawn button texts on every screen form ----
+
+bool Ink(COLORREF c) { return GetRValue(c) < 110 && GetGValue(c) < 110 && GetBValue(c) < 110; }
+
+// What the screen shows of a button's text: the columns that carry dark pixels, and for
+// the last run of such columns (the last glyph, or the last dot of an ellipsis) its height.
+struct DrawnLabel {
+    int left = -1, right = -1;  // first and last inked column, client coordinates
+    int height = 0;             // rows between the topmost and bottommost inked pixel
+    int lastRunHeight = 0;      // the same for the last run of inked columns
+    int width = 0;              // of the button
+};
+
+// The screen as a picture, read pixel by pixel.
+class Snapshot {
+public:
+    Snapshot() {
+        std::string path = testing::TempDir() + "/settings-snapshot-" + std::to_string(getpid()) + ".png";
+        EXPECT_TRUE(platform::ui::SaveScreenshot(path));
+        bmp_ = SHLoadImageFile(platform::Utf8ToWide(path).c_str());
+        std::filesystem::remove(path);
+        dc_ = CreateCompatibleDC(nullptr);
+        old_ = SelectObject(dc_, bmp_);
+    }
+    ~Snapshot() {
+        SelectObject(dc_, old_);
+        DeleteDC(dc_);
+        DeleteObject(bmp_);
+    }
+    COLORREF In(HWND hwnd, int x, int y) const {
+        POINT p{x, y};
+        ClientToScreen(hwnd, &p);
+        return GetPixel(dc_, p.x, p.y);
+    }
+
+private:
+    HBITMAP bmp_;
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+DrawnLabel ReadLabel(const Snapshot& shot, HWND button) {
+    RECT c;
+    GetClientRect(button, &c);
+    DrawnLabel d;
+    d.width = c.right;
+    std::vector<int> top(static_cast<size_t>(c.right), -1), bottom(static_cast<size_t>(c.right), -1);
+    int t = c.bottom, b = -1;
+    for (int x = 0; x < c.right; ++x)
+        for (int y = 0; y < c.bottom; ++y)
+            if (Ink(shot.In(button, x, y))) {
+                if (top[x] < 0) top[x] = y;
+                bottom[x] = y;
+                if (d.left < 0) d.left = x;
+                d.right = x;
+                t = std::min(t, y);
+                b = std::max(b, y);
+            }
+    if (d.right < 0) return d;
+    d.height = b - t + 1;
+    int rt = c.bottom, rb = -1;
+    for (int x = d.right; x >= 0 && top[x] >= 0; --x) {
+        rt = std::min(rt, top[x]);
+        rb = std::max(rb, bottom[x]);
+    }
+    d.lastRunHeight = rb - rt + 1;
+    return d;
+}
+
+class SheetForms : public Settings, public testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(SheetForms, EveryDriverNameIsDrawnWholeInsideItsButton) {
+    auto [width, height] = GetParam();
+    SetNames(core.info.videoDrivers, &core.info.videoDriverCount, {u"DirectDraw", u"RAW帧缓冲", u"Windows GDI"});
+    SetNames(core.info.audioDrivers, &core.info.audioDriverCount, {u"WaveOut"});
+    WithSheet(
+        [&](HWND sheet) {
+            HWND page = Page(sheet);
+            ASSERT_NE(page, nullptr);
+            Idle();
+            Snapshot shot;
+            for (int id = 800; id < 803; ++id) {
+                HWND button = GetDlgItem(page, id);
+                ASSERT_NE(button, nullptr);
+                SCOPED_TRACE(Text(button));
+                DrawnLabel d = ReadLabel(shot, button);
+                ASSERT_GE(d.right, 0) << "no text drawn";
+                // Not cut at the button's edge, and not ended by an ellipsis: its dots are
+                // far lower than the last glyph of a whole name (")", "冲", "I").
+                EXPECT_LT(d.right, d.width - 2);
+                EXPECT_GT(d.lastRunHeight * 2, d.height);
+            }
+        },
+        width, height);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, SheetForms,
+                         testing::Values(std::pair{800, 480}, std::pair{480, 800}, std::pair{640, 480},
+                                         std::pair{480, 640}, std::pair{480, 320}, std::pair{320, 480},
+                                         std::pair{400, 240}, std::pair{240, 400}, std::pair{320, 240},
+                                         std::pair{240, 320}),
+                         [](const testing::TestParamInfo<std::pair<int, int>>& i) {
+                             return std::to_string(i.param.first) + "x" + std::to_string(i.param.second);
+                         });
 
 }  // namespace

@@ -132,11 +132,25 @@ BOOL Blit(DC& dest, int x, int y, int w, int h, const Surface* src, const DC* sr
         xs[X - cx0] = (s >= 0 && s < src->width()) ? s : -1;
     }
     const bool contiguous = w == sw && !mirrorX;
+    const bool plainCopy = contiguous && code == 0xCC && map.mode == SourceMap::Same;
+    // Runs of destination pixels that have a source pixel: the same in every row.
+    struct Run {
+        int begin, end;
+    };
+    std::vector<Run> runs;
+    for (int i = 0, n = cx1 - cx0; i < n;) {
+        if (xs[i] < 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < n && xs[j] >= 0) ++j;
+        runs.push_back(Run{i, j});
+        i = j;
+    }
     // Overlapping copies within one surface read from a snapshot of the source rows.
     std::vector<uint32_t> snapshot;
     const bool sameSurface = src == t.surface;
-    std::vector<uint32_t> srcRow;
-    std::vector<int> runMap;
     for (int Y = cy0; Y < cy1; ++Y) {
         int syy = sy + sample(Y - Y0, h, sh, mirrorY);
         if (syy < 0 || syy >= src->height()) continue;
@@ -145,20 +159,14 @@ BOOL Blit(DC& dest, int x, int y, int w, int h, const Surface* src, const DC* sr
             snapshot.assign(srow, srow + src->width());
             srow = snapshot.data();
         }
-        uint32_t* drow = t.surface->row(Y);
-        // Runs of destination pixels that have a source pixel.
-        int i = 0, n = cx1 - cx0;
-        while (i < n) {
-            if (xs[i] < 0) { ++i; continue; }
-            int j = i;
-            while (j < n && xs[j] >= 0) ++j;
-            if (contiguous && code == 0xCC && map.mode == SourceMap::Same)
-                std::memcpy(drow + cx0 + i, srow + xs[i], sizeof(uint32_t) * (j - i));
+        uint32_t* drow = t.surface->row(Y) + cx0;
+        for (const Run& r : runs) {
+            if (plainCopy)
+                std::memcpy(drow + r.begin, srow + xs[r.begin], sizeof(uint32_t) * (r.end - r.begin));
             else if (contiguous)
-                BlendRow(code, pat, drow + cx0 + i, srow + xs[i], nullptr, j - i, map);
+                BlendRow(code, pat, drow + r.begin, srow + xs[r.begin], nullptr, r.end - r.begin, map);
             else
-                BlendRow(code, pat, drow + cx0 + i, srow, xs.data() + i, j - i, map);
-            i = j;
+                BlendRow(code, pat, drow + r.begin, srow, xs.data() + r.begin, r.end - r.begin, map);
         }
     }
     t.surface->Touch();

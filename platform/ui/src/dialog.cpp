@@ -13,14 +13,24 @@ namespace platform::ui::detail {
 
 namespace {
 
+// Dialog base units of a font: the average width of the Latin letters (rounded) and the
+// height of its cell. Four horizontal and eight vertical dialog units make one of each.
+struct BaseUnits {
+    int x = 1, y = 1;
+    int DluX(int v) const { return v * x / 4; }
+    int DluY(int v) const { return v * y / 8; }
+};
+
 struct DialogState : ControlState {
     DLGPROC proc = nullptr;
     bool ended = false;
     INT_PTR result = 0;
     HWND sheet = nullptr;  // a property page's sheet
+    BaseUnits units;       // of the dialog's font
 };
 
 thread_local DLGPROC t_pendingProc = nullptr;
+thread_local BaseUnits t_pendingUnits;
 
 std::shared_ptr<DialogState> DlgOf(HWND h) {
     auto w = Find(h);
@@ -115,10 +125,24 @@ Parsed Parse(const DLGTEMPLATE* t) {
     return d;
 }
 
-int BaseX() { return std::max(4, std::min(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)) / 60); }
-int BaseY() { return 2 * BaseX(); }
-int DluX(int v) { return v * BaseX() / 4; }
-int DluY(int v) { return v * BaseY() / 8; }
+BaseUnits UnitsOf(HFONT font) {
+    static const wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{0, 0};
+    TEXTMETRICW tm{};
+    GetTextExtentPoint32W(dc, kLetters, 52, &size);
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    BaseUnits u;
+    u.x = std::max(1, static_cast<int>((size.cx / 26 + 1) / 2));
+    u.y = std::max(1, static_cast<int>(tm.tmHeight));
+    return u;
+}
+
+// Controls without a font of their own draw with the system's dialog font.
+BaseUnits SystemUnits() { return UnitsOf(UiFont(UiTextHeight())); }
 
 HWND CreateFromTemplate(HINSTANCE inst, const DLGTEMPLATE* t, HWND owner, DLGPROC proc, LPARAM param, bool forceChild,
                         const RECT* place) {
@@ -127,8 +151,11 @@ HWND CreateFromTemplate(HINSTANCE inst, const DLGTEMPLATE* t, HWND owner, DLGPRO
         return nullptr;
     }
     Parsed d = Parse(t);
-    int w = DluX(d.cx), h = DluY(d.cy);
-    int x = DluX(d.x), y = DluY(d.y);
+    // The template is laid out in units of its own font, or of the system's.
+    HFONT font = d.fontSize ? UiFont(std::max(10, UiTextHeight() * d.fontSize / 9)) : nullptr;
+    BaseUnits units = font ? UnitsOf(font) : SystemUnits();
+    int w = units.DluX(d.cx), h = units.DluY(d.cy);
+    int x = units.DluX(d.x), y = units.DluY(d.y);
     DWORD style = d.style;
     if (forceChild) style = (style & ~WS_POPUP) | WS_CHILD;
     if (place) {
@@ -149,15 +176,15 @@ HWND CreateFromTemplate(HINSTANCE inst, const DLGTEMPLATE* t, HWND owner, DLGPRO
         y = p.y;
     }
     t_pendingProc = proc;
+    t_pendingUnits = units;
     HWND dlg = CreateWindowExW(d.exStyle, L"#32770", d.title.c_str(), style & ~WS_VISIBLE, x, y, w, h, owner, nullptr,
                                inst, nullptr);
     t_pendingProc = nullptr;
     if (!dlg) return nullptr;
-    HFONT font = d.fontSize ? UiFont(std::max(10, UiTextHeight() * d.fontSize / 9)) : nullptr;
     HWND first = nullptr;
     for (auto& it : d.items) {
-        HWND c = CreateWindowExW(it.exStyle, it.cls.c_str(), it.title.c_str(), it.style | WS_CHILD, DluX(it.x),
-                                 DluY(it.y), DluX(it.cx), DluY(it.cy), dlg,
+        HWND c = CreateWindowExW(it.exStyle, it.cls.c_str(), it.title.c_str(), it.style | WS_CHILD, units.DluX(it.x),
+                                 units.DluY(it.y), units.DluX(it.cx), units.DluY(it.cy), dlg,
                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(it.id)), inst, nullptr);
         if (c && font) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
         if (c && !first) first = c;
@@ -199,6 +226,7 @@ LRESULT DialogClassProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (auto w = Find(h)) {
             auto st = std::make_shared<DialogState>();
             st->proc = t_pendingProc;
+            st->units = t_pendingUnits;
             w->control = st;
             w->extra[DWLP_DLGPROC / sizeof(LRESULT)] = reinterpret_cast<LONG_PTR>(st->proc);
             s = st;
@@ -273,11 +301,20 @@ BOOL EndDialog(HWND dlg, INT_PTR result) {
     return TRUE;
 }
 
-LONG GetDialogBaseUnits() { return MAKELONG(BaseX(), BaseY()); }
+LONG GetDialogBaseUnits() {
+    BaseUnits u = SystemUnits();
+    return MAKELONG(u.x, u.y);
+}
 
-BOOL MapDialogRect(HWND, LPRECT r) {
+BOOL MapDialogRect(HWND dlg, LPRECT r) {
     if (!r) return FALSE;
-    *r = RECT{DluX(r->left), DluY(r->top), DluX(r->right), DluY(r->bottom)};
+    auto s = DlgOf(dlg);
+    if (!s) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    const BaseUnits& u = s->units;
+    *r = RECT{u.DluX(r->left), u.DluY(r->top), u.DluX(r->right), u.DluY(r->bottom)};
     return TRUE;
 }
 
