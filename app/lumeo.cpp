@@ -1,12 +1,14 @@
 #include "lumeo.h"
 
 #include "connMgr.h"
+#include "detailPage.h"
 #include "download.h"
 #include "entryGlobals.h"
 #include "files.h"
 #include "gif.h"
 #include "listview.h"
 #include "log.h"
+#include "pictures.h"
 #include "player.h"
 #include "videoPageDlg.h"
 #include "registry.h"
@@ -359,4 +361,23 @@ int OnCommand(HWND hwnd, int id, int code, LPARAM lParam) {
     case IDM_DETAIL_PLAY: PostMessageW(g_hDtlWnd, WM_COMMAND, IDC_DETAIL_PLAY, 0); return 1;
     default: return 0;
     }
+}
+
+namespace {
+// A flag the user-interface thread writes, read from another thread.
+template <class T>
+T Peek(const T& v) {
+    return __atomic_load_n(&v, __ATOMIC_ACQUIRE);
+}
+}  // namespace
+
+std::string ProgramBusy() {
+    if (Peek(g_initDone) != 1) return "start-up";
+    if (Peek(g_hWaitDlg)) return "a list loading behind the wait dialog";
+    if (int n = PictureThreadsRunning()) return std::to_string(n) + " thumbnail threads";
+    if (RelVideoThreadsRunning() > 0) return "related videos loading";
+    if (int n = DownloadsInFlight()) return std::to_string(n) + " downloads";
+    // Cleared once the core reports the first packet, or when the watch gives up.
+    if (Peek(g_playBusy)) return "a play being started";
+    return "";
 }

@@ -1,6 +1,8 @@
 // The program's entry, its frame window and the commands every page forwards.
 #pragma once
 
+#include <string>
+
 #include "platform/windows.h"
 #include "platform/winuser.h"
 
@@ -85,3 +87,8 @@ int OnCommand(HWND hwnd, int id, int code, LPARAM lParam);
 
 // The program's string, menu, accelerator and soft-key bar tables.
 void RegisterResources();
+
+// What the program still has under way before it waits for the user, in a few words (start-up,
+// a list load, thumbnails, related videos, downloads, a play being started); empty when
+// nothing. Read from another thread: the headless script's `wait idle` asks it.
+std::string ProgramBusy();

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    platform::ui::SetIdleProbe(ProgramBusy);
     if (platform::ui::StartDisplay(options) != 0) return 1;
     RegisterResources();
     FillWindowTables();

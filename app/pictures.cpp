@@ -1,5 +1,6 @@
 #include "pictures.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -12,6 +13,8 @@
 #include "platform/winuser.h"
 
 namespace {
+
+std::atomic<int> g_pictureThreads{0};
 
 Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
 
@@ -54,8 +57,10 @@ void TellDetailPage(const CStringW& vid) {
 // on. 0, or -1 when no thread starts (the job is gone then too). Under csPending.
 int StartJob(DownloadManager* mgr, PictureJob* job) {
     mgr->pending.insert(job->vid);
+    ++g_pictureThreads;
     HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
     if (!thread) {
+        --g_pictureThreads;
         // Nothing runs for the vid: a later load may try again.
         mgr->pending.erase(job->vid);
         delete job;
@@ -138,8 +143,12 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
 
 DWORD PictureThreadProc(LPVOID param) {
     PictureJob* job = static_cast<PictureJob*>(param);
-    return static_cast<DWORD>(PictureThread(job->mgr, job));
+    DWORD result = static_cast<DWORD>(PictureThread(job->mgr, job));
+    --g_pictureThreads;  // after its repaint
+    return result;
 }
+
+int PictureThreadsRunning() { return g_pictureThreads.load(); }
 
 int PictureThread(DownloadManager* mgr, PictureJob* job) {
     int result = 0;

@@ -46,6 +46,8 @@ int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify);
 bool TakeDetailPicture(const wchar_t* vid);
 // Thread procedure: PictureThread(job->mgr, job).
 DWORD PictureThreadProc(LPVOID job);
+// Thumbnail threads started by LoadPicture that have not yet ended.
+int PictureThreadsRunning();
 // Fetches the job's picture, repaints the list view when its row is still in sight, and
 // deletes the job. 0, or 1 when DownloadPicture failed.
 int PictureThread(DownloadManager* mgr, PictureJob* job);

@@ -354,8 +354,15 @@ int BeginPlayVideo(HWND hwnd) {
     return 0;
 }
 
+namespace {
+std::atomic<PlayCheckSleep> g_checkSleep{Sleep};
+}  // namespace
+
+void SetPlayCheckSleep(PlayCheckSleep sleep) { g_checkSleep.store(sleep ? sleep : Sleep); }
+
 DWORD CheckPlayThread(LPVOID) {
-    Sleep(1000);
+    PlayCheckSleep sleep = g_checkSleep.load();
+    sleep(1000);
     for (int poll = 0; poll < 120; ++poll) {
         int count = 0;
         if (!CallGetPlayCount(&count)) break;
@@ -363,7 +370,7 @@ DWORD CheckPlayThread(LPVOID) {
             g_lastPlayCount = count;
             break;
         }
-        Sleep(500);
+        sleep(500);
     }
     EnterCriticalSection(&g_csPlay);
     g_playBusy = 0;

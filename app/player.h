@@ -78,3 +78,6 @@ int callPlayer(const VideoItem& video, int videoType);
 // Callers have set g_playBusy; on failure they clear it.
 int BeginPlayVideo(HWND hwnd);
 DWORD CheckPlayThread(LPVOID window);
+// The waits of CheckPlayThread; tests put their own in its place (null: Sleep).
+using PlayCheckSleep = void (*)(DWORD milliseconds);
+void SetPlayCheckSleep(PlayCheckSleep sleep);

@@ -205,8 +205,19 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
     return 0;
 }
 
+namespace {
+std::atomic<int> g_downloadsInFlight{0};
+struct InFlight {
+    InFlight() { ++g_downloadsInFlight; }
+    ~InFlight() { --g_downloadsInFlight; }
+};
+}  // namespace
+
+int DownloadsInFlight() { return g_downloadsInFlight.load(); }
+
 int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
                int isBinary, int sendUserAgent, CStringA& out, int showMessage) {
+    InFlight counted;
     int first = Download(dm, urlFormat, query, filePath, isBinary, out, sendUserAgent);
     if (first == 0) return 0;
     LOG(LOG_ERROR, L"Download failed.");

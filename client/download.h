@@ -75,6 +75,8 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
 // A query that cannot be encoded fails at once: no network would help it.
 int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
                int isBinary, int sendUserAgent, CStringA& out, int showMessage);
+// DownloadEx calls under way on any thread (their message boxes included).
+int DownloadsInFlight();
 
 // The URL of a template: the first "%s" replaced by `text`; every other "%" stays as
 // written, since templates may be a server's own URLs with escapes such as "%20".

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -25,6 +26,13 @@ InstalledProgram::InstalledProgram(nettest::SampleService& service) : service_(s
     fs::create_directory_symlink(dist + "/Res", dir_.path() + "/Res");
 }
 
+std::string InstalledProgram::Gate(std::function<bool()> ready) {
+    std::string file = dir_.path() + "/gate-" + std::to_string(gates_.size());
+    fs::remove(file);
+    gates_.push_back(Pending{file, std::move(ready)});
+    return "wait file " + file + "\n";
+}
+
 int InstalledProgram::Run(const std::string& script, int limitMs, const std::string& screen, int* elapsedMs) {
     std::string file = dir_.path() + "/script.txt";
     std::ofstream(file) << script;
@@ -39,15 +47,25 @@ int InstalledProgram::Run(const std::string& script, int limitMs, const std::str
     argv.push_back(nullptr);
     for (auto& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    std::string errors = dir_.path() + "/stderr.txt";
+    posix_spawn_file_actions_addopen(&files, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
+    int spawned = posix_spawn(&pid, program.c_str(), &files, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&files);
+    if (spawned != 0) return -2;
     auto start = std::chrono::steady_clock::now();
     int status = 0;
     bool ended = false;
+    size_t gate = 0;
     while (!ended && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(limitMs)) {
         ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (ended) break;
+        if (gate < gates_.size() && gates_[gate].ready()) std::ofstream(gates_[gate++].file) << "open\n";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    gates_.clear();
     if (elapsedMs)
         *elapsedMs = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());

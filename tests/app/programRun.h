@@ -3,6 +3,7 @@
 // log, the answer cache, the log file and the registry file (read with SQLite itself).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,9 +21,15 @@ public:
     int Run(const std::string& script, int limitMs = 60000, const std::string& screen = "480x800",
             int* elapsedMs = nullptr);
     static bool EndedNormally(int status);
+    // A script line at which the next run stops until `ready` holds, for a state outside the
+    // program (the player core's log, the service's requests): a `wait file` for a file that
+    // the run makes once `ready` has said so. Gates open in order.
+    std::string Gate(std::function<bool()> ready);
 
     const nettest::TempDir& dir() const { return dir_; }
     std::string Log() const { return dir_.Read("Log/Lumeo_log_0.txt"); }
+    // What the last run wrote to its standard error.
+    std::string Errors() const { return dir_.Read("stderr.txt"); }
     // The values of a registry key as the program stored them, by name; each text decoded
     // from its UTF-16LE bytes, which must end in one terminating zero.
     std::map<std::string, std::wstring> RegistryTexts(const std::string& keyPath) const;
@@ -30,6 +37,11 @@ public:
 private:
     nettest::TempDir dir_;
     nettest::SampleService& service_;
+    struct Pending {
+        std::string file;
+        std::function<bool()> ready;
+    };
+    std::vector<Pending> gates_;
 };
 
 // The text values of a registry key in the registry file `file`, as RegistryTexts above.

@@ -644,22 +644,35 @@ TEST(WaitDialog, FailedFirstPageKeepsThePreviousList) {
     });
 }
 
-// A wait dialog that cannot start its worker closes at once with a failure.
+// A wait dialog whose button the system cannot make starts no worker and closes at once as
+// a failure; the list shown stays, and the next try loads as usual.
 TEST(WaitDialog, WithoutAWorkerItClosesAsAFailure) {
     Folder f;
-    INT_PTR result = 0;
+    int result = 0;
     RunAndEnd(480, 800, [&] {
         ASSERT_EQ(StartUp(f), 0u);
-        OnUi([&] {
-            HRSRC res = FindResourceW(g_hInst, MAKEINTRESOURCEW(WAIT_DLG_ID), RT_DIALOG);
-            auto* t = static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(g_hInst, res)));
-            result = DialogBoxIndirectParamW(g_hInst, t, g_hFrame, WaitDlgProc, 0);
+        Service().Get("/control/reset");
+        platform::ui::FailWindowCreation(L"button", 1);
+        result = Switch(115, 0);
+        platform::ui::FailWindowCreation(L"button", 0);
+        OnUi([] {
             EXPECT_EQ(g_hWaitDlg, nullptr);
+            EXPECT_EQ(g_curList, &g_listHot);
+            EXPECT_TRUE(GetItems(&g_listFunny).empty());
+        });
+        EXPECT_TRUE(ListRequests().empty()) << "no worker asked for the list";
+        EXPECT_EQ(Switch(115, 0), 0);
+        OnUi([] {
+            EXPECT_EQ(g_curList, &g_listFunny);
+            EXPECT_EQ(GetItems(&g_listFunny).size(), 10u);
         });
         CloseProgram();
     });
     EXPECT_EQ(result, -1);
+    EXPECT_EQ(f.LogCount("CreateWindow failed."), 1);
     EXPECT_EQ(f.LogCount("CreateControls failed"), 1);
+    EXPECT_EQ(f.LogCount("DialogBox failed, ret=-1"), 1);
+    EXPECT_EQ(f.LogCount("ShowDlgBox failed"), 1);
 }
 
 }  // namespace

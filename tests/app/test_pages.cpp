@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <cstdlib>
+#include <vector>
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -91,25 +95,6 @@ TEST(HelpLayout, RowsGrowShrinkOrSqueezeWithTheRoomBelowTheTitle) {
         ExpectRect(k.s.help.helpText, 15, c.T, 465, c.P - c.T, "help text");
         ExpectRect(k.s.help.aboutText, 15, c.T, 465, c.P - c.T, "about text");
     }
-}
-
-TEST(HelpLayout, TopicRowsFollowOneAnotherByRowAndGap) {
-    Skin saved = g_skin;
-    g_skin.help.left = 15;
-    g_skin.help.width = 450;
-    g_skin.help.top = 78;
-    g_skin.help.rowHeight = 34;
-    g_skin.help.gap = 34;
-    RECT r;
-    HelpTopicRect(0, &r);
-    EXPECT_EQ(r.left, 15);
-    EXPECT_EQ(r.top, 78);
-    EXPECT_EQ(r.right, 465);
-    EXPECT_EQ(r.bottom, 112);
-    HelpTopicRect(6, &r);
-    EXPECT_EQ(r.top, 78 + 6 * 68);
-    EXPECT_EQ(r.bottom, 78 + 6 * 68 + 34);
-    g_skin = saved;
 }
 
 TEST(SearchLayout, PortraitShowsTheHistoryBelowTheBox) {
@@ -244,6 +229,78 @@ void Type(const std::wstring& text) {
 }
 
 POINT Centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+// The height of a skin picture as its PNG header states it.
+int PngHeight(const std::string& file) {
+    std::ifstream in(std::string(LUMEO_TEST_DIST_DIR) + "/Res/Skin/Def/" + file, std::ios::binary);
+    unsigned char head[24] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    if (!in || head[1] != 'P' || head[2] != 'N' || head[3] != 'G') return -1;
+    return (head[20] << 24) | (head[21] << 16) | (head[22] << 8) | head[23];
+}
+
+// A form's help topic rows as the help page's rules lay them out: n = 7 rows, left
+// `helpMetric1`, the room A below the title bar, the row height and gap by how many lines fit.
+struct HelpForm {
+    int width, height;
+    const char* prefix;
+    int helpMetric1, mainMetric1, lineHeight, textHeight;  // the skin's constants for the size
+    int rule;  // which of the three row rules the form's room calls for (1 roomy, 2 a line each, 3 squeezed)
+};
+
+void ExpectTopicRows(const HelpForm& f) {
+    RunOnce(f.width, f.height, [&] {
+        FinishInit();
+        Command(g_hFrame, IDM_HELP);
+        RECT main{}, page{};
+        std::vector<RECT> rows(HELP_TOPIC_COUNT);
+        LONG fontHeight = 0;
+        OnUi([&] {
+            GetClientRect(g_hMainWnd, &main);
+            GetClientRect(g_hHlpttWnd, &page);
+            for (int i = 0; i < HELP_TOPIC_COUNT; ++i) HelpTopicRect(i, &rows[i]);
+            fontHeight = g_skin.fonts[4].lfHeight;
+        });
+        const int n = 7, b = f.lineHeight;
+        const int T = PngHeight(std::string(f.prefix) + "innerTitleBar.png");
+        const int L = PngHeight(std::string(f.prefix) + "pgrmLogo.png");
+        ASSERT_GT(T, 0);
+        ASSERT_GT(L, 0);
+        const int W = main.right, P = main.bottom - L - f.mainMetric1;
+        EXPECT_EQ(page.right, W);
+        EXPECT_EQ(page.bottom, P);
+        const int A = P - T;
+        int h, g, rule;
+        double scale;
+        if (A >= 2 * n * b) {
+            rule = 1;
+            h = 3 * b / 2;
+            scale = 1.5;
+            g = std::min(h, (A - n * h) / (n + 2));
+        } else if (A > n * b) {
+            rule = 2;
+            h = b;
+            scale = 1.0;
+            g = std::max(1, (A - n * h) / (n + 2));
+        } else {
+            rule = 3;
+            h = A / n - 1;
+            scale = static_cast<double>(h) / b * 4 / 3;
+            g = 1;
+        }
+        EXPECT_EQ(rule, f.rule) << "room " << A << " for rows of " << b;
+        for (int i = 0; i < n; ++i) {
+            SCOPED_TRACE("row " + std::to_string(i));
+            EXPECT_EQ(rows[i].left, f.helpMetric1);
+            EXPECT_EQ(rows[i].right, W - f.helpMetric1);
+            EXPECT_EQ(rows[i].top, T + g + i * (g + h));
+            EXPECT_EQ(rows[i].bottom, T + g + i * (g + h) + h);
+        }
+        EXPECT_EQ(std::abs(fontHeight), static_cast<LONG>(f.textHeight * scale));
+        CloseProgram();
+    });
+}
+
 
 TEST(HelpPages, EachTopicOpensItsTextAndBackLeadsToTheTopicsThenToWhereHelpWasOpened) {
     RunOnce(480, 800, [] {
@@ -652,5 +709,14 @@ TEST(SearchPage, LandscapeWithoutRoomHasNoHistoryAndClearDoesNothing) {
         CloseProgram();
     });
 }
+
+// The 800x480 skin in portrait: room for twice the rows, so rows 1.5 lines high (the line 23
+// pixels); the gap at most a row.
+TEST(HelpLayout, TopicRowsFollowOneAnotherByRowAndGap) { ExpectTopicRows({480, 800, "def_800_480_", 15, 73, 23, 23, 1}); }
+
+// On a 240-pixel-high landscape screen the rows are squeezed below a line and the topic
+// font shrinks with them. The 320x240 skin: thumbnail 35 high in a row of 53, no arrow, so
+// the title band is (35 + 9) x 2 / 3 = 29 and the line 14.
+TEST(HelpLayout, OnA240HighScreenTheRowsAndTheirFontShrink) { ExpectTopicRows({320, 240, "def_320_240_", 15, 49, 14, 14, 3}); }
 
 }  // namespace

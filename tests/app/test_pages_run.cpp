@@ -33,7 +33,7 @@ const int kListRowY[] = {198, 299, 400};
 const int kRelatedY[] = {491, 530, 569, 608, 647};
 
 // A search as a user makes it: the tab, the box (its text selected), the word, Enter.
-std::string Search(const std::string& word) { return std::string("key ctrl+3\n") + kBox + "text " + word + "\nkey enter\nwait 800\n"; }
+std::string Search(const std::string& word) { return std::string("key ctrl+3\n") + kBox + "text " + word + "\nkey enter\nwait idle\n"; }
 
 std::string Tap(int x, int y) { return "tap " + std::to_string(x) + " " + std::to_string(y) + "\n"; }
 
@@ -47,9 +47,9 @@ std::map<std::string, std::wstring> History(const std::initializer_list<std::wst
 TEST(PagesRun, SearchesSendTheEncodedWordAndKeepTheLastThreeWordsNewestFirst) {
     SampleService service;
     InstalledProgram p(service);
-    std::string script = "wait 300\n" + Search("猫咪") + Search("足球 比赛") + Search("a&b %#=1");
+    std::string script = "wait idle\n" + Search("猫咪") + Search("足球 比赛") + Search("a&b %#=1");
     int status = p.Run(script + "quit\n");
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     // Percent-encoded UTF-8, blanks as "+", and nothing that could start another parameter.
     std::vector<std::string> want = {kSearch + "%E7%8C%AB%E5%92%AA" + kSearchTail,
                                      kSearch + "%E8%B6%B3%E7%90%83+%E6%AF%94%E8%B5%9B" + kSearchTail,
@@ -58,8 +58,8 @@ TEST(PagesRun, SearchesSendTheEncodedWordAndKeepTheLastThreeWordsNewestFirst) {
     EXPECT_EQ(p.RegistryTexts(kHistoryKey), History({L"a&b %#=1", L"足球 比赛", L"猫咪"}));
 
     // Next start: the word at the end moves to the front; a new one pushes the oldest out.
-    status = p.Run("wait 300\n" + Search("猫咪") + Search("新闻") + "quit\n");
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    status = p.Run("wait idle\n" + Search("猫咪") + Search("新闻") + "quit\n");
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     EXPECT_EQ(p.RegistryTexts(kHistoryKey), History({L"新闻", L"猫咪", L"a&b %#=1"}));
     auto requests = RequestsTo(service, "/openapi-common/searchVideos");
     ASSERT_EQ(requests.size(), 5u);
@@ -69,17 +69,17 @@ TEST(PagesRun, SearchesSendTheEncodedWordAndKeepTheLastThreeWordsNewestFirst) {
 TEST(PagesRun, AHistoryRowSearchesItsWordClearEmptiesItAndAnEmptyBoxSearchesNothing) {
     SampleService service;
     InstalledProgram p(service);
-    int status = p.Run("wait 300\n" + Search("猫咪") + Search("音乐") + Search("体育") + "quit\n");
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    int status = p.Run("wait idle\n" + Search("猫咪") + Search("音乐") + Search("体育") + "quit\n");
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     ASSERT_EQ(p.RegistryTexts(kHistoryKey), History({L"体育", L"音乐", L"猫咪"}));
 
     std::string shots = p.dir().path();
-    std::string script = "wait 300\nkey ctrl+3\nscreenshot " + shots + "/history.png\n" +
-                         Tap(82, kRowY[2]) + "wait 800\n" +  // 猫咪, the oldest
+    std::string script = "wait idle\nkey ctrl+3\nscreenshot " + shots + "/history.png\n" +
+                         Tap(82, kRowY[2]) + "wait idle\n" +  // 猫咪, the oldest
                          "key ctrl+3\n" + kClear + "screenshot " + shots + "/cleared.png\n" +
-                         kBox + "key enter\nwait 500\nscreenshot " + shots + "/empty-enter.png\nquit\n";
+                         kBox + "key enter\nwait idle\nscreenshot " + shots + "/empty-enter.png\nquit\n";
     status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     auto requests = RequestsTo(service, "/openapi-common/searchVideos");
     ASSERT_EQ(requests.size(), 4u);  // the tapped row's, and none for the empty box
     EXPECT_EQ(requests[3], kSearch + "%E7%8C%AB%E5%92%AA" + kSearchTail);
@@ -102,8 +102,8 @@ TEST(PagesRun, ALongWordIsKeptWholeTheRequestCarriesWhatFitsAndAnUnencodableOneS
     std::string chinese;
     for (int i = 0; i < 130; ++i) chinese += "猫";
     // The second search cannot be encoded: its load fails at once, with no "not connected" box.
-    int status = p.Run("wait 300\n" + Search(ascii) + Search(chinese) + "wait 1000\nquit\n");
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    int status = p.Run("wait idle\n" + Search(ascii) + Search(chinese) + "quit\n");
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     auto requests = RequestsTo(service, "/openapi-common/searchVideos");
     ASSERT_EQ(requests.size(), 1u) << p.Log();
     EXPECT_EQ(requests[0], kSearch + std::string(127, 'a') + kSearchTail);
@@ -125,12 +125,12 @@ TEST(PagesRun, HelpAndAboutGoBackToTheTopicsAndThenToWhereTheyWereOpened) {
     SampleService service;
     InstalledProgram p(service);
     std::string d = p.dir().path();
-    std::string script = "wait 300\nkey ctrl+3\nkey ctrl+6\nscreenshot " + d + "/topics.png\n" + Tap(240, kTopicY[3]) +
+    std::string script = "wait idle\nkey ctrl+3\nkey ctrl+6\nscreenshot " + d + "/topics.png\n" + Tap(240, kTopicY[3]) +
                          "screenshot " + d + "/text.png\nkey soft1\nscreenshot " + d + "/topics-again.png\n" +
                          "key soft1\nscreenshot " + d + "/search.png\nkey ctrl+5\nscreenshot " + d + "/about.png\n" +
                          "key soft1\nscreenshot " + d + "/search-again.png\nquit\n";
     int status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     Shot topics(d + "/topics.png"), text(d + "/text.png"), again(d + "/topics-again.png"), search(d + "/search.png"),
         about(d + "/about.png"), back(d + "/search-again.png");
     ASSERT_TRUE(topics.ok() && text.ok() && again.ok() && search.ok() && about.ok() && back.ok());
@@ -160,11 +160,11 @@ TEST(PagesRun, TheDetailPageAsksForItsRelatedVideosOnceShowsThemAndARelatedRowBe
     std::string vid = FirstHotVid(service);
     ASSERT_FALSE(vid.empty());
     std::string d = p.dir().path();
-    std::string script = "wait 500\n" + Tap(240, kListRowY[0]) + "wait 800\nscreenshot " + d + "/detail.png\n" +
-                         "key soft1\n" + Tap(240, kListRowY[0]) + "wait 800\n" + Tap(70, kRelatedY[0]) +
-                         "wait 1500\nquit\n";
+    std::string script = "wait idle\n" + Tap(240, kListRowY[0]) + "wait idle\nscreenshot " + d + "/detail.png\n" +
+                         "key soft1\n" + Tap(240, kListRowY[0]) + "wait idle\n" + Tap(70, kRelatedY[0]) +
+                         "wait idle\nquit\n";
     int status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     std::vector<std::string> asked = RequestsTo(service, "/openapi-common/relatedVideos");
     std::vector<std::string> pictures = RequestsTo(service, "/img/");
     std::string target = "/openapi-common/relatedVideos?pid=4f7be1c09a2d6e53&vid=" + vid + "&pz=5&rt=1&f=8&seg=1&rp=1";

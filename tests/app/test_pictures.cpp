@@ -89,8 +89,7 @@ struct LoadPictureTest : ::testing::Test {
     HBITMAP emptyPic = nullptr, picBk = nullptr;
 
     void SetUp() override {
-        env.Reset();
-        std::filesystem::remove_all(env.dir().path() + "/Image");
+        env.Begin();
         std::filesystem::create_directories(env.dir().path() + "/Image");
         ClearCache();
         emptyPic = CreateBitmap(2, 2, 1, 32, nullptr);
@@ -110,7 +109,7 @@ struct LoadPictureTest : ::testing::Test {
         SetPictureStock(&g_downloader, nullptr, nullptr);
         DeleteObject(emptyPic);
         DeleteObject(picBk);
-        env.Reset();
+        env.End();
     }
     static void ClearCache() {
         EnterCriticalSection(&g_downloader.csPicture);

@@ -32,8 +32,6 @@ const int kListRowY[] = {198, 299, 400};
 const char kThumbnail[] = "tap 66 195\n";
 const char kPlayButton[] = "tap 66 263\n";
 const char kFirstRelated[] = "tap 100 491\n";
-// Long enough for a play to be fetched and for its watch to let go of the busy state.
-const char kPlayed[] = "wait 2500\n";
 
 const std::string kTop = "/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=1&rt=1&f=8&seg=1&rp=1";
 
@@ -96,6 +94,12 @@ std::vector<std::string> PlayerLog(const InstalledProgram& p) {
 
 std::string Tap(int x, int y) { return "tap " + std::to_string(x) + " " + std::to_string(y) + "\n"; }
 
+// Holds the script until the core has logged `lines` lines (its requests and their segments),
+// then until the program has let go of the play.
+std::string Played(InstalledProgram& p, size_t lines) {
+    return p.Gate([&p, lines] { return PlayerLog(p).size() >= lines; }) + "wait idle\n";
+}
+
 // Of the first three rows of the home list, the one with the most segments.
 int RowWithMostSegments(const std::vector<Video>& hot) {
     int best = 0;
@@ -121,9 +125,10 @@ protected:
 TEST_F(PlayRun, PlayOnARowsPopupFetchesThatVideosFlvSegmentsInOrder) {
     int row = RowWithMostSegments(hot);
     // Hold opens the row's menu; "播放(&1)".
-    std::string script = "wait 500\nhold 240 " + std::to_string(kListRowY[row]) + "\ntext 1\n" + kPlayed + "quit\n";
+    std::string script = "wait idle\nhold 240 " + std::to_string(kListRowY[row]) + "\ntext 1\n" +
+                         Played(p, hot[row].flv.size() + 1) + "quit\n";
     int status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     EXPECT_EQ(RequestsTo(service, "/media/"), hot[row].flv);
     auto log = PlayerLog(p);
     ASSERT_EQ(log.size(), hot[row].flv.size() + 1) << p.dir().Read("Log/player_log.txt");
@@ -146,10 +151,14 @@ TEST_F(PlayRun, TheDetailPagesThumbnailPlayButtonAndRelatedRowPlayAndASecondTapD
     ASSERT_FALSE(related.empty());
     // The PLAY button is tapped twice in a row: the second tap comes while the first play
     // is being started.
-    std::string script = "wait 500\n" + Tap(240, kListRowY[row]) + "wait 800\n" + kThumbnail + kPlayed + kPlayButton +
-                         kPlayButton + kPlayed + kFirstRelated + kPlayed + "quit\n";
+    size_t once = v.flv.size() + 1;
+    // (Gates open in the order they are made.)
+    std::string script = "wait idle\n" + Tap(240, kListRowY[row]) + "wait idle\n" + kThumbnail;
+    script += Played(p, once) + kPlayButton + kPlayButton;
+    script += Played(p, 2 * once) + kFirstRelated;
+    script += Played(p, 2 * once + related[0].flv.size() + 1) + "quit\n";
     int status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     EXPECT_EQ(RequestsTo(service, "/media/"), Concat(Concat(v.flv, v.flv), related[0].flv));
     auto log = PlayerLog(p);
     std::vector<std::string> requests;
@@ -166,9 +175,10 @@ TEST_F(PlayRun, SegmentsThatFailOrDropArePassedAndThePlayGoesOn) {
     // The first segment is not found; the second breaks off halfway.
     service.QueueFault("status:404", 1, v.flv[0]);
     service.QueueFault("drop", 1, v.flv[1]);
-    std::string script = "wait 500\n" + Tap(240, kListRowY[row]) + "wait 800\n" + kPlayButton + kPlayed + "quit\n";
+    std::string script =
+        "wait idle\n" + Tap(240, kListRowY[row]) + "wait idle\n" + kPlayButton + Played(p, v.flv.size() + 1) + "quit\n";
     int status = p.Run(script);
-    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    ASSERT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     auto log = PlayerLog(p);
     ASSERT_EQ(log.size(), v.flv.size() + 1) << p.dir().Read("Log/player_log.txt");
     EXPECT_EQ(log[1], "segment 1/" + std::to_string(v.flv.size()) + " http://" + service.host() + v.flv[0] +
@@ -185,9 +195,10 @@ TEST_F(PlayRun, SegmentsThatFailOrDropArePassedAndThePlayGoesOn) {
 TEST_F(PlayRun, QuittingRightAfterAPlayEndsTheProgram) {
     // The segment comes late: the core is inside its request when the program ends.
     service.QueueFault("delay:5000", 1, "/media/");
-    std::string script = "wait 500\n" + Tap(240, kListRowY[0]) + "wait 800\n" + kPlayButton + "wait 300\nquit\n";
+    std::string held = p.Gate([this] { return RequestsTo(service, "/media/").size() == 1; });
+    std::string script = "wait idle\n" + Tap(240, kListRowY[0]) + "wait idle\n" + kPlayButton + held + "quit\n";
     int status = p.Run(script, 20000);
-    EXPECT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log();
+    EXPECT_TRUE(InstalledProgram::EndedNormally(status)) << status << "\n" << p.Log() << p.Errors();
     EXPECT_EQ(RequestsTo(service, "/media/").size(), 1u);
 }
 

@@ -45,6 +45,26 @@ struct FakeCore {
 };
 FakeCore* g_fake;
 
+// The play watch's waits, recorded instead of slept; the count rises at the wait numbered
+// g_riseAtSleep (1 is the first), when that is set.
+std::mutex g_sleepLock;
+std::vector<DWORD> g_sleeps;
+size_t g_riseAtSleep = 0;
+void RecordSleep(DWORD ms) {
+    size_t n;
+    {
+        std::lock_guard<std::mutex> g(g_sleepLock);
+        g_sleeps.push_back(ms);
+        n = g_sleeps.size();
+    }
+    if (n == g_riseAtSleep) ++g_fake->count;
+    std::this_thread::yield();
+}
+std::vector<DWORD> Sleeps() {
+    std::lock_guard<std::mutex> g(g_sleepLock);
+    return g_sleeps;
+}
+
 int FakeInfo(PlayerInfo* info) {
     ++g_fake->infoQueries;
     *info = g_fake->info;
@@ -99,10 +119,17 @@ protected:
         platform::SetOemInfoText(L"Linux");
         platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
         platform::ui::ClearMessageBoxHistory();
+        {
+            std::lock_guard<std::mutex> g(g_sleepLock);
+            g_sleeps.clear();
+        }
+        g_riseAtSleep = 0;
+        SetPlayCheckSleep(RecordSleep);
         Install();
     }
     void TearDown() override {
         Remove();
+        SetPlayCheckSleep(nullptr);
         if (g_hKeyDriver) MyCloseReg(g_hKeyDriver);
         g_hKeyDriver = nullptr;
         platform::ui::SetMessageBoxHook(nullptr);
@@ -396,6 +423,7 @@ TEST_F(Binding, WithoutACoreTheWatchEndsAfterItsFirstSecond) {
     g_playBusy = 1;
     ASSERT_EQ(BeginPlayVideo(nullptr), 0);
     ASSERT_TRUE(BusyClears(10));
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{1000});  // no count to poll
     EXPECT_EQ(g_lastPlayCount, 0);
     EXPECT_EQ(g_dtlViewMode, 2);
 }
@@ -406,10 +434,27 @@ TEST_F(Binding, ACountThatNeverRisesIsPolled120TimesThenBusyClears) {
     g_curVideo.stream = {Seg(1, 1, L"u")};
     g_playBusy = 1;
     ASSERT_EQ(BeginPlayVideo(nullptr), 0);
-    // 1 s, then 120 polls 500 ms apart: about 61 s.
-    ASSERT_TRUE(BusyClears(120));
+    ASSERT_TRUE(BusyClears(10));
+    // 1 s, then 120 polls each followed by 500 ms: about 61 s.
+    std::vector<DWORD> want(121, 500);
+    want[0] = 1000;
+    EXPECT_EQ(Sleeps(), want);
     EXPECT_EQ(fake.countQueries, 120);
     EXPECT_EQ(g_lastPlayCount, 0);
+    EXPECT_EQ(g_dtlViewMode, 2);
+}
+
+TEST_F(Binding, TheWatchEndsAtThePollThatSeesTheCountRise) {
+    fake.countRises = false;
+    g_curVideo = VideoItem{};
+    g_curVideo.stream = {Seg(1, 1, L"u")};
+    g_playBusy = 1;
+    g_riseAtSleep = 3;  // during the wait after the second poll
+    ASSERT_EQ(BeginPlayVideo(nullptr), 0);
+    ASSERT_TRUE(BusyClears(10));
+    EXPECT_EQ(Sleeps(), (std::vector<DWORD>{1000, 500, 500}));
+    EXPECT_EQ(fake.countQueries, 3);
+    EXPECT_EQ(g_lastPlayCount, 1);
     EXPECT_EQ(g_dtlViewMode, 2);
 }
 

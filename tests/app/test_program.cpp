@@ -403,35 +403,61 @@ TEST(Tools, DisplayOrientationQueryAnswersTheDisplaysTurn) {
     EXPECT_EQ(QueryDisplayOrientation(), DMDO_90);
 }
 
-// A second start finds the running frame, brings it forward and ends without a frame of its own.
+// A second start finds the running frame, brings it forward and ends without going on to
+// a frame of its own. The first start is this process's; the second, the built program run
+// from a folder of its own, must end by itself.
 TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
-    std::string runtime = testing::TempDir() + "/lumeo-single-" + std::to_string(getpid());
-    setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 1);
-    std::string script = runtime + "-script.txt";
-    {
-        std::ofstream out(script);
-        out << "wait 1\n";
-    }
-    std::string program = std::string(LUMEO_DIST) + "/Lumeo";
-    const char* argv[] = {program.c_str(), "--script", script.c_str(), nullptr};
-    pid_t first = 0;
-    ASSERT_EQ(posix_spawn(&first, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    HWND running = nullptr;
-    for (int i = 0; i < 200 && !running; ++i) {
-        running = FindWindowW(L"澜映", L"澜映");
-        if (!running) usleep(50 * 1000);
-    }
-    ASSERT_NE(running, nullptr);
+    namespace fs = std::filesystem;
+    std::string base = testing::TempDir() + "/lumeo-second-" + std::to_string(getpid());
+    fs::create_directories(base);
+    setenv("LUMEO_RUNTIME_DIR", (base + "/run").c_str(), 1);
+    std::string program = base + "/Lumeo";
+    std::error_code ec;
+    fs::create_hard_link(std::string(LUMEO_DIST) + "/Lumeo", program, ec);
+    if (ec) fs::copy_file(std::string(LUMEO_DIST) + "/Lumeo", program);
+    fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", base + "/Res");
+    std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
+                                     "LUMEO_HEADLESS=1"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("LUMEO_", 0) != 0) vars.push_back(*e);
+    std::vector<char*> envp;
+    for (auto& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
 
-    bool driven = false;
-    EXPECT_EQ(RunProgram(480, 800, [&] { driven = true; }), 0);
-    EXPECT_FALSE(driven);
-    EXPECT_EQ(g_hFrame, nullptr);
-    EXPECT_EQ(FindWindowW(L"澜映", L"澜映"), running);
-    int status = 0;
-    EXPECT_EQ(waitpid(first, &status, WNOHANG), 0);  // the first still runs
-    kill(first, SIGTERM);
-    waitpid(first, &status, 0);
+    int before = -1, after = -1, status = 0;
+    bool ended = false;
+    HWND front = nullptr, frame = nullptr;
+    EXPECT_EQ(RunProgram(480, 800, [&] {
+        before = platform::ui::ForegroundRequestsReceived();
+        const char* argv[] = {program.c_str(), "--api-host", "127.0.0.1:1", nullptr};
+        pid_t second = 0;
+        if (posix_spawn(&second, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), envp.data()) == 0) {
+            for (int i = 0; i < 6000 && !ended; ++i) {
+                ended = waitpid(second, &status, WNOHANG) == second;
+                if (!ended) usleep(10 * 1000);
+            }
+            if (!ended) {
+                kill(second, SIGKILL);
+                waitpid(second, &status, 0);
+            }
+        }
+        after = platform::ui::ForegroundRequestsReceived();
+        OnUi([&] {
+            front = GetForegroundWindow();
+            frame = g_hFrame;
+        });
+        CloseProgram();
+    }), 0);
+    ASSERT_TRUE(ended) << "the second start did not end by itself";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(before, 0);
+    EXPECT_EQ(after, 1) << "the first start was asked once to come to the front";
+    EXPECT_NE(frame, nullptr);
+    EXPECT_EQ(front, frame);
+    // It went no further than the check: no start-up of its own made the program's folders.
+    EXPECT_FALSE(fs::exists(base + "/Xml"));
+    EXPECT_FALSE(fs::exists(base + "/Image"));
+    fs::remove_all(base, ec);
 }
 
 // A program folder whose path does not fit the program's buffer would be cut to name some
@@ -450,7 +476,7 @@ TEST(Program, AFolderPathTooLongToHoldIsNotCutToAnotherFolder) {
     fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", folder + "/Res");
     fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", outer + "/Res");  // a skin to find there
     std::string script = base + "/script.txt";
-    std::ofstream(script) << "wait 100\nquit\n";
+    std::ofstream(script) << "wait idle\nquit\n";
     std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
                                      "LUMEO_HEADLESS=1"};
     for (char** e = environ; *e; ++e)

@@ -52,6 +52,34 @@ std::wstring ClientEnv::Path(const std::string& relative) const {
     return platform::Utf8ToWide(dir_->path() + "/" + relative);
 }
 
+namespace {
+void Empty(const std::string& folder) {
+    std::error_code ec;
+    for (auto& e : std::filesystem::directory_iterator(folder, ec)) std::filesystem::remove_all(e.path(), ec);
+}
+// A connection the program's client brought up stays held until released: other tests
+// count the connections held.
+void ReleaseHeldConnection() {
+    if (!g_connMgr.hConnection) return;
+    ConnMgrReleaseConnection(g_connMgr.hConnection, 0);
+    g_connMgr.hConnection = nullptr;
+}
+}  // namespace
+
+void ClientEnv::Begin() {
+    ReleaseHeldConnection();
+    Empty(dir_->path());
+    std::filesystem::create_directories(dir_->path() + "/Xml");
+    log_ = StartLog(*dir_);
+    Reset();
+}
+
+void ClientEnv::End() {
+    Reset();
+    ReleaseHeldConnection();
+    Empty(dir_->path());
+}
+
 void ClientEnv::Reset() {
     platform::ConnMgrConfigure(L"");
     g_connMgr.connected = 1;

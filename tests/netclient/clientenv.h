@@ -27,6 +27,11 @@ public:
     std::wstring WUrl(const std::string& target) const;
     std::wstring Path(const std::string& relative) const;  // under the program folder
 
+    // A test's start: the program folder emptied but for a new Xml folder and a new log
+    // (which other tests' fixtures may have pointed elsewhere), then Reset.
+    void Begin();
+    // A test's end: Reset, and the program folder emptied of what the test left.
+    void End();
     // Puts the Connection Manager back to "online over Wi-Fi" and clears faults and boxes.
     void Reset();
     std::vector<ShownBox> Boxes();

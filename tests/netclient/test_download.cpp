@@ -62,8 +62,8 @@ private:
 
 struct DownloadTest : ::testing::Test {
     ClientEnv& env = ClientEnv::Get();
-    void SetUp() override { env.Reset(); }
-    void TearDown() override { env.Reset(); }
+    void SetUp() override { env.Begin(); }
+    void TearDown() override { env.End(); }
 
     size_t FreeSessions() {
         EnterCriticalSection(&g_downloader.csPool);

@@ -75,12 +75,12 @@ const ListKind kKinds[] = {
 struct ListTest : ::testing::Test {
     ClientEnv& env = ClientEnv::Get();
     void SetUp() override {
-        env.Reset();
+        env.Begin();
         for (auto& k : kKinds) ResetList(k.list);
         ResetList(&g_listSearch);
         SetWindowTextW(g_hSearchEdit, L"");
     }
-    void TearDown() override { env.Reset(); }
+    void TearDown() override { env.End(); }
     std::string Answer(const ListKind& k, int page) { return env.service().Get("/openapi-common/" + Fmt(k.target, page)); }
 };
 

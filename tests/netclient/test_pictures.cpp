@@ -33,8 +33,7 @@ struct PictureTest : ::testing::Test {
     HBITMAP emptyPic = nullptr, picBk = nullptr;
 
     void SetUp() override {
-        env.Reset();
-        std::filesystem::remove_all(env.dir().path() + "/Image");
+        env.Begin();
         std::filesystem::create_directories(env.dir().path() + "/Image");
         Clear();
         emptyPic = NewBitmap();
@@ -46,7 +45,7 @@ struct PictureTest : ::testing::Test {
         SetPictureStock(&g_downloader, nullptr, nullptr);
         DeleteObject(emptyPic);
         DeleteObject(picBk);
-        env.Reset();
+        env.End();
     }
     static void Clear() {
         EnterCriticalSection(&g_downloader.csPicture);

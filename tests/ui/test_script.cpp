@@ -2,10 +2,13 @@
 // whose pixels are checked at known places.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -33,6 +36,23 @@ struct TempFolder {
         std::filesystem::remove_all(path, ec);
     }
 };
+
+bool ReadPng(const std::string& path, int* width, int* height, std::vector<uint8_t>* px) {
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str())) return false;
+    img.format = PNG_FORMAT_RGB;
+    px->resize(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, px->data(), 0, nullptr)) return false;
+    *width = static_cast<int>(img.width);
+    *height = static_cast<int>(img.height);
+    return true;
+}
+
+int Rgb(const std::vector<uint8_t>& px, int width, int x, int y) {
+    const uint8_t* p = &px[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
+    return (p[0] << 16) | (p[1] << 8) | p[2];
+}
 
 TEST(Script, EveryCommandParses) {
     const char* text =
@@ -80,7 +100,9 @@ TEST(Script, BadLinesAreRefusedWithTheirLineNumber) {
         {"drag 1 2 3 4\n", "line 1"},   {"drag 1 2 3 4 -5\n", "line 1"}, {"key menu\n", "line 1"},
         {"key ctrl+x\n", "line 1"},     {"answer maybe\n", "line 1"},  {"wait\n", "line 1"},
         {"screenshot\n", "line 1"},     {"text\n", "line 1"},          {"jump 1 2\n", "line 1"},
-        {"\n\nrotate now\n", "line 3"}, {"quit please\n", "line 1"},
+        {"\n\nrotate now\n", "line 3"}, {"quit please\n", "line 1"},  {"wait idle soon\n", "line 1"},
+        {"wait idle 0\n", "line 1"},   {"wait idle 5 6\n", "line 1"}, {"wait busy\n", "line 1"},
+        {"wait file\n", "line 1"},     {"wait file a b\n", "line 1"}, {"wait file a 1 2\n", "line 1"},
     };
     for (auto& c : cases) {
         std::vector<ScriptCommand> out;
@@ -89,6 +111,26 @@ TEST(Script, BadLinesAreRefusedWithTheirLineNumber) {
         EXPECT_EQ(err.rfind(c.where, 0), 0u) << c.text << " -> " << err;
         EXPECT_TRUE(out.empty());
     }
+}
+
+TEST(Script, WaitIdleAndWaitFileTakeAnOptionalBound) {
+    std::vector<ScriptCommand> c;
+    std::string err;
+    ASSERT_TRUE(platform::ui::ParseScript("wait idle\nwait idle 2500\nwait 40\nwait file go.txt\nwait file a/b 700\n", &c,
+                                          &err))
+        << err;
+    ASSERT_EQ(c.size(), 5u);
+    EXPECT_EQ(c[0].kind, ScriptCommand::WaitIdle);
+    EXPECT_EQ(c[0].ms, platform::ui::kWaitIdleDefaultMs);
+    EXPECT_EQ(c[1].kind, ScriptCommand::WaitIdle);
+    EXPECT_EQ(c[1].ms, 2500);
+    EXPECT_EQ(c[2].kind, ScriptCommand::Wait);
+    EXPECT_EQ(c[2].ms, 40);
+    EXPECT_EQ(c[3].kind, ScriptCommand::WaitFile);
+    EXPECT_EQ(c[3].arg, "go.txt");
+    EXPECT_EQ(c[3].ms, platform::ui::kWaitIdleDefaultMs);
+    EXPECT_EQ(c[4].arg, "a/b");
+    EXPECT_EQ(c[4].ms, 700);
 }
 
 TEST(Script, OptionsFromArgumentsAndEnvironment) {
@@ -244,6 +286,174 @@ TEST(Script, AProgramThatEndsWhileTheScriptWaitsIsNotHeldUp) {
     platform::ui::StopDisplay();
     EXPECT_LT(GetTickCount() - start, 2500u);
     DestroyWindow(h);
+}
+
+// Work the queues do not show: a worker that reports back now and then, as a download does,
+// with the program's probe saying so meanwhile. The window turns blue at the last report.
+const UINT kReport = WM_APP + 1;
+const int kReports = 8;
+std::atomic<int> g_reports{0};
+std::thread g_worker;
+void Paint(HWND h, COLORREF colour) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    RECT c;
+    GetClientRect(h, &c);
+    HBRUSH b = CreateSolidBrush(colour);
+    FillRect(dc, &c, b);
+    DeleteObject(b);
+    EndPaint(h, &ps);
+}
+LRESULT SlowWorkProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_LBUTTONDOWN:
+        g_worker = std::thread([h] {
+            for (int i = 0; i < kReports; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the work itself, not a wait
+                PostMessageW(h, kReport, 0, 0);
+            }
+        });
+        return 0;
+    case kReport:
+        if (++g_reports == kReports) InvalidateRect(h, nullptr, FALSE);
+        return 0;
+    case WM_PAINT: Paint(h, g_reports == kReports ? RGB(0, 0, 255) : RGB(255, 0, 0)); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(Script, WaitIdleWaitsForWhatTheProgramSaysIsUnderWay) {
+    TempFolder folder("ui-script-idle");
+    std::string shot = folder.path + "/shot.png", script = folder.path + "/idle.txt";
+    std::ofstream(script) << "tap 10 10\nwait idle\nscreenshot " << shot << "\nquit\n";
+    std::atomic<int> asked{0};
+    platform::ui::SetIdleProbe([&]() -> std::string {
+        ++asked;
+        return g_reports < kReports ? "reports missing" : "";
+    });
+    auto [h, code] = RunScriptedWindow(script, SlowWorkProc, L"TestSlowWork");
+    platform::ui::WaitForScript();
+    platform::ui::StopDisplay();
+    platform::ui::SetIdleProbe(nullptr);
+    if (g_worker.joinable()) g_worker.join();
+    ASSERT_NE(h, nullptr);
+    EXPECT_GT(asked.load(), 0);
+    EXPECT_EQ(g_reports.load(), kReports);
+    int w = 0, hgt = 0;
+    std::vector<uint8_t> px;
+    ASSERT_TRUE(ReadPng(shot, &w, &hgt, &px));
+    EXPECT_EQ(Rgb(px, w, 100, 100), 0x0000FF) << "the screenshot was taken before the work was done";
+}
+
+// A window timer is work under way too (an animation): the window turns blue when its
+// timer has run out.
+int g_ticks = 0;
+LRESULT TimerProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN: SetTimer(h, 1, 30, nullptr); return 0;
+    case WM_TIMER:
+        if (++g_ticks == 10) {
+            KillTimer(h, 1);
+            InvalidateRect(h, nullptr, FALSE);
+        }
+        return 0;
+    case WM_PAINT: Paint(h, g_ticks >= 10 ? RGB(0, 0, 255) : RGB(255, 0, 0)); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(Script, WaitIdleWaitsForAWindowTimerToEnd) {
+    TempFolder folder("ui-script-timer");
+    std::string shot = folder.path + "/shot.png", script = folder.path + "/timer.txt";
+    std::ofstream(script) << "key enter\nwait idle\nscreenshot " << shot << "\nquit\n";
+    auto [h, code] = RunScriptedWindow(script, TimerProc, L"TestTimer");
+    platform::ui::WaitForScript();
+    platform::ui::StopDisplay();
+    ASSERT_NE(h, nullptr);
+    int w = 0, hgt = 0;
+    std::vector<uint8_t> px;
+    ASSERT_TRUE(ReadPng(shot, &w, &hgt, &px));
+    EXPECT_EQ(Rgb(px, w, 100, 100), 0x0000FF) << "the screenshot was taken while the timer ran";
+}
+
+// A message box waiting for its answer is the program waiting for the user.
+std::atomic<int> g_answer{0};
+LRESULT AskProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN: g_answer = MessageBoxW(h, L"继续？", L"提示", MB_YESNO); return 0;
+    case WM_PAINT: Paint(h, RGB(255, 0, 0)); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(Script, WaitIdleEndsAtAMessageBoxThatWaitsForItsAnswer) {
+    TempFolder folder("ui-script-box");
+    std::string script = folder.path + "/box.txt";
+    std::ofstream(script) << "key enter\nwait idle 20000\nanswer no\nwait idle\nquit\n";
+    platform::ui::SetIdleProbe([]() -> std::string { return g_answer ? "" : "no answer yet"; });
+    auto [h, code] = RunScriptedWindow(script, AskProc, L"TestAsk");
+    platform::ui::WaitForScript();
+    platform::ui::StopDisplay();
+    platform::ui::SetIdleProbe(nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(g_answer.load(), IDNO);
+}
+
+// A wait that runs out ends the run at once, naming the line and what was under way.
+TEST(ScriptDeathTest, AWaitIdleThatRunsOutEndsTheRunNamingItsLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempFolder folder("ui-script-stuck");
+    std::string script = folder.path + "/stuck.txt";
+    std::ofstream(script) << "# never settles\nwait idle 300\nquit\n";
+    EXPECT_EXIT(
+        {
+            platform::ui::SetIdleProbe([] { return std::string("a download that never ends"); });
+            RunScriptedWindow(script, PaintProc, L"TestStuck");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(3), "script line 2: wait idle: still busy after 300 ms \\(a download that never ends\\)");
+}
+
+// A harness holds the run at `wait file` until it makes the file: the window here makes it
+// when its key comes, and counts the keys; the second key waits for the file.
+std::string g_gate;
+std::atomic<int> g_keys{0};
+LRESULT GateProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN:
+        if (++g_keys == 1) std::ofstream(g_gate) << "go\n";
+        return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(Script, WaitFileGoesOnOnceTheFileIsThere) {
+    TempFolder folder("ui-script-gate");
+    g_gate = folder.path + "/gate";
+    std::string script = folder.path + "/gate.txt";
+    std::ofstream(script) << "key enter\nwait file " << g_gate << " 20000\nkey enter\nquit\n";
+    auto [h, code] = RunScriptedWindow(script, GateProc, L"TestGate");
+    platform::ui::WaitForScript();
+    platform::ui::StopDisplay();
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(g_keys.load(), 2);
+}
+
+TEST(ScriptDeathTest, AWaitFileThatRunsOutEndsTheRunNamingItsLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempFolder folder("ui-script-nofile");
+    std::string script = folder.path + "/nofile.txt", missing = folder.path + "/never";
+    std::ofstream(script) << "wait file " << missing << " 300\nquit\n";
+    EXPECT_EXIT(
+        {
+            RunScriptedWindow(script, PaintProc, L"TestNoFile");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(3), "script line 1: wait file: no [^ ]*/never after 300 ms");
 }
 
 }  // namespace

@@ -215,28 +215,47 @@ void InjectText(const std::wstring& text) {
     for (wchar_t c : text) PostInput(h, WM_CHAR, static_cast<WPARAM>(c), 1, 0, 0);
 }
 
+namespace detail {
+
+bool QueuesQuiet() {
+    std::vector<std::shared_ptr<ThreadQueue>> queues;
+    {
+        std::lock_guard lk(M().mu);
+        for (auto& [id, q] : M().queues) queues.push_back(q);
+    }
+    for (auto& q : queues) {
+        std::lock_guard lk(q->mu);
+        if (q->busy || !q->posted.empty() || !q->sent.empty()) return false;
+    }
+    for (auto& q : queues) {
+        HWND p;
+        if (FindPaintWindow(q->threadId, nullptr, &p)) return false;
+    }
+    return true;
+}
+
+bool WindowTimersSet() {
+    std::vector<std::shared_ptr<ThreadQueue>> queues;
+    {
+        std::lock_guard lk(M().mu);
+        for (auto& [id, q] : M().queues) queues.push_back(q);
+    }
+    for (auto& q : queues) {
+        std::lock_guard lk(q->mu);
+        for (auto& t : q->timers)
+            if (t.hwnd) return true;
+    }
+    return false;
+}
+
+}  // namespace detail
+
 bool WaitForIdle(DWORD ms) {
     uint64_t end = NowMs() + ms;
     int calm = 0;
     while (NowMs() < end) {
-        bool idle = true;
-        std::vector<std::shared_ptr<ThreadQueue>> queues;
-        {
-            std::lock_guard lk(M().mu);
-            for (auto& [id, q] : M().queues) queues.push_back(q);
-        }
-        for (auto& q : queues) {
-            std::lock_guard lk(q->mu);
-            if (q->busy || !q->posted.empty() || !q->sent.empty()) idle = false;
-        }
-        if (idle) {
-            for (auto& q : queues) {
-                HWND p;
-                if (FindPaintWindow(q->threadId, nullptr, &p)) idle = false;
-            }
-        }
         // Idle twice in a row, a little apart, so work handed between threads is seen.
-        calm = idle ? calm + 1 : 0;
+        calm = QueuesQuiet() ? calm + 1 : 0;
         if (calm >= 3) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

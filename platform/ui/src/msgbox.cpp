@@ -262,6 +262,11 @@ int ShowBox(HWND owner, const std::wstring& text, const std::wstring& caption, U
 
 }  // namespace
 
+bool MessageBoxWaiting() {
+    std::lock_guard lk(G().mu);
+    return !G().open.empty() && G().pendingAnswers.empty();
+}
+
 }  // namespace platform::ui::detail
 
 using namespace platform::ui::detail;

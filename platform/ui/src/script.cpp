@@ -1,6 +1,7 @@
 // The headless script: one command a line, run on a thread of its own against the display.
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +18,7 @@ struct Runner {
     std::thread thread;
     std::atomic<bool> stop{false};
     std::function<void()> quit;
+    IdleProbe probe;
 };
 
 Runner& R() {
@@ -83,6 +85,55 @@ void Settle(DWORD ms) {
         if (WaitForIdle(50)) return;
 }
 
+// What keeps the program from waiting for the user, or "" when nothing does.
+std::string Busy() {
+    if (!detail::QueuesQuiet()) return "messages not yet handled";
+    if (detail::MessageBoxWaiting()) return "";
+    if (detail::WindowTimersSet()) return "a window timer running";
+    IdleProbe probe;
+    {
+        std::lock_guard lk(R().mu);
+        probe = R().probe;
+    }
+    return probe ? probe() : "";
+}
+
+// Returns once the program has been found waiting for the user a few times in a row (work
+// handed from one thread to another is seen between two looks); a wait that runs out ends
+// the run, naming the script line and what was still under way.
+void WaitIdle(const ScriptCommand& c) {
+    uint64_t end = detail::NowMs() + static_cast<uint64_t>(c.ms);
+    std::string why;
+    for (int calm = 0; !R().stop;) {
+        why = Busy();
+        calm = why.empty() ? calm + 1 : 0;
+        if (calm >= 3) return;
+        if (detail::NowMs() >= end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (R().stop) return;
+    std::fprintf(stderr, "Lumeo: script line %d: wait idle: still busy after %d ms (%s)\n", c.line, c.ms, why.c_str());
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
+// Waits until the file exists; one that does not come in time ends the run as above.
+void WaitFile(const ScriptCommand& c) {
+    uint64_t end = detail::NowMs() + static_cast<uint64_t>(c.ms);
+    while (!R().stop) {
+        if (FILE* f = std::fopen(c.arg.c_str(), "rb")) {
+            std::fclose(f);
+            return;
+        }
+        if (detail::NowMs() >= end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (R().stop) return;
+    std::fprintf(stderr, "Lumeo: script line %d: wait file: no %s after %d ms\n", c.line, c.arg.c_str(), c.ms);
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
 void Run(std::vector<ScriptCommand> commands) {
     constexpr DWORD kSettle = 5000;
     WaitForFirstWindow(kSettle);
@@ -118,6 +169,8 @@ void Run(std::vector<ScriptCommand> commands) {
             break;
         }
         case ScriptCommand::Wait: Pause(c.ms); break;
+        case ScriptCommand::WaitIdle: WaitIdle(c); break;
+        case ScriptCommand::WaitFile: WaitFile(c); break;
         case ScriptCommand::Screenshot:
             Settle(kSettle);
             if (!SaveScreenshot(c.arg)) std::fprintf(stderr, "Lumeo: cannot write screenshot %s\n", c.arg.c_str());
@@ -193,9 +246,20 @@ bool ParseScript(const std::string& text, std::vector<ScriptCommand>* commands, 
             if (args.size() != 1 || (args[0] != "ok" && args[0] != "yes" && args[0] != "no" && args[0] != "cancel"))
                 return fail("answer takes ok, yes, no or cancel");
             c.arg = args[0];
+        } else if (cmd == "wait" && !args.empty() && args[0] == "idle") {
+            c.kind = ScriptCommand::WaitIdle;
+            c.ms = kWaitIdleDefaultMs;
+            args.erase(args.begin());
+            if (!args.empty() && (!ints(1, {&c.ms}) || c.ms <= 0)) return fail("wait idle takes an optional bound MS");
+        } else if (cmd == "wait" && !args.empty() && args[0] == "file") {
+            c.kind = ScriptCommand::WaitFile;
+            c.ms = kWaitIdleDefaultMs;
+            if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && (!ToInt(args[2], &c.ms) || c.ms <= 0)))
+                return fail("wait file takes FILE and an optional bound MS");
+            c.arg = args[1];
         } else if (cmd == "wait") {
             c.kind = ScriptCommand::Wait;
-            if (!ints(1, {&c.ms}) || c.ms < 0) return fail("wait takes MS");
+            if (!ints(1, {&c.ms}) || c.ms < 0) return fail("wait takes MS, idle or file");
         } else if (cmd == "screenshot") {
             c.kind = ScriptCommand::Screenshot;
             if (args.size() != 1) return fail("screenshot takes FILE.png");
@@ -226,6 +290,11 @@ void WaitForScript() {
 void SetQuitHandler(std::function<void()> handler) {
     std::lock_guard lk(R().mu);
     R().quit = std::move(handler);
+}
+
+void SetIdleProbe(IdleProbe probe) {
+    std::lock_guard lk(R().mu);
+    R().probe = std::move(probe);
 }
 
 namespace detail {

@@ -1,5 +1,6 @@
 // Window classes, creation and destruction, geometry, window words and text.
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 #include "platform/lasterror.h"
@@ -202,6 +203,17 @@ bool CreationRefused(const std::wstring& className) {
 void platform::ui::SetWindowCreationFault(WindowCreationFault fault) {
     std::lock_guard lk(detail::Faults().mu);
     detail::Faults().fault = std::move(fault);
+}
+
+void platform::ui::FailWindowCreation(const std::wstring& className, int count) {
+    if (count <= 0) {
+        SetWindowCreationFault(nullptr);
+        return;
+    }
+    auto left = std::make_shared<std::atomic<int>>(count);
+    SetWindowCreationFault([name = detail::Lower(className), left](const std::wstring& cls) {
+        return detail::Lower(cls) == name && left->fetch_sub(1) > 0;
+    });
 }
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
@@ -569,7 +581,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
 }
 
 namespace {
-int g_foregroundRequests = 0;
+std::atomic<int> g_foregroundRequests{0};  // counted on the listener's thread
 }
 
 BOOL SetForegroundWindow(HWND hwnd) {

@@ -166,6 +166,12 @@ LRESULT RemoteCopyData(const std::shared_ptr<Window>& w, WPARAM wParam, const CO
 void ScreenChanged();
 void NoteKeyMessage(const MSG& m);
 void PenState(bool* down, HWND* target);
+// No queue has sent, posted, paint or input work pending, and none is dispatching.
+bool QueuesQuiet();
+// A window has a timer set (an animation of the program is running).
+bool WindowTimersSet();
+// A message box is on screen and no answer for it is queued: the program waits for the user.
+bool MessageBoxWaiting();
 void CountForegroundRequest();
 void StopScript();
 void ScriptQuit();

@@ -38,10 +38,14 @@ void SetPostObserver(PostObserver observer);
 // display; a box on screen takes it at once. Without one a box waits, as on the phone.
 void AnswerNextMessageBox(int answer);
 
-// Asked first by every CreateWindowExW while set (nullptr removes it), with the name of the
-// window's class (the soft-key bar of SHCreateMenuBar is a window of class "#MenuBar").
-// Returning true makes that creation fail with ERROR_NOT_ENOUGH_MEMORY, as when the device
-// has no room for another window: for tests of the callers' failure paths.
+// Makes the next `count` CreateWindowExW calls for windows of `className` (any thread, the
+// name compared without case) fail with ERROR_NOT_ENOUGH_MEMORY, as when the system has no
+// room for another window (tests of the callers' failure paths). A count of 0 ends it.
+void FailWindowCreation(const std::wstring& className, int count);
+// The same with a test's own choice: while set (nullptr removes it, as does
+// FailWindowCreation, which sets one of its own), every CreateWindowExW asks it first with
+// the name of the window's class (the soft-key bar of SHCreateMenuBar is a window of class
+// "#MenuBar"); true makes that creation fail so.
 using WindowCreationFault = std::function<bool(const std::wstring& className)>;
 void SetWindowCreationFault(WindowCreationFault fault);
 
@@ -92,8 +96,8 @@ COLORREF ScreenPixel(int x, int y);
 // ---- Headless script ----
 
 struct ScriptCommand {
-    enum Kind { Tap, Hold, Drag, Key, Text, Rotate, Answer, Wait, Screenshot, Quit } kind;
-    int x1 = 0, y1 = 0, x2 = 0, y2 = 0, ms = 0;
+    enum Kind { Tap, Hold, Drag, Key, Text, Rotate, Answer, Wait, WaitIdle, WaitFile, Screenshot, Quit } kind;
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0, ms = 0;  // ms: a wait's time, or the bound of `wait idle` / `wait file`
     std::string arg;  // key name, UTF-8 text, answer word or file
     int line = 0;
 };
@@ -106,6 +110,17 @@ bool RunScript(const std::vector<ScriptCommand>& commands);
 // Blocks until a running script has finished (for tests).
 void WaitForScript();
 void SetQuitHandler(std::function<void()> handler);
+// The bound of `wait idle` and of `wait file` (which waits until a file exists: a harness
+// driving the run makes it once something outside the program holds) without one of their own.
+constexpr int kWaitIdleDefaultMs = 30000;
+// `wait idle` waits until the program waits for the user: its queues are empty, no window
+// timer runs, and the probe (what only the program knows: start-up, loads, downloads) has
+// nothing under way; or a message box waits for its answer. The probe returns an empty
+// text when nothing is under way, else a few words on what is, which name the cause when
+// the wait runs out. It is called on the script's thread. A wait that runs out ends the
+// process with status 3 and a message on stderr that names the script line.
+using IdleProbe = std::function<std::string()>;
+void SetIdleProbe(IdleProbe probe);
 
 // Input as the display delivers it (the script and tests use the same path). Screen
 // coordinates. Key names as in the script: soft1, soft2, up, down, left, right, enter,
