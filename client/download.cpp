@@ -64,6 +64,68 @@ bool EncodeQuery(const wchar_t* query, std::wstring* encoded) {
     return true;
 }
 
+std::atomic<unsigned> g_partSerial{0};
+
+// Where a file is written until it has come whole: beside it, with its extension (so that
+// clearing a cache by pattern takes what a killed run left), and with a name no cache
+// file has, since names made from the service's texts never hold "..".
+std::wstring PartPath(const wchar_t* target) {
+    std::wstring t = target;
+    size_t folder = t.find_last_of(L"\\/");
+    size_t dot = t.rfind(L'.');
+    if (dot == std::wstring::npos || (folder != std::wstring::npos && dot < folder) || dot == folder + 1)
+        dot = t.size();
+    return t.substr(0, dot) + platform::FormatW(L"..%u.part", g_partSerial.fetch_add(1) + 1) + t.substr(dot);
+}
+
+// A download's file: written under its part name and put in the target's place only
+// once the body is whole, so a failed download leaves the target as it was.
+class PartFile {
+public:
+    PartFile() = default;
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+    ~PartFile() {
+        if (file_) fclose(file_);
+        if (!part_.empty()) DeleteFileW(part_.c_str());
+    }
+    bool Open(const wchar_t* target, int isBinary) {
+        target_ = target;
+        part_ = PartPath(target);
+        file_ = _wfopen(part_.c_str(), isBinary ? L"wb" : L"w");
+        if (!file_) part_.clear();
+        return file_ != nullptr;
+    }
+    bool Write(const char* data, size_t n) { return fwrite(data, 1, n, file_) == n; }
+    bool Commit() {
+        bool flushed = fflush(file_) == 0;
+        int err = errno;
+        if (fclose(file_) != 0 && flushed) {
+            flushed = false;
+            err = errno;
+        }
+        file_ = nullptr;
+        if (!flushed) {
+            g_errno = platform::ErrnoToWin32(err);
+            LOG(LOG_WARNING, L"fwrite failed : errno=%d, msg=%s", g_errno, GetErrorMsg(g_errno));
+            return false;
+        }
+        DeleteFileW(target_.c_str());
+        if (!MoveFileW(part_.c_str(), target_.c_str())) {
+            g_errno = GetLastError();
+            LOG(LOG_WARNING, L"MoveFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno),
+                target_.c_str());
+            return false;
+        }
+        part_.clear();
+        return true;
+    }
+
+private:
+    std::wstring target_, part_;
+    FILE* file_ = nullptr;
+};
+
 }  // namespace
 
 void SetDownloadSleep(DownloadSleep sleep) { g_sleep.store(sleep ? sleep : Sleep); }
@@ -157,52 +219,56 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
         GiveBack(dm, session);
         return -1;
     }
+    // The request is closed before its session goes back: once back, the session is
+    // another thread's.
+    auto finish = [&](int result) {
+        InternetCloseHandle(request);
+        GiveBack(dm, session);
+        return result;
+    };
 
-    FILE* file = nullptr;
-    if (filePath) {
-        file = _wfopen(filePath, isBinary ? L"wb" : L"w");
-        if (!file) {
-            LOG(LOG_WARNING, L"failed to open file : %s", filePath);
-            InternetCloseHandle(request);
-            GiveBack(dm, session);
-            return -1;
-        }
+    // An error answer is a failed download: its page is nobody's answer, picture or package.
+    DWORD status = 0, statusLen = sizeof(status);
+    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusLen, nullptr) &&
+        status >= 400) {
+        LOG(LOG_WARNING, L"HTTP error answer : status=%d, Url=%s", static_cast<int>(status), url.GetString());
+        return finish(-1);
     }
 
+    PartFile part;
+    if (filePath && !part.Open(filePath, isBinary)) {
+        LOG(LOG_WARNING, L"failed to open file : %s", filePath);
+        return finish(-1);
+    }
+
+    std::string body;
     char buffer[DOWNLOAD_CHUNK + 1];
     for (;;) {
         DWORD read = 0;
         if (!InternetReadFile(request, buffer, DOWNLOAD_CHUNK, &read)) {
             g_errno = GetLastError();
             LOG(LOG_WARNING, L"InternetReadFile return FALSE : errno=%d, msg=%s", g_errno, GetErrorMsg(g_errno));
-            if (file) fclose(file);
-            InternetCloseHandle(request);
-            GiveBack(dm, session);
-            return -1;
+            return finish(-1);
         }
         if (read == 0) break;
         if (read > DOWNLOAD_CHUNK) read = DOWNLOAD_CHUNK;
         buffer[read] = 0;
-        if (file) {
-            if (fwrite(buffer, 1, read, file) < read) {
+        if (filePath) {
+            if (!part.Write(buffer, read)) {
                 g_errno = platform::ErrnoToWin32(errno);
                 LOG(LOG_WARNING, L"fwrite failed : errno=%d, msg=%s", g_errno, GetErrorMsg(g_errno));
-                fclose(file);
-                InternetCloseHandle(request);
-                GiveBack(dm, session);
-                return -1;
+                return finish(-1);
             }
         } else {
-            out.append(buffer);  // a chunk ends at its first zero byte
+            body.append(buffer);  // a chunk ends at its first zero byte
         }
     }
-    GiveBack(dm, session);
-    if (file) {
-        fflush(file);
-        fclose(file);
+    int result = finish(0);
+    if (!filePath) {
+        out.append(body.c_str());
+        return result;
     }
-    InternetCloseHandle(request);
-    return 0;
+    return part.Commit() ? result : -1;
 }
 
 namespace {
@@ -241,15 +307,9 @@ int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* que
 
 namespace {
 
-std::atomic<unsigned> g_pictureSerial{0};
-
-// Where a picture is downloaded before it has proved to be one. Never a picture's own
-// name: SafeFileNamePart leaves no ".." inside an id, so a picture's name can hold one only
-// right before "jpg". The name still ends in ".jpg", so clearing the Image folder at an
-// online start also takes what a killed download left.
-int GetPictureTempPath(const wchar_t* vid, CStringW& path) {
-    std::wstring p = platform::FormatW(L"%s\\Image\\%s..%u.part.jpg", g_appDir, SafeFileNamePart(vid).GetString(),
-                                       g_pictureSerial.fetch_add(1) + 1);
+// Where a picture is downloaded before it has proved to be one: the part name of its file.
+int GetPictureTempPath(const CStringW& picturePath, CStringW& path) {
+    std::wstring p = PartPath(picturePath);
     if (p.size() >= PICTURE_PATH_LEN) return -1;
     path = p;
     return 0;
@@ -315,7 +375,7 @@ int DownloadPicture(DownloadManager* dm, const wchar_t* vid, const wchar_t* url,
     HBITMAP bitmap = nullptr;
     if (online) {
         CStringW temp;
-        if (GetPictureTempPath(vid, temp) != 0) {
+        if (GetPictureTempPath(path, temp) != 0) {
             LOG(LOG_WARNING, L"path too long : vid=%s", vid);
             if (out) *out = empty;
             return 0;
@@ -323,14 +383,13 @@ int DownloadPicture(DownloadManager* dm, const wchar_t* vid, const wchar_t* url,
         CStringA unused;
         if (DownloadEx(dm, url ? url : L"", nullptr, temp, 1, 0, unused, 0) != 0) {
             LOG(LOG_WARNING, L"DownloadEx failed");
-            DeleteFileW(temp);
             if (out) *out = empty;
             return 0;
         }
         bitmap = SHLoadImageFile(temp);
         if (!bitmap) {
-            // An error page or a broken body: nothing of it may stay for a later start.
-            LOG(LOG_WARNING, L"SHLoadImageFile failed : path=%s", temp.GetString());
+            // A body that is no picture: nothing of it may stay for a later start.
+            LOG(LOG_WARNING, L"SHLoadImageFile failed : path=%s", path.GetString());
             DeleteFileW(temp);
             if (out) *out = empty;
             return 0;

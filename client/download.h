@@ -67,7 +67,9 @@ extern DownloadManager g_downloader;
 // One GET of `urlFormat` (its one "%s" replaced by the URL-encoded query) into `filePath`
 // ("wb" when isBinary, else "w"), or appended to `out` when filePath is null.
 // 0 when the whole body was stored, -1 on any failure, DOWNLOAD_BAD_QUERY when the query
-// cannot be encoded within its bound (nothing was sent).
+// cannot be encoded within its bound (nothing was sent). An answer with an HTTP status of
+// 400 or above is a failure. The file is written under a part name and takes the place of
+// `filePath` only once whole; after a failure `filePath` and `out` are as they were.
 #define DOWNLOAD_BAD_QUERY (-2)
 int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
              int isBinary, CStringA& out, int sendUserAgent);

@@ -1,9 +1,12 @@
 #include "listview.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "download.h"
 #include "entryGlobals.h"
@@ -155,14 +158,35 @@ int SetApiHost(const wchar_t* host) {
 }
 
 CStringW SafeFileNamePart(const wchar_t* text) {
-    std::wstring s = text ? text : L"";
-    for (wchar_t& c : s)
-        if (c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' || c == L'>' ||
-            c == L'|' || c < 0x20 || c == 0x7F)
-            c = L'_';
-    for (size_t at; (at = s.find(L"..")) != std::wstring::npos;) s.replace(at, 2, L"__");
-    if (s.empty()) s = L"_";
-    return CStringW(s);
+    static const char kHex[] = "0123456789ABCDEF";
+    std::wstring out;
+    auto escape = [&](unsigned byte) {
+        out += L'%';
+        out += static_cast<wchar_t>(kHex[byte >> 4]);
+        out += static_cast<wchar_t>(kHex[byte & 15]);
+    };
+    const wchar_t* s = text ? text : L"";
+    if (!*s) return CStringW(L"%00");  // no text holds a zero character
+    for (const wchar_t* p = s; *p; ++p) {
+        uint32_t c = static_cast<uint32_t>(*p);
+        bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '_';
+        // A dot stays only between two other characters and never beside another dot, so
+        // no name is ".", "..", ends in a dot or holds "..".
+        if (c == '.') kept = p != s && p[-1] != L'.' && p[1] != 0;
+        if (kept) {
+            out += static_cast<wchar_t>(c);
+        } else if (c < 0x80) {
+            escape(c);
+        } else if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            // Not a character: its value, so that it stays apart from every character.
+            out += platform::FormatW(L"%%u%08X", static_cast<unsigned>(c));
+        } else {
+            std::string utf8 = platform::WideToUtf8(std::wstring_view(p, 1));
+            for (unsigned char b : utf8) escape(b);
+        }
+    }
+    return CStringW(out);
 }
 
 int BuildListRequest(const VideoList* list, int pg, CStringW& url, CStringW& cachePath) {

@@ -6,6 +6,7 @@
 #include "parseXML.h"
 #include "platform/cstring.h"
 #include "platform/wintypes.h"
+#include "version.h"
 
 #define RSS_NEWS 111
 #define RSS_ORIGINAL 112
@@ -21,7 +22,6 @@
 #define LIST_URL_LEN 512
 #define LIST_KEYWORD_LEN 128
 #define PARTNER_ID L"4f7be1c09a2d6e53"
-#define PROGRAM_VERSION L"v1.01.15.06007"
 
 class VideoList {
 public:
@@ -82,9 +82,10 @@ int BuildRelatedVideosRequest(const wchar_t* vid, int pz, CStringW& url, CString
 // The version check and its cache file.
 int BuildVersionRequest(CStringW& url, CStringW& cachePath);
 
-// A text from the service made fit to be part of one file name: path separators, drive
-// colons, control and reserved characters become "_", and ".." becomes "__", so the name
-// never reaches outside its folder. An empty text becomes "_".
+// A text from the service made fit to be one file name, one name per text: letters,
+// digits, "-", "_" and single dots between other characters stay, every other byte of
+// its UTF-8 form becomes "%XX" (so "%" too), and the empty text becomes "%00". The name
+// never reaches outside its folder, and ids of letters and digits keep their names.
 CStringW SafeFileNamePart(const wchar_t* text);
 
 // The web API host, "HOST" or "HOST:PORT". The default is the sample service on this

@@ -7,6 +7,7 @@
 #include "platform/device.h"
 #include "platform/format.h"
 #include "platform/lasterror.h"
+#include "version.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ int GetPhoneInfo(wchar_t* phoneInfo, int count) {
     platform::FormatInto(phoneInfo, count,
                          L"Lumeo Version: %s WinCE Version: %d.%d.%lu Platform Type: %s OEM Info: %s Device ID: "
                          L"len=%d , hash=%s",
-                         LUMEO_VERSION, d.version.dwMajorVersion, d.version.dwMinorVersion, d.version.dwBuildNumber,
+                         PROGRAM_VERSION, d.version.dwMajorVersion, d.version.dwMinorVersion, d.version.dwBuildNumber,
                          d.platformType, d.oemInfo, static_cast<int>(idLength), hash);
     return 0;
 }

@@ -1,9 +1,6 @@
 // The device's user-agent text and maker text.
 #pragma once
 
-// The program's version, as the user agent and the update check name it.
-#define LUMEO_VERSION L"v1.01.15.06007"
-
 // Writes the user-agent text (program, system version, platform, maker, hashed device
 // id) into `phoneInfo`, at most `count` characters with the terminator. 0, or -1 for
 // a null buffer or a count of 0.

@@ -87,7 +87,11 @@ int MyCreateDirectory(const wchar_t* dirPath) {
     }
     if (CreateDirectoryW(dirPath, nullptr)) return 0;
     g_errno = GetLastError();
-    if (g_errno == ERROR_ALREADY_EXISTS) return 0;
+    // Only a folder that exists will do: a file of that name is no folder to work in.
+    if (g_errno == ERROR_ALREADY_EXISTS) {
+        DWORD attributes = GetFileAttributesW(dirPath);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    }
     LOG(LOG_WARNING, L"Can't create directory : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno), dirPath);
     return -1;
 }

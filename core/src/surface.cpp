@@ -1,12 +1,17 @@
 // CPU surfaces, pixel formats and the CPU blitter.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/overlay.h"
+#include "core/testing.h"
 
 namespace {
+
+// Surfaces of SurfaceAlloc not yet freed, for the tests of what the plug-ins keep.
+std::atomic<int> g_surfacesHeld{0};
 
 int MaskBits(uint32_t m) { return __builtin_popcount(m); }
 int MaskLow(uint32_t m) { return m ? __builtin_ctz(m) : 0; }
@@ -120,6 +125,7 @@ int SurfaceAlloc(Planes planes, const VideoFormat* f) {
     bool sideBySide = planar && IsImc4(&f->pixel);
     auto* mem = static_cast<uint8_t*>(calloc(1, luma + (sideBySide ? chroma : 2 * chroma)));
     if (!mem) return ERR_OUT_OF_MEMORY;
+    ++g_surfacesHeld;
     planes[0] = mem;
     if (sideBySide) {
         planes[1] = mem + luma;
@@ -132,6 +138,7 @@ int SurfaceAlloc(Planes planes, const VideoFormat* f) {
 }
 
 void SurfaceFree(Planes planes) {
+    if (planes[0]) --g_surfacesHeld;
     free(planes[0]);
     planes[0] = planes[1] = planes[2] = nullptr;
 }
@@ -373,3 +380,5 @@ void BlitImage(Blitter* b, Planes dst, Planes src, const int* srcPitches, int ds
 }
 
 void BlitRelease(Blitter* b) { delete b; }
+
+int core::SurfacesHeld() { return g_surfacesHeld.load(); }

@@ -667,9 +667,9 @@ bool ArenaSetting(Chip& c, ArenaId id, long long value) {
 }  // namespace
 
 // Settings: device_id, word0 ... word42, devices, enum_skip, enum_skip_all, init_result,
-// open_result, open_fault, idct_open_result, lock_fail, mem64, mem32, offscreen,
-// screen_width, screen_height, orientation, mirror, mode_format, clock_manual, scanline,
-// status_stuck, log.
+// open_result, open_fault, idct_open_result, frame_start_result, lock_fail, mem64, mem32,
+// offscreen, screen_width, screen_height, orientation, mirror, mode_format, clock_manual,
+// scanline, status_stuck, log.
 int AhiSimSet(const char* name, long long value) {
     Chip& c = TheChip();
     std::lock_guard<std::recursive_mutex> g(c.lock);
@@ -697,6 +697,8 @@ int AhiSimSet(const char* name, long long value) {
         cfg.openFault = v != 0;
     } else if (n == "idct_open_result") {
         cfg.idctOpenResult = v;
+    } else if (n == "frame_start_result") {
+        cfg.frameStartResult = v;
     } else if (n == "lock_fail") {
         cfg.lockFail = v;
     } else if (n == "mem64") {

@@ -94,6 +94,7 @@ struct Config {
     int openResult = 0;
     bool openFault = false;
     int idctOpenResult = 0;
+    int frameStartResult = 0;  // what AhiIDCTFrameStart answers, 0: its own result
     int lockFail = 0;  // plane selector whose lock fails; -1 every plane
     size_t mem64 = 512 * 1024, mem32 = 2 * 1024 * 1024, offscreen = 512 * 1024;
     int screenWidth = 240, screenHeight = 320;

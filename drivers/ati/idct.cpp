@@ -287,6 +287,7 @@ int AhiIDCTFrameStart(AhiIdct idct, AhiSurf target, AhiSurf forward, AhiSurf bac
         if (!r || !SameFrame(*t, *r)) return log(AHI_ERR_PARAM);
     }
     if (sequence < e->sequenceBase) return log(AHI_ERR_STATE);
+    if (c.config.frameStartResult) return log(c.config.frameStartResult);
     e->inFrame = true;
     e->sequence = sequence;
     e->target = target;

@@ -155,14 +155,14 @@ struct Output {
     int colourApplied;
 
     ChipFrame frames[kMaxFrames];
-    void* backup[kMaxFrames][3];
     int frameNumber[kMaxFrames];
     int frameCount;
     int showFrames, extraFrames;
-    int current, previous, showIndex, heldBack;
+    int current, previous, showIndex, heldBack;  // current: the frame shown last, -1 none yet
 
     int rotateInCopy;        // 0x201
     int closeMediaPlayer;    // 0x202
+    int mediaPlayerAsked;    // asked once to close; not again
     int idctMode;
 
     SavedPicture saved[kMaxFrames];

@@ -299,10 +299,14 @@ const Routines kRoutines[4] = {RoutinesOf<0>(), RoutinesOf<1>(), RoutinesOf<2>()
 
 bool ValidIndex(const Output* o, int i) { return i >= 0 && i < o->frameCount && o->frames[i]; }
 
+// Two indexes trade their frames; the roles name pictures, so they follow.
 void Exchange(Output* o, int a, int b) {
     std::swap(o->frames[a], o->frames[b]);
-    for (int p = 0; p < 3; ++p) std::swap(o->backup[a][p], o->backup[b][p]);
     std::swap(o->frameNumber[a], o->frameNumber[b]);
+    for (int* role : {&o->current, &o->previous, &o->heldBack}) {
+        if (*role == a) *role = b;
+        else if (*role == b) *role = a;
+    }
 }
 
 int FrameStart(void* face, int frame, int* previous, int target, int forward, int backward, int show, int) {
@@ -311,7 +315,9 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
     if (!ValidIndex(o, target) || (forward != -1 && !ValidIndex(o, forward)) ||
         (backward != -1 && !ValidIndex(o, backward)) || show < -1 || show >= o->frameCount)
         return ERR_INVALID_PARAM;
-    // The frame on screen and the one shown before it are not written into.
+    // The frame on screen is never written into, nor, when another can be had, the one
+    // shown before it: another frame trades places with the target.
+    int exchanged = -1;
     if (target == o->current || target == o->previous) {
         auto freeFrame = [&](int i) {
             return i != o->current && i != o->previous && i != forward && i != backward && i != show;
@@ -326,17 +332,30 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
             else if (o->heldBack >= 0 && o->heldBack != forward && o->heldBack != backward && ValidIndex(o, o->heldBack))
                 pick = o->heldBack;
         }
-        if (pick >= 0 && pick != target) Exchange(o, target, pick);
+        if (pick >= 0 && pick != target) {
+            Exchange(o, target, pick);
+            if (o->heldBack == target) o->heldBack = -1;  // its picture is about to be overwritten
+            exchanged = pick;
+        } else if (target == o->current) {
+            return ERR_OUT_OF_MEMORY;  // nothing to decode into but the frame on screen
+        }
     }
     int r = 0;
+    bool restarted = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         r = o->drv.beginFrame(o->frames[target], 1);
         if (r == 0 && forward >= 0) r = o->drv.setReferenceFrameAddress(1, o->frames[forward]);
         if (r == 0 && backward >= 0) r = o->drv.setReferenceFrameAddress(2, o->frames[backward]);
         if (r != 0 && r != kDriverLost) o->drv.endFrame(1);
-        if (r != kDriverLost || attempt || DriverLost(o) != 0 || !ValidIndex(o, target)) break;
+        if (r != kDriverLost || attempt) break;
+        restarted = true;
+        if (DriverLost(o) != 0 || !ValidIndex(o, target)) break;
     }
-    if (r != 0) return ERR_DEVICE_ERROR;
+    if (r != 0) {
+        // A refused frame leaves the frames as they were (a restarted driver has new ones).
+        if (exchanged >= 0 && !restarted) Exchange(o, target, exchanged);
+        return ERR_DEVICE_ERROR;
+    }
     o->face.twoReferences = backward >= 0;
     ChooseRoutines(o);
     o->showIndex = show;

@@ -67,13 +67,14 @@ bool TryInitialise(Output* o) {
 }
 
 // Starts the video driver, asking a media player that holds the chip to close when the
-// option allows it.
+// option allows it, once for the object rather than at every start.
 bool DriverStart(Output* o) {
     if (TryInitialise(o)) return true;
-    if (o->closeMediaPlayer) {
+    if (o->closeMediaPlayer && !o->mediaPlayerAsked) {
         HWND found = nullptr;
         EnumWindows(FindMediaPlayer, reinterpret_cast<LPARAM>(&found));
         if (found) {
+            o->mediaPlayerAsked = 1;
             PostMessageW(found, WM_CLOSE, 0, 0);
             if (TryInitialise(o)) return true;
         }
@@ -86,11 +87,10 @@ void FreeFrames(Output* o, int from) {
     for (int i = from; i < kMaxFrames; ++i) {
         if (o->frames[i]) o->drv.frameFree(&o->frames[i], 1);
         o->frames[i] = nullptr;
-        SurfaceFree(o->backup[i]);
         o->frameNumber[i] = -1;
     }
     o->frameCount = std::min(o->frameCount, from);
-    if (o->current >= o->frameCount) o->current = 0;
+    if (o->current >= o->frameCount) o->current = -1;
     if (o->previous >= o->frameCount) o->previous = -1;
     if (o->showIndex >= o->frameCount) o->showIndex = -1;
     if (o->heldBack >= o->frameCount) o->heldBack = -1;
@@ -102,8 +102,7 @@ int DoneOutput(void* self) {
     o->displayUp = 0;
     if (o->module) FreeFrames(o, 0);
     o->frameCount = o->showFrames = o->extraFrames = 0;
-    o->current = 0;
-    o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = -1;
     if (o->driverUp) o->drv.deinitialise();
     o->driverUp = 0;
     BlitRelease(o->base.blitter);
@@ -304,31 +303,20 @@ int ApplyLayout(Output* o) {
 }
 
 // Makes frames up to `count`; frames below `minimum` are about to receive a restored
-// picture (IDCT mode) and are not filled.
+// picture (IDCT mode) and are not filled. The frames keep no copy in system memory:
+// the pictures are saved where they are read back, by the layout change and the backup.
 int AllocateFrames(Output* o, int count, int minimum) {
-    void* made[kMaxFrames][3] = {};
-    int result = 0;
     for (int i = o->frameCount; i < count; ++i) {
-        if (o->idctMode && i >= minimum) {
-            if (SurfaceAlloc(made[i], &o->frameFormat) != 0) {
-                result = ERR_OUT_OF_MEMORY;
-                break;
-            }
-        }
         int r = o->drv.frameAllocate(&o->frames[i], 1);
         if (r != 0) {
             o->frames[i] = nullptr;
-            result = r == kDriverLost && !o->inInit ? kDriverLost : ERR_OUT_OF_MEMORY;
-            break;
+            return r == kDriverLost && !o->inInit ? kDriverLost : ERR_OUT_OF_MEMORY;
         }
-        for (int p = 0; p < 3; ++p) o->backup[i][p] = made[i][p];
-        made[i][0] = made[i][1] = made[i][2] = nullptr;
         if (!(o->idctMode && i < minimum)) FillBlack(o, i);
         o->frameNumber[i] = -1;
         o->frameCount = i + 1;
     }
-    for (auto& m : made) SurfaceFree(m);
-    return result;
+    return 0;
 }
 
 }  // namespace
@@ -394,6 +382,13 @@ void Flip(Output* o, int index) {
 }
 
 namespace {
+
+// Shows the current frame again; before any was shown the first goes on screen, and is
+// then the current one.
+void FlipCurrent(Output* o) {
+    if (o->current < 0 && o->frameCount > 0) o->current = 0;
+    Flip(o, o->current);
+}
 
 int InitOutput(void* self);
 
@@ -532,7 +527,7 @@ int UpdateOutput(void* self) {
             small.dstRight = small.dstBottom = small.srcRight = small.srcBottom = 16;
             small.visible = QueryPlatform(25) > 499 ? 1 : 0;
             SendAttributes(o, small, true);
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         }
         SendAttributes(o, a, true);
@@ -543,10 +538,10 @@ int UpdateOutput(void* self) {
             Attributes hidden = a;
             hidden.visible = 0;
             SendAttributes(o, hidden, false);
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         } else if (o->reflip) {
-            Flip(o, o->current);
+            FlipCurrent(o);
             ThreadSleep(50);
         }
         SendAttributes(o, a, true);
@@ -567,13 +562,15 @@ int ShowOverlay(void* self, int) {
 int BlitFrame(void* self, Planes src, const int* srcPitches) {
     Output* o = Self(self);
     if (!o->driverUp || o->frameCount <= 0 || !o->base.blitter) return ERR_DEVICE_ERROR;
+    int index = (o->current + 1) % o->frameCount;
     o->previous = o->current;
-    o->current = (o->current + 1) % o->frameCount;
+    o->current = index;
     void* planes[3];
     int pitch = 0;
-    if (FrameAccess(o, o->current, planes, &pitch) != 0) return ERR_DEVICE_ERROR;
+    if (FrameAccess(o, index, planes, &pitch) != 0) return ERR_DEVICE_ERROR;
+    o->current = index;  // a driver restarted by the access made new frames, none current
     BlitImage(o->base.blitter, planes, src, srcPitches, pitch, -1);
-    o->drv.frameEndAccess(o->frames[o->current]);
+    o->drv.frameEndAccess(o->frames[index]);
     if (o->base.lastShownTime < 0 && o->base.lastCurrentTime >= 0 && ElapsedMs(o->lastFlipTick) < 16) {
         o->reflip = 1;  // the frame stays drawn; the next update shows it
         return 0;
@@ -612,7 +609,7 @@ int SetParam(void* self, int id, const void* data, int size) {
     if (id == OVERLAY_OUTPUT) o->idctMode = 0;  // the face sets it through its own parameter
     int r = OverlaySet(self, id, data, size);
     if (id == OVERLAY_RELEASE) {
-        DoneOutput(o);  // frees the backup surfaces with the frames
+        DoneOutput(o);
         return r;
     }
     int* own = OwnParam(o, id);
@@ -694,8 +691,7 @@ int Create(void* object) {
     o->rotateInCopy = 1;
     o->closeMediaPlayer = 1;
     o->frameRotation = -1;
-    o->current = 0;
-    o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = -1;
     for (int& n : o->frameNumber) n = -1;
     QueryDisplay(o);
     return 0;

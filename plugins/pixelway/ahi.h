@@ -157,6 +157,7 @@ struct Ahi {
     bool holdDriver;   // option 0x116
     bool switchedOn;   // the register switch's last state
     bool growing;      // the face grows the buffer count by one
+    bool pictures;     // the frame buffers hold the decoder's pictures
     bool yuvPath;
     void (*found)();   // the driver routine the code scan found
     bool opt110, opt113, opt114, opt115;

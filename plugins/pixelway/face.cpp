@@ -244,6 +244,21 @@ void InterTurned(void* face, const int16_t* coefs, int count) {
 
 Ahi* Owner(void* face) { return F(face)->owner; }
 
+// The decoder's buffer count, which is also the count wanted. One that cannot be had
+// changes nothing: the buffers made for it go again; the count, the buffers and their
+// frames stay as they were.
+int SetCount(Ahi* a, int count) {
+    int inUse = a->inUse, wanted = a->wanted, allocated = a->allocated;
+    a->inUse = count;
+    a->wanted = count;
+    if (UpdateYuv(a) == 0 && a->allocated >= count) return 0;
+    for (int i = a->allocated - 1; i >= allocated; --i) FreeEntry(a, i);
+    a->allocated = std::min(a->allocated, allocated);
+    a->inUse = inUse;
+    a->wanted = wanted;
+    return ERR_OUT_OF_MEMORY;
+}
+
 bool ValidIndex(Ahi* a, int i) { return i >= 0 && i < a->inUse && i < a->allocated && a->table[i].surface; }
 
 // One more buffer for the decoder: a free one already allocated, or a new one.
@@ -278,6 +293,9 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
     if (!ValidIndex(a, target) || (forward != -1 && !ValidIndex(a, forward)) ||
         (backward != -1 && !ValidIndex(a, backward)) || show < -1 || show >= a->inUse)
         return ERR_INVALID_PARAM;
+    // A frame the chip refuses leaves the table as it was: the exchange below is undone.
+    int inUse = a->inUse;
+    int exchanged = -1;
     if (!a->scaling && (target == a->onScreen || target == a->shownBefore)) {
         auto busy = [&](int i) {
             return i == a->onScreen || i == a->shownBefore || i == forward || i == backward || i == show;
@@ -291,19 +309,26 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
             if (!noWait) a->drv.AhiDispWaitVBlank(a->context, 0);
             free = a->shownBefore;
         }
-        if (free >= 0) SwapRoles(a, free, target);
+        if (free >= 0 && free != target) {
+            SwapRoles(a, free, target);
+            exchanged = free;
+        }
+    }
+    if (a->drv.AhiIDCTFrameStart(f->idct, a->table[target].surface, forward >= 0 ? a->table[forward].surface : 0,
+                                 backward >= 0 ? a->table[backward].surface : 0, f->sequence, 0) != 0) {
+        if (exchanged >= 0) SwapRoles(a, exchanged, target);
+        a->inUse = inUse;  // a buffer grown for it stays as a spare
+        return ERR_DEVICE_ERROR;
     }
     a->flipNext = target == show;
     a->showNext = show;
     if (previous) *previous = a->table[target].frame;
     a->table[target].frame = frame;
+    a->pictures = true;
     f->mbPerRow = a->surf.width / 16;
     f->heldScan = -1;
     f->block = 0;
-    return a->drv.AhiIDCTFrameStart(f->idct, a->table[target].surface, forward >= 0 ? a->table[forward].surface : 0,
-                                    backward >= 0 ? a->table[backward].surface : 0, f->sequence, 0) == 0
-               ? 0
-               : ERR_DEVICE_ERROR;
+    return 0;
 }
 
 int EndChipFrame(void* face) {
@@ -373,6 +398,7 @@ int LockBuffer(void* face, int index, Planes planes, int* brightness, VideoForma
         return ERR_DEVICE_ERROR;
     }
     if (planes) std::copy(p, p + 3, planes);
+    a->pictures = true;  // the decoder may write into it
     if (brightness) *brightness = a->base.fx.brightness;
     if (format) *format = BufferFormat(a, a->table[index]);
     return 0;
@@ -474,9 +500,7 @@ int SetParam(void* face, int id, const void* data, int size) {
         case IDCT_COUNT:
             if (!isInt || v < 1 || v > FRAME_BUFFERS) return ERR_INVALID_PARAM;
             if (!f->idct) return ERR_OUT_OF_MEMORY;
-            a->inUse = v;
-            a->wanted = std::max(a->wanted, v);
-            return UpdateYuv(a) == 0 && a->allocated >= v ? 0 : ERR_OUT_OF_MEMORY;
+            return SetCount(a, v);
         case IDCT_SHOW:
             if (!isInt) return ERR_INVALID_PARAM;
             a->showNext = v < 0 || v >= a->inUse ? -1 : v;

@@ -362,6 +362,7 @@ int Init(void* self) {
     a->coversScreen = false;
     a->intermediates = 0;
     a->shown512 = false;
+    a->pictures = false;
     a->switchedOn = false;
     a->rgbWidth = a->rgbHeight = 0;
     a->rgbHalf = 0;

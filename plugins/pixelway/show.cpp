@@ -273,22 +273,39 @@ void Rotate(Ahi* a) {
     if (a->heldBack >= 0) a->showNext = a->heldBack;
 }
 
-// Display memory reused while the output is fully visible again goes back: its content
-// moves to the last buffer, which takes its place, and the last buffer is freed.
+// Display memory reused while the output is fully visible again goes back. The reused
+// buffer leaves from the end of the table; a picture that must stay moves first, by its
+// index, into video memory: a spare buffer's, or one made now. A frame the decoder holds
+// that has nowhere to go keeps the display memory until it has.
 void ReleaseReused(Ahi* a) {
     for (int i = FRAME_BUFFERS; i < TABLE_SIZE; ++i)
         if (a->table[i].surface && a->table[i].kind == AHI_KIND_REUSED) FreeEntry(a, i);
-    for (int i = 0; i < a->allocated; ++i) {
-        if (a->table[i].kind != AHI_KIND_REUSED) continue;
-        int last = a->allocated - 1;
-        if (i != last) {
-            CopyPlanes(a, a->table[i].surface, a->table[last].surface, a->surf.width, a->surf.height);
-            ExchangeSurfaces(&a->table[i], &a->table[last]);
+    int r = -1;
+    for (int i = 0; i < a->allocated && r < 0; ++i)
+        if (a->table[i].kind == AHI_KIND_REUSED) r = i;
+    if (r < 0) return;
+    // The pictures that matter: the decoder's frames, else the one shown.
+    auto kept = [a](int i) { return a->idctMode ? i < a->inUse : i == a->onScreen; };
+    if (kept(r)) {
+        int home = -1;
+        for (int i = a->allocated - 1; i >= 0 && home < 0; --i)
+            if (i != r && !kept(i)) home = i;
+        if (home < 0 && a->allocated < FRAME_BUFFERS &&
+            AllocEntry(a, a->allocated, a->idctMode ? -3 : -1, a->surf.width, a->surf.height) == 0)
+            home = a->allocated++;
+        if (home >= 0) {
+            CopyPlanes(a, a->table[r].surface, a->table[home].surface, a->surf.width, a->surf.height);
+            ExchangeSurfaces(&a->table[r], &a->table[home]);
+            r = home;
+        } else if (a->idctMode) {
+            return;
         }
-        FreeEntry(a, last);
-        --a->allocated;
-        break;
     }
+    // Past every kept buffer now: to the end, and freed.
+    int last = a->allocated - 1;
+    if (r != last) ExchangeSurfaces(&a->table[r], &a->table[last]);
+    FreeEntry(a, last);
+    --a->allocated;
 }
 
 }  // namespace

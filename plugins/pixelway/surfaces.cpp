@@ -151,22 +151,30 @@ void FreeAll(Ahi* a) {
 
 int AdjustCount(Ahi* a, int wanted, int inUse) {
     wanted = std::clamp(wanted, 1, FRAME_BUFFERS);
-    int kind = a->yuvPath ? (a->idctMode ? -3 : -1) : -1;
+    // The path's memory kind: the IDCT frames alternate between internal and external
+    // memory, the other paths take internal memory first.
+    int kind = a->yuvPath && a->idctMode ? -3 : -1;
     if (a->secondMode) kind = AHI_MEM_EXTERNAL;
     int w = a->surf.width, h = a->surf.height;
+    int growKind = kind;
     if (a->idctMode) {
+        // Internal memory first. When it cannot hold the frames in use they start again in
+        // both kinds, unless they hold pictures already: those stay, the rest comes from both.
         while (a->allocated < wanted && AllocEntry(a, a->allocated, AHI_MEM_INTERNAL, w, h) == 0) ++a->allocated;
         if (a->allocated < wanted && a->allocated < inUse && a->yuvPath) {
-            for (int i = 0; i < FRAME_BUFFERS; ++i) FreeEntry(a, i);
-            a->allocated = 0;
+            if (!a->pictures) {
+                for (int i = 0; i < FRAME_BUFFERS; ++i) FreeEntry(a, i);
+                a->allocated = 0;
+            }
         } else {
-            kind = 0;  // what the internal memory gave is kept
+            growKind = 0;  // what the internal memory gave is kept
         }
     }
-    if (kind)
-        while (a->allocated < wanted && AllocEntry(a, a->allocated, kind, w, h) == 0) ++a->allocated;
+    if (growKind)
+        while (a->allocated < wanted && AllocEntry(a, a->allocated, growKind, w, h) == 0) ++a->allocated;
     if (a->allocated < wanted) wanted = std::max(a->allocated, 1);
     // Shrinking: keep the two memory kinds balanced among the buffers that stay.
+    bool shrunk = a->allocated > wanted;
     while (a->allocated > wanted) {
         int i = a->allocated - 1;
         if (kind == -3) {
@@ -188,6 +196,10 @@ int AdjustCount(Ahi* a, int wanted, int inUse) {
         }
         FreeEntry(a, i);
         --a->allocated;
+    }
+    if (shrunk) {
+        for (int* role : {&a->onScreen, &a->shownBefore, &a->showNext, &a->heldBack})
+            if (*role >= a->allocated) *role = -1;
     }
     a->wanted = wanted;
     return a->allocated;

@@ -436,14 +436,15 @@ TEST_P(RelatedFaults, AFailedAnswerShowsNoRowsIsNotCachedAndIsAskedForAgain) {
 
 INSTANTIATE_TEST_SUITE_P(
     SampleServiceFaults, RelatedFaults,
-    // A dropped answer is tried twice (the download's own retry); the others come whole.
-    testing::Values(FaultCase{"ServerError", "status:500", 1, true, "parse xml failed"},
+    // A dropped answer and an error answer are failed downloads, tried twice (the
+    // download's own retry); the others come whole.
+    testing::Values(FaultCase{"ServerError", "status:500", 2, true, "DownloadEx failed"},
                     FaultCase{"Malformed", "malformed", 1, true, "parse xml failed"},
                     FaultCase{"FailStatus", "failstatus", 1, true, "parse xml failed"},
                     FaultCase{"Dropped", "drop", 2, true, "DownloadEx failed"},
                     FaultCase{"Empty", "empty", 1, false, ""},
                     FaultCase{"NoTotal", "nototal", 1, false, ""},
-                    FaultCase{"NarrowServerError", "status:500", 1, true, "parse xml failed", 240, 320, 3}),
+                    FaultCase{"NarrowServerError", "status:500", 2, true, "DownloadEx failed", 240, 320, 3}),
     [](const testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
 
 TEST(DetailPage, HostileVideoIdsInTheAnswerStayInsideTheProgramFolder) {

@@ -395,6 +395,29 @@ TEST(StartUp, AFolderThatCannotBeMadeEndsTheProgram) {
     EXPECT_EQ(g_spy.positions, (std::vector<int>{0, 200}));
 }
 
+class FileForAFolder : public testing::TestWithParam<const char*> {};
+
+TEST_P(FileForAFolder, EndsTheProgram) {
+    const std::string name = GetParam();
+    Folder f;
+    f.dir.Write(name, "not a folder");
+    DWORD result = 0;
+    RunAndEnd(480, 800, [&] {
+        f.Adopt();
+        InstallSpy();
+        result = InitThread(&g_hMainWndParam);
+        if (result != 1) CloseProgram();  // a start-up that went on
+    });
+    EXPECT_EQ(result, 1u);
+    EXPECT_EQ(f.LogCount("Can't create directory : " + f.dir.path() + "\\" + name + "\\"), 1);
+    EXPECT_EQ(f.LogCount("Can't create directory : errno=183"), 1);
+    EXPECT_TRUE(Requests("/openapi-common/").empty());
+    EXPECT_EQ(f.dir.Read(name), "not a folder");
+}
+
+INSTANTIATE_TEST_SUITE_P(StartUp, FileForAFolder, testing::Values("Image", "Xml", "Res"),
+                         [](const testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
+
 struct KindCase {
     int kind, period;
     VideoList* list;

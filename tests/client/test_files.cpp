@@ -25,6 +25,19 @@ TEST_F(Files, CreateDirectoryExistingOrWithoutParent) {
     EXPECT_TRUE(Logged("dirPath==NULL"));
 }
 
+TEST_F(Files, CreateDirectoryRefusesAFileOfThatName) {
+    Write("Image", "a file where the folder should be");
+    for (const wchar_t* tail : {L"\\Image", L"\\Image\\"}) {
+        ClearLog();
+        EXPECT_EQ(MyCreateDirectory(Phone() + tail), -1);
+        EXPECT_EQ(g_errno, DWORD(ERROR_ALREADY_EXISTS));
+        std::string log = LogText();
+        EXPECT_EQ(log.rfind("WARNING ", 0), 0u) << log;
+        EXPECT_NE(log.find("Can't create directory : errno=183, msg="), std::string::npos) << log;
+    }
+    EXPECT_EQ(Read("Image"), "a file where the folder should be");
+}
+
 TEST_F(Files, CopyReplacesTheDestination) {
     Write("Update/LMUpdate.exe", "new program");
     Write("Update/LMUpdate_cp.exe", "an older and longer copy");

@@ -90,6 +90,21 @@ inline const int* ZigZag() {
     return z;
 }
 
+// The alternate scans of MPEG-4 (intra blocks may use them).
+inline const int* AlternateHorizontal() {
+    static const int s[64] = {0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
+                              32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
+                              38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63};
+    return s;
+}
+inline const int* AlternateVertical() {
+    static const int s[64] = {0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
+                              4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
+                              52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63};
+    return s;
+}
+inline const int* ScanOf(int kind) { return kind == 1 ? AlternateHorizontal() : kind == 2 ? AlternateVertical() : ZigZag(); }
+
 // A CPU decoder of the scripts.
 struct CpuDecoder {
     // Half-pixel prediction of an 8x8 block at (hx, hy), MPEG-4 rounding control.

@@ -224,6 +224,100 @@ TEST_F(Face, EveryRotationDecodesTheSamePicture) {
     }
 }
 
+// --- 4:2:2 pictures ---
+
+// A unit of a 4:2:2 picture: 16 x 8 samples as two luma blocks side by side, then one block
+// of each chroma plane over the same area (half the width, all the rows).
+struct Unit422 {
+    int16_t coeffs[4][64] = {};  // raster order
+    int counts[4] = {};          // coefficients in scan order that the decoder hands over
+    int scan = 0;                // the luma blocks' scan; chroma blocks use the zig-zag
+};
+
+// The inverse DCT of the first `count` coefficients along `scan`, at column x and row y
+// (rows may lie between two of the block's), from the vertical frequencies below `bands`.
+double Sample(const int16_t* c, int count, const int* scan, double x, double y, int bands) {
+    double s = 0;
+    for (int k = 0; k < std::clamp(count, 0, 64); ++k) {
+        int i = scan[k], u = i % 8, v = i / 8;
+        if (v >= bands || !c[i]) continue;
+        double cu = u ? 0.5 : std::sqrt(0.125), cv = v ? 0.5 : std::sqrt(0.125);
+        s += c[i] * cu * cv * std::cos((2 * x + 1) * u * M_PI / 16) * std::cos((2 * y + 1) * v * M_PI / 16);
+    }
+    return s;
+}
+
+// A 4:2:2 picture as the 4:2:0 frames keep it: the luma as decoded; each chroma row of the
+// frame stands for two rows of the block and is the block sampled between them from its
+// four lowest vertical frequencies (all that half as many rows can carry).
+Yuv420 Cpu422(const std::vector<Unit422>& units, int w, int h) {
+    Yuv420 out(w, h);
+    int perRow = w / 16;
+    auto put = [&](int plane, int x, int y, double v) {
+        out.At(plane, x, y) = static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
+    };
+    for (size_t n = 0; n < units.size(); ++n) {
+        const Unit422& u = units[n];
+        int ux = static_cast<int>(n) % perRow, uy = static_cast<int>(n) / perRow;
+        for (int b = 0; b < 2; ++b)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    put(0, 16 * ux + 8 * b + x, 8 * uy + y, Sample(u.coeffs[b], u.counts[b], ScanOf(u.scan), x, y, 8));
+        for (int b = 2; b < 4; ++b)
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 8; ++x)
+                    put(b - 1, 8 * ux + x, 4 * uy + y, Sample(u.coeffs[b], u.counts[b], ZigZag(), x, 2 * y + 0.5, 4));
+    }
+    return out;
+}
+
+TEST_F(Face, Pictures422DecodeAsTheCpuDecodes) {
+    const int w = 64, h = 32;
+    Open(w, h, 0, 2, FOURCC('Y', 'V', '1', '6'));
+    Scripts s(422);
+    std::vector<Unit422> units(static_cast<size_t>(w / 16 * (h / 8)));
+    for (size_t n = 0; n < units.size(); ++n) {
+        Unit422& u = units[n];
+        u.scan = static_cast<int>(n % 3);
+        for (int b = 0; b < 4; ++b) {
+            const int* scan = b < 2 ? ScanOf(u.scan) : ZigZag();
+            int16_t* c = u.coeffs[b];
+            c[0] = static_cast<int16_t>(8 * (b < 2 ? s.Rand(4, 28) : s.Rand(12, 20)));
+            // Coefficients along the scan, among them chroma ones of more vertical detail than
+            // the frames keep.
+            int count = 1;
+            for (int k = 1; k < 40; ++k)
+                if (s.Rand(0, 3) == 0) {
+                    c[scan[k]] = static_cast<int16_t>(s.Rand(-30, 30));
+                    count = k + 1;
+                }
+            u.counts[b] = count;
+        }
+        if (n % 5 == 2) {
+            // An empty luma block and an empty chroma block.
+            std::fill(u.coeffs[1], u.coeffs[1] + 64, 0);
+            std::fill(u.coeffs[3], u.coeffs[3] + 64, 0);
+            u.counts[1] = u.counts[3] = 0;
+        }
+    }
+    int previous;
+    ASSERT_EQ(f->frameStart(f, 1, &previous, 0, -1, -1, 0, 0), 0);
+    // Intra pictures only.
+    EXPECT_EQ(f->inter, nullptr);
+    EXPECT_EQ(f->skipped, nullptr);
+    EXPECT_EQ(f->vectorA, nullptr);
+    EXPECT_EQ(f->vectorB, nullptr);
+    for (size_t n = 0; n < units.size(); ++n) {
+        f->position(f, static_cast<int>(n) % (w / 16), static_cast<int>(n) / (w / 16));
+        for (int b = 0; b < 4; ++b) f->intra(f, units[n].coeffs[b], units[n].counts[b], units[n].scan);
+    }
+    ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+    EXPECT_EQ(SimGet("command_errors"), 0) << LastError();
+    auto [far, any] = Compare(Read(0), Cpu422(units, w, h), 1);
+    EXPECT_EQ(far, 0);
+    EXPECT_LT(any, 20);  // rounding ties of the double-precision reference only
+}
+
 // --- What the writers hand the chip ---
 
 TEST_F(Face, EmptyBlocksSignsAndReferenceBits) {
@@ -383,6 +477,81 @@ TEST_F(Face, TheFrameOnScreenIsNotWrittenInto) {
     bool found = false;
     for (int i = 0; i < GetFace(IDCT_COUNT); ++i) found = found || Read(i) == shown;
     EXPECT_TRUE(found);
+}
+
+// The frame a decode starts into, as the chip was told it.
+M24VA_FRAME BegunFrame() {
+    std::string log = SimLog();
+    size_t at = log.rfind("M24VA_BeginFrame(#");
+    if (at == std::string::npos) return nullptr;
+    return reinterpret_cast<M24VA_FRAME>(std::stoul(log.substr(at + 18), nullptr, 16));
+}
+
+// On a shown output, the frame on screen and the one taken off it last are never decoded
+// into, whatever index the decoder names; an update of the output meanwhile shows the same
+// frame again, not the one being decoded.
+TEST_F(Face, ADecodeNeverTargetsTheFrameOnScreen) {
+    Open(32, 32, 0, 3);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    Scripts s(21);
+    struct Step {
+        int target, forward;
+    } steps[] = {{0, -1}, {0, -1}, {1, 0}, {1, -1}, {2, 1}, {0, 2}, {0, -1}};
+    M24VA_FRAME shownBefore = nullptr;
+    int time = 1000;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(time);
+        M24VA_FRAME shown = PVRSim_ShownFrame();
+        std::vector<Macroblock> mbs;
+        for (int i = 0; i < 4; ++i) mbs.push_back(s.Intra(false));
+        PVRSim_ClearLog();
+        int previous;
+        ASSERT_EQ(f->frameStart(f, time, &previous, step.target, step.forward, -1, step.target, 0), 0);
+        M24VA_FRAME target = BegunFrame();
+        ASSERT_NE(target, nullptr);
+        EXPECT_NE(target, shown);
+        EXPECT_NE(target, shownBefore);
+        // Moved while the frame is decoded: the overlay is shown again with the frame it had.
+        ASSERT_EQ(Viewport(time / 1000 % 2 * 2, 0, 32, 32), 0);
+        EXPECT_EQ(PVRSim_ShownFrame(), shown);
+        Feed(f, mbs, mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+        IdctFrameEnd end{0, time};
+        ASSERT_EQ(f->frameEnd(f, time, &end), 0);
+        EXPECT_EQ(PVRSim_ShownFrame(), target);
+        shownBefore = shown;
+        time += 1000;
+    }
+}
+
+// With no other frame to be had, a decode into the frame on screen is refused and the
+// frames stay as they were.
+TEST_F(Face, NoFrameToDecodeIntoIsRefused) {
+    Open(32, 32, 0, 2);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    // No memory for a third frame.
+    ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used")), 0);
+    Scripts s(4);
+    std::vector<Macroblock> mbs;
+    for (int i = 0; i < 4; ++i) mbs.push_back(s.Intra(false));
+    Decode(mbs, 0, -1, -1);
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    Decode(mbs, 1, -1, -1);
+    end.frameTime = 2000;
+    ASSERT_EQ(f->frameEnd(f, 2000, &end), 0);
+    M24VA_FRAME shown = PVRSim_ShownFrame();
+    Yuv420 picture = Read(1);
+    int previous;
+    // Frame 1 is on screen and frame 0 is the reference.
+    EXPECT_EQ(f->frameStart(f, 7, &previous, 1, 0, -1, 1, 0), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(PVRSim_ShownFrame(), shown);
+    EXPECT_TRUE(Read(1) == picture);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 0), 100);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 1), 101);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 2);
 }
 
 // Backup and restore keep every frame's picture and number, across a turn of the frames.

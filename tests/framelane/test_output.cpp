@@ -202,6 +202,29 @@ TEST_F(Output, DriverStartRetriesAndAsksTheMediaPlayerToClose) {
     for (HWND h : {older, popup, player, newer}) DestroyWindow(h);
 }
 
+// The media player is asked to close once for an output object, not at every start.
+TEST_F(Output, TheMediaPlayerIsAskedToCloseOnce) {
+    int posts = 0;
+    platform::ui::SetPostObserver([&](HWND, UINT msg, WPARAM, LPARAM) {
+        posts += msg == WM_CLOSE;
+        return true;
+    });
+    HWND player = MakeWindow(L"Windows Media", 0);
+    ASSERT_NE(player, nullptr);
+    ASSERT_NE(Create(), nullptr);
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        PVRSim_Set("init_failures", 8);
+        PVRSim_ClearLog();
+        EXPECT_EQ(Start(Yuv(64, 48)), ERR_NOT_SUPPORTED);
+        // Four tries, and four more after the first request to close.
+        EXPECT_EQ(Count(SimLog(), "M24VA_Initialise("), start ? 4 : 8);
+    }
+    EXPECT_EQ(posts, 1);
+    platform::ui::SetPostObserver(nullptr);
+    DestroyWindow(player);
+}
+
 TEST_F(Output, FailuresAfterTheDriverStartReleaseEverything) {
     struct Case {
         const char* what;
@@ -413,6 +436,25 @@ TEST_F(IdctOutput, FrameCountsAndBlackFrames) {
         EXPECT_EQ(static_cast<uint8_t*>(planes[2])[23 * fmt.pitch + 31], 128);
         f->unlockBuffer(f, i);
     }
+}
+
+// The frames live in video memory alone: making them, failing to make more and releasing
+// them leave the system memory as it was.
+TEST_F(IdctOutput, FramesHoldNoSystemMemory) {
+    int before = core::SurfacesHeld();
+    Open(64, 48);
+    EXPECT_EQ(core::SurfacesHeld(), before);
+    ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
+    EXPECT_EQ(core::SurfacesHeld(), before);
+    // Room for one more frame: five are asked, one is made.
+    ASSERT_EQ(SetFace(IDCT_COUNT, 3), 0);
+    ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used") * 4 / 3), 0);
+    int held = core::SurfacesHeld();
+    EXPECT_EQ(SetFace(IDCT_COUNT, 5), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 4);
+    EXPECT_EQ(core::SurfacesHeld(), held);
+    ASSERT_EQ(Set(OVERLAY_RELEASE, 1), 0);
+    EXPECT_EQ(core::SurfacesHeld(), before);
 }
 
 TEST_F(IdctOutput, AtMostOneFrameSendsNothingToTheOverlay) {

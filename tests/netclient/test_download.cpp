@@ -1,10 +1,14 @@
 // The download manager against the sample service on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -83,6 +87,19 @@ struct DownloadTest : ::testing::Test {
         }
         if (!block.empty() && block[0].find(text) != std::string::npos) found = block;
         return found;
+    }
+    // A folder of the program folder of this test's own, empty.
+    void FreshFolder(const std::string& relative) {
+        std::filesystem::remove_all(env.dir().path() + "/" + relative);
+        std::filesystem::create_directories(env.dir().path() + "/" + relative);
+    }
+    // The names in a folder of the program folder, sorted.
+    std::vector<std::string> FilesIn(const std::string& relative) {
+        std::vector<std::string> names;
+        for (auto& e : std::filesystem::directory_iterator(env.dir().path() + "/" + relative))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     static std::string Header(const std::vector<std::string>& block, const std::string& name) {
         for (auto& l : block)
@@ -203,26 +220,62 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
               -1);
     EXPECT_GE(env.LogCount("failed to open file : "), 1);
 
-    // A connection dropped in the middle of the body: the partial file stays, holding all
-    // the service sent before it closed.
+    // A connection dropped in the middle of the body: the file keeps what it held before,
+    // and nothing of the part that came stays beside it.
     std::string whole = env.service().Get(kTop);
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=drop").c_str(), nullptr, file.c_str(), 1, body, 0), -1);
+    FreshFolder("Drop");
+    env.dir().Write("Drop/fail.bin", "earlier answer");
+    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=drop").c_str(), nullptr, env.Path("Drop/fail.bin").c_str(),
+                       1, body, 0),
+              -1);
     EXPECT_GE(env.LogCount("InternetReadFile return FALSE : errno="), 1);
-    std::string partial = env.dir().Read("fail.bin");
-    EXPECT_LT(partial.size(), whole.size());
-    EXPECT_EQ(whole.compare(0, partial.size(), partial), 0);
     auto drops = env.service().Drops();
     ASSERT_EQ(drops.size(), 1u);
     EXPECT_EQ(drops[0].target, kTop + "&fault=drop");
-    EXPECT_GT(drops[0].sent, 0u);
+    EXPECT_GT(drops[0].sent, 0u) << "part of the body had come";
     EXPECT_LT(drops[0].sent, whole.size());
-    EXPECT_EQ(partial.size(), drops[0].sent) << "every byte sent is stored";
+    EXPECT_EQ(env.dir().Read("Drop/fail.bin"), "earlier answer");
+    EXPECT_EQ(FilesIn("Drop"), std::vector<std::string>{"fail.bin"});
+    EXPECT_EQ(FreeSessions(), 20u);
+}
 
-    // An error page is a body like any other.
-    EXPECT_EQ(Download(&g_downloader, env.WUrl(kTop + "&fault=status:500").c_str(), nullptr, file.c_str(), 0, body,
-                       0),
-              0);
-    EXPECT_NE(env.dir().Read("fail.bin").find("500"), std::string::npos);
+// An answer with an error status is a failed download: its page goes nowhere an answer is
+// kept, neither into the file (nor beside it) nor into the text.
+TEST_F(DownloadTest, ErrorAnswersAreFailedDownloads) {
+    struct Case {
+        const char* fault;
+        int result;
+    } cases[] = {
+        {"status:400", -1}, {"status:403", -1}, {"status:404", -1}, {"status:500", -1}, {"status:503", -1},
+        {"status:399", 0},  // not an error, however odd
+        {"status:204", 0},  // an answer without a body
+        {"", 0},
+    };
+    FreshFolder("Answers");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string target = kTop + (*c.fault ? std::string("&fault=") + c.fault : std::string());
+        const std::string line = "HTTP error answer : status=" + std::string(*c.fault ? c.fault + 7 : "") +
+                                 ", Url=http://" + env.host() + target;
+        int anyLogged = env.LogCount("HTTP error answer : status="), logged = env.LogCount(line);
+        env.dir().Write("Answers/answer.xml", "earlier answer");
+        CStringA none;
+        EXPECT_EQ(Download(&g_downloader, env.WUrl(target).c_str(), nullptr, env.Path("Answers/answer.xml").c_str(),
+                           0, none, 0),
+                  c.result);
+        EXPECT_EQ(FilesIn("Answers"), std::vector<std::string>{"answer.xml"});
+        CStringA text = "kept";
+        EXPECT_EQ(Download(&g_downloader, env.WUrl(target).c_str(), nullptr, nullptr, 0, text, 0), c.result);
+        if (c.result != 0) {
+            EXPECT_EQ(env.dir().Read("Answers/answer.xml"), "earlier answer");
+            EXPECT_EQ(text, "kept");
+            EXPECT_EQ(env.LogCount(line), logged + 2);
+        } else {
+            EXPECT_EQ(env.dir().Read("Answers/answer.xml"), env.service().Get(target));
+            EXPECT_EQ(text, "kept" + env.service().Get(target));
+            EXPECT_EQ(env.LogCount("HTTP error answer : status="), anyLogged);
+        }
+    }
     EXPECT_EQ(FreeSessions(), 20u);
 }
 
@@ -301,33 +354,90 @@ TEST_F(DownloadTest, AnEmptyPoolFailsAfterTwentySeconds) {
 }
 
 TEST_F(DownloadTest, DownloadExReconnectsOnceAndRetries) {
-    env.service().QueueFault("drop", 1, "getTopVideos");
-    platform::ConnMgrResetCounts();
-    CStringA body;
-    int failed = env.LogCount("): Download failed.");
-    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1),
-              0);
-    EXPECT_EQ(platform::ConnMgrGetCounts().establishes, 1) << "one reconnect";
-    EXPECT_EQ(env.RequestsWith("getTopVideos").size(), 2u);
-    EXPECT_EQ(env.dir().Read("ex.xml"), env.service().Get(kTop));
-    EXPECT_EQ(env.LogCount("): Download failed."), failed + 1);
-    EXPECT_EQ(env.LogCount("ERROR"), env.LogCount("): Download failed.")) << "logged at ERROR";
-    EXPECT_TRUE(env.Boxes().empty());
+    // A cut answer and an error answer fail alike.
+    for (const char* fault : {"drop", "status:500"}) {
+        SCOPED_TRACE(fault);
+        env.Reset();
+        std::remove((env.dir().path() + "/ex.xml").c_str());
+        env.service().QueueFault(fault, 1, "getTopVideos");
+        platform::ConnMgrResetCounts();
+        CStringA body;
+        int failed = env.LogCount("): Download failed."), errors = env.LogCount("ERROR");
+        EXPECT_EQ(
+            DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1), 0);
+        EXPECT_EQ(platform::ConnMgrGetCounts().establishes, 1) << "one reconnect";
+        EXPECT_EQ(env.RequestsWith("getTopVideos").size(), 2u);
+        EXPECT_EQ(env.dir().Read("ex.xml"), env.service().Get(kTop));
+        EXPECT_EQ(env.LogCount("): Download failed."), failed + 1);
+        EXPECT_EQ(env.LogCount("ERROR"), errors + 1) << "logged at ERROR";
+        EXPECT_TRUE(env.Boxes().empty());
 
-    // Both tries fail: the box only when asked.
-    env.service().QueueFault("drop", 2, "getTopVideos");
-    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 0),
-              -1);
-    EXPECT_TRUE(env.Boxes().empty());
-    env.service().QueueFault("drop", 2, "getTopVideos");
-    EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1),
-              -1);
-    auto boxes = env.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"无法连接网络，请检查网络设置。");
-    EXPECT_EQ(boxes[0].caption, L"提示");
-    EXPECT_EQ(boxes[0].type, 0x40u);
-    EXPECT_EQ(FreeSessions(), 20u);
+        // Both tries fail: the box only when asked, and no answer is kept.
+        std::remove((env.dir().path() + "/ex.xml").c_str());
+        env.service().QueueFault(fault, 2, "getTopVideos");
+        EXPECT_EQ(
+            DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 0), -1);
+        EXPECT_TRUE(env.Boxes().empty());
+        env.service().QueueFault(fault, 2, "getTopVideos");
+        EXPECT_EQ(
+            DownloadEx(&g_downloader, env.WUrl(kTop).c_str(), nullptr, env.Path("ex.xml").c_str(), 0, 1, body, 1), -1);
+        EXPECT_FALSE(env.dir().Exists("ex.xml"));
+        auto boxes = env.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, L"无法连接网络，请检查网络设置。");
+        EXPECT_EQ(boxes[0].caption, L"提示");
+        EXPECT_EQ(boxes[0].type, 0x40u);
+        EXPECT_EQ(FreeSessions(), 20u);
+    }
+}
+
+// A transfer of another thread still under way on a session that is back in the pool (its
+// answer held by the service) holds up no download that takes the session.
+TEST_F(DownloadTest, ADownloadDoesNotWaitForAnotherTransferOnItsSession) {
+    // One session stays in the pool, so the download takes the one with the held transfer.
+    std::deque<HINTERNET> others;
+    HINTERNET shared;
+    EnterCriticalSection(&g_downloader.csPool);
+    shared = g_downloader.sessions.front();
+    others.assign(g_downloader.sessions.begin() + 1, g_downloader.sessions.end());
+    g_downloader.sessions.resize(1);
+    LeaveCriticalSection(&g_downloader.csPool);
+    HINTERNET held = nullptr;
+    std::thread other([&] {
+        held = InternetOpenUrlW(shared, env.WUrl(kTop + "&fault=delay:60000&n=held").c_str(), nullptr, 0, 0, 0);
+    });
+    // Whatever happens, the held answer comes and the pool gets its sessions back.
+    struct Restore {
+        ClientEnv& env;
+        std::thread& other;
+        std::deque<HINTERNET>& others;
+        ~Restore() {
+            env.service().Get("/control/release?count=1");
+            if (other.joinable()) other.join();
+            EnterCriticalSection(&g_downloader.csPool);
+            for (HINTERNET s : others) g_downloader.sessions.push_back(s);
+            LeaveCriticalSection(&g_downloader.csPool);
+        }
+    } restore{env, other, others};
+    for (int i = 0; i < 6000 && env.RequestsWith("&n=held").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(env.RequestsWith("&n=held").size(), 1u) << "the held transfer is under way";
+
+    auto download = std::async(std::launch::async, [&] {
+        CStringA body;
+        return Download(&g_downloader, env.WUrl(kTop + "&n=quick").c_str(), nullptr, env.Path("quick.xml").c_str(), 0,
+                        body, 0);
+    });
+    // A generous bound that only a download stuck behind the held answer reaches.
+    bool returned = download.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    env.service().Get("/control/release?count=1");
+    other.join();
+    EXPECT_TRUE(returned) << "the download waited for the held answer";
+    EXPECT_EQ(download.get(), 0);
+    EXPECT_EQ(env.dir().Read("quick.xml"), env.service().Get(kTop));
+    EXPECT_EQ(FreeSessions(), 1u) << "its session is back";
+    ASSERT_NE(held, nullptr);
+    InternetCloseHandle(held);
 }
 
 // A query too long to encode is not a network failure: no reconnect, no retry and no

@@ -1,6 +1,7 @@
 // The sixteen video lists against the sample service: addresses, cache files, paging.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -280,6 +281,26 @@ TEST_F(ListTest, FailedPagesNeverEndTheList) {
     }
 }
 
+// An error answer, or one cut short, is a failed download: after its retry nothing of it
+// is in the answer cache, neither as the page nor as the file it came through.
+TEST_F(ListTest, AFailedAnswerLeavesNoFileInTheCache) {
+    for (const char* fault : {"status:500", "status:404", "status:503", "drop"}) {
+        SCOPED_TRACE(fault);
+        ResetList(&g_listHot);
+        env.Reset();
+        std::filesystem::remove_all(env.dir().path() + "/Xml");
+        std::filesystem::create_directories(env.dir().path() + "/Xml");
+        int failed = env.LogCount("DownloadEx failed");
+        env.service().QueueFault(fault, 2, "getTopVideos");
+        EXPECT_EQ(ShowMe(&g_listHot, 1), -1);
+        EXPECT_EQ(env.RequestsWith("getTopVideos").size(), 2u) << "the try and the retry";
+        EXPECT_EQ(env.LogCount("DownloadEx failed"), failed + 1);
+        EXPECT_EQ(env.Boxes().size(), 1u);
+        EXPECT_TRUE(std::filesystem::is_empty(env.dir().path() + "/Xml"));
+        EXPECT_TRUE(GetItems(&g_listHot).empty());
+    }
+}
+
 TEST_F(ListTest, ClosingProgramCancelsTheCopy) {
     std::filesystem::remove_all(env.dir().path() + "/Xml/funny_1.xml");
     EnterCriticalSection(&g_csRunning);
@@ -328,23 +349,51 @@ TEST_F(ListTest, RelatedVideosAndVersionAddresses) {
     EXPECT_EQ(info.type, 0);
 }
 
+// Percent-decoding as URLs have it: what a name made from a text reads back as.
+std::string PercentDecoded(const std::string& name) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '%' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            out += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += name[i];
+        }
+    }
+    return out;
+}
+
+const wchar_t* const kHostileIds[] = {
+    L"..\\..\\evil", L"../../etc/passwd", L"..", L".", L".hidden", L"trailing.", L"a/b\\c:d*e?f\"g<h>i|j",
+    L"视频..1", L"50%", L"a b", L"x\ty",
+};
+
 TEST_F(ListTest, ServiceTextsNeverLeaveTheirFolder) {
     struct Case {
         const wchar_t* vid;
         const wchar_t* name;
     } cases[] = {
-        {L"lv3f2a0000", L"lv3f2a0000"},
-        {L"..\\..\\evil", L"______evil"},
-        {L"../../etc/passwd", L"______etc_passwd"},
-        {L"..", L"__"},
-        {L"a/b\\c:d*e?f\"g<h>i|j", L"a_b_c_d_e_f_g_h_i_j"},
-        {L"", L"_"},
-        {L"视频..1", L"视频__1"},
+        {L"lv3f2a0000", L"lv3f2a0000"},  // ids of letters and digits keep their names
+        {L"XMTk2-_09", L"XMTk2-_09"},
+        {L"v1.01.16.00001", L"v1.01.16.00001"},
+        {L"视频", L"%E8%A7%86%E9%A2%91"},  // the bytes of its UTF-8 form
+        {L"a/b", L"a%2Fb"},
+        {L"a b%", L"a%20b%25"},
+        {L"a:b", L"a%3Ab"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SafeFileNamePart(c.vid), CStringW(c.name)) << c.vid;
+    for (const Case& c : cases) EXPECT_EQ(SafeFileNamePart(c.vid), CStringW(c.name)) << c.vid;
+    for (const wchar_t* vid : kHostileIds) {
+        std::string name = platform::WideToUtf8(SafeFileNamePart(vid).str());
+        SCOPED_TRACE(name);
+        EXPECT_EQ(PercentDecoded(name), platform::WideToUtf8(vid)) << "the name reads back as the id";
+        EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.%"),
+                  std::string::npos);
+        EXPECT_EQ(name.find(".."), std::string::npos);
+        EXPECT_NE(name.front(), '.');
+        EXPECT_NE(name.back(), '.');
         CStringW url, path;
-        ASSERT_EQ(BuildRelatedVideosRequest(c.vid, 4, url, path), 0);
+        ASSERT_EQ(BuildRelatedVideosRequest(vid, 4, url, path), 0);
         std::filesystem::path native = platform::ToNativePath(path);
         EXPECT_EQ(native.parent_path(), std::filesystem::path(env.dir().path()) / "Xml") << native;
     }
@@ -362,6 +411,29 @@ TEST_F(ListTest, ServiceTextsNeverLeaveTheirFolder) {
     ASSERT_EQ(BuildRelatedVideosRequest(vid, 4, url, path), 0);
     EXPECT_EQ(std::filesystem::path(platform::ToNativePath(path)).parent_path(),
               std::filesystem::path(env.dir().path()) / "Xml");
+}
+
+// Ids that a name-mangling mapping would fold together each keep a cache file of their own.
+TEST_F(ListTest, DistinctIdsGiveDistinctFiles) {
+    const wchar_t* ids[] = {L"a/b", L"a_b", L"a\\b", L"a..b", L"a__b", L"a.%2Eb", L"", L"_", L"%00",
+                            L"视频..1", L"视频__1", L"a%2Fb", L"a b", L"a+b"};
+    std::filesystem::remove_all(env.dir().path() + "/Xml");
+    std::filesystem::create_directories(env.dir().path() + "/Xml");
+    std::vector<CStringW> paths;
+    for (const wchar_t* vid : ids) {
+        CStringW url, path;
+        ASSERT_EQ(BuildRelatedVideosRequest(vid, 4, url, path), 0) << vid;
+        paths.push_back(path);
+        std::FILE* f = _wfopen(path, L"wb");
+        ASSERT_NE(f, nullptr) << vid;
+        std::fputs(platform::WideToUtf8(vid).c_str(), f);
+        std::fclose(f);
+    }
+    size_t files = 0;
+    for (auto& e : std::filesystem::directory_iterator(env.dir().path() + "/Xml")) files += e.is_regular_file();
+    EXPECT_EQ(files, std::size(ids));
+    for (size_t i = 0; i < std::size(ids); ++i)
+        EXPECT_EQ(nettest::ReadAll(platform::ToNativePath(paths[i])), platform::WideToUtf8(ids[i])) << ids[i];
 }
 
 TEST_F(ListTest, UnknownKindIsRefused) {

@@ -11,6 +11,7 @@
 #include "download.h"
 #include "entryGlobals.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/gdi.h"
 
 namespace {
@@ -198,19 +199,49 @@ TEST_F(PictureTest, FileNamesFromTheNetworkStayInsideTheImageFolder) {
 
     CStringW path;
     ASSERT_EQ(GetPicturePath(L"..\\evil_x", path), 0);
-    EXPECT_EQ(path, CStringW(env.dir().wpath() + L"\\Image\\___evil_x.jpg"));
+    EXPECT_EQ(path, CStringW(env.dir().wpath() + L"\\Image\\%2E%2E%5Cevil_x.jpg"));
     ASSERT_EQ(GetPicturePath(L"../evil_x", path), 0);
-    EXPECT_EQ(path, CStringW(env.dir().wpath() + L"\\Image\\___evil_x.jpg"));
+    EXPECT_EQ(path, CStringW(env.dir().wpath() + L"\\Image\\%2E%2E%2Fevil_x.jpg"));
     EXPECT_EQ(GetPicturePath(std::wstring(600, L'a').c_str(), path), -1) << "a cut name could be another file";
 
     // Evicting such a vid deletes its file inside the folder, never the one outside.
-    WriteImage("___evil_x");
+    WriteImage("%2E%2E%5Cevil_x");
     AddPicture(&g_downloader, NewBitmap(), L"..\\evil_x", 0);
     for (int i = 0; i < 500; ++i) AddPicture(&g_downloader, NewBitmap(), WVid(i).c_str(), 1);
     EXPECT_EQ(GetPicture(&g_downloader, L"..\\evil_x"), picBk);
-    EXPECT_FALSE(env.dir().Exists(ImageFile("___evil_x")));
+    EXPECT_FALSE(env.dir().Exists(ImageFile("%2E%2E%5Cevil_x")));
     EXPECT_TRUE(std::filesystem::exists(outside));
     std::filesystem::remove(outside);
+}
+
+// Two ids a name-mangling mapping folds together: evicting one leaves the other's file.
+TEST_F(PictureTest, EvictingAPictureLeavesAnotherIdsFile) {
+    struct Pair {
+        const wchar_t *evicted, *kept;
+    } pairs[] = {{L"a/b", L"a_b"}, {L"a..b", L"a__b"}, {L"", L"_"}};
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(platform::WideToUtf8(p.evicted));
+        Clear();
+        std::filesystem::remove_all(env.dir().path() + "/Image");
+        std::filesystem::create_directories(env.dir().path() + "/Image");
+        CStringW evictedPath, keptPath;
+        ASSERT_EQ(GetPicturePath(p.evicted, evictedPath), 0);
+        ASSERT_EQ(GetPicturePath(p.kept, keptPath), 0);
+        ASSERT_NE(evictedPath, keptPath);
+        for (const CStringW* path : {&evictedPath, &keptPath}) {
+            std::FILE* file = _wfopen(*path, L"wb");
+            ASSERT_NE(file, nullptr);
+            std::fputs("jpeg", file);
+            std::fclose(file);
+        }
+        AddPicture(&g_downloader, NewBitmap(), p.evicted, 0);
+        AddPicture(&g_downloader, NewBitmap(), p.kept, 1);
+        for (int i = 0; i < 499; ++i) AddPicture(&g_downloader, NewBitmap(), WVid(i).c_str(), 1);
+        EXPECT_EQ(GetPicture(&g_downloader, p.evicted), picBk);
+        EXPECT_NE(GetPicture(&g_downloader, p.kept), picBk);
+        EXPECT_FALSE(std::filesystem::exists(platform::ToNativePath(evictedPath)));
+        EXPECT_TRUE(std::filesystem::exists(platform::ToNativePath(keptPath))) << "the other id's file stays";
+    }
 }
 
 TEST_F(PictureTest, OnlineFetchStoresTheServedPictureOnceAndCachesIt) {
@@ -239,10 +270,10 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
         const char* fault;
         const char* logged;
     } cases[] = {
-        {"status:404", "SHLoadImageFile failed : path="},  // an error page is stored, then refused
-        {"status:500", "SHLoadImageFile failed : path="},
-        {"drop", "DownloadEx failed"},                    // half the body, then the connection closes
-        {"status:204", "SHLoadImageFile failed : path="},  // no body at all
+        {"status:404", "HTTP error answer : status=404"},  // a failed download, tried again once
+        {"status:500", "HTTP error answer : status=500"},
+        {"drop", "DownloadEx failed"},                     // half the body, then the connection closes
+        {"status:204", "SHLoadImageFile failed : path="},   // no body at all: not a picture
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -258,6 +289,12 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
         EXPECT_EQ(GetPicture(&g_downloader, wvid.c_str()), picBk) << "tried again by the next load";
         EXPECT_TRUE(ImageFolder().empty());
         EXPECT_GT(env.LogCount(c.logged), before);
+        if (std::string(c.logged).rfind("SHLoadImageFile", 0) == 0) {
+            CStringW own;
+            ASSERT_EQ(GetPicturePath(wvid.c_str(), own), 0);
+            EXPECT_EQ(env.LogCount(std::string(c.logged) + platform::WideToUtf8(own.str())), 1)
+                << "the line names the picture's own file";
+        }
         // Offline, nothing half-written is found later.
         ASSERT_EQ(DownloadPicture(&g_downloader, wvid.c_str(), L"", 0, 0, &out), 0);
         EXPECT_EQ(out, emptyPic);

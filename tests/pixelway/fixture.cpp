@@ -39,6 +39,7 @@ SimAti& Sim() {
             std::fprintf(stderr, "cannot load ACE_DDI.DLL from %s\n", Dist().c_str());
             std::abort();
         }
+        s.module = h;
         Look(h, &s.Reset, "AhiSimReset");
         Look(h, &s.Set, "AhiSimSet");
         Look(h, &s.SetText, "AhiSimSetText");

@@ -17,6 +17,7 @@
 
 // The driver's test entry points, looked up in the very library the plug-in loads.
 struct SimAti {
+    HMODULE module;  // the driver library itself, for tests that use it as another client
     void (*Reset)();
     int (*Set)(const char*, long long);
     int (*SetText)(const char*, const char*);

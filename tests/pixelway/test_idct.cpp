@@ -1,6 +1,8 @@
 // The AHII face: decoding scripts through the face and the simulated chip against the
 // CPU decoder of idct_reference, every direction, the chip's coefficient format, and the
 // face's parameters, frame handling and brightness re-render.
+#include <dlfcn.h>
+
 #include <cstring>
 #include <functional>
 
@@ -454,6 +456,214 @@ TEST_F(IdctTest, TargetOnScreenTradesPlacesWithAFreeBuffer) {
         ASSERT_EQ(GetFace(IDCT_FRAME_NUMBER + i, &frame), 0);
         EXPECT_EQ(frame, -1);
     }
+}
+
+// Frames held by the decoder: their pictures, by buffer index, and their numbers.
+struct Held {
+    std::vector<ref::Frame> pictures;
+    std::vector<int> numbers;
+};
+
+// Another client of the chip's video memory, through the driver's own entry points.
+class OtherClient {
+public:
+    OtherClient() {
+        Look(&init_, "AhiInit");
+        Look(&term_, "AhiTerm");
+        Look(&enumerate_, "AhiDevEnum");
+        Look(&open_, "AhiDevOpen");
+        Look(&close_, "AhiDevClose");
+        Look(&alloc_, "AhiSurfAlloc");
+        Look(&free_, "AhiSurfFree");
+    }
+    ~OtherClient() { Give(); }
+    // A planar surface of w x h in memory of `kind`.
+    bool Take(int w, int h, int kind) {
+        AhiDev device = 0;
+        AhiDevInfo info{};
+        if (init_(0) != 0) return false;
+        started_ = true;
+        if (enumerate_(&device, &info, 0) != 0 || open_(&context_, device, "QUELM", 2) != 0) return false;
+        AhiSize size{w, h};
+        return alloc_(context_, &surface_, &size, AHI_FMT_YUV420, kind) == 0 && surface_;
+    }
+    void Give() {
+        if (surface_) free_(context_, surface_);
+        if (context_) close_(context_);
+        if (started_) term_();
+        surface_ = 0;
+        context_ = nullptr;
+        started_ = false;
+    }
+
+private:
+    template <typename T>
+    void Look(T* slot, const char* name) {
+        *slot = reinterpret_cast<T>(dlsym(Sim().module, name));
+        ASSERT_NE(*slot, nullptr) << name;
+    }
+    decltype(&::AhiInit) init_ = nullptr;
+    decltype(&::AhiTerm) term_ = nullptr;
+    decltype(&::AhiDevEnum) enumerate_ = nullptr;
+    decltype(&::AhiDevOpen) open_ = nullptr;
+    decltype(&::AhiDevClose) close_ = nullptr;
+    decltype(&::AhiSurfAlloc) alloc_ = nullptr;
+    decltype(&::AhiSurfFree) free_ = nullptr;
+    AhiContext* context_ = nullptr;
+    AhiSurf surface_ = 0;
+    bool started_ = false;
+};
+
+constexpr long long kBuffer = W * H * 3 / 2;  // one frame buffer of the chip
+
+class HeldFramesTest : public IdctTest {
+protected:
+    // Decodes a picture and shows it, as a decoder does.
+    void Show(const ref::Picture& pic, int frame) {
+        ASSERT_EQ(Run(pic, frame), 0);
+        IdctFrameEnd rec{0, 1000 * frame};
+        ASSERT_EQ(face()->frameEnd(face(), 1000 * frame, &rec), 0);
+    }
+    Held Hold(int count) {
+        Held h;
+        for (int k = 0; k < count; ++k) {
+            h.pictures.push_back(Buffer(k));
+            int n = 0;
+            EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + k, &n), 0);
+            h.numbers.push_back(n);
+        }
+        return h;
+    }
+    void ExpectHeld(const Held& h) {
+        int count = 0;
+        ASSERT_EQ(GetFace(IDCT_COUNT, &count), 0);
+        EXPECT_EQ(count, static_cast<int>(h.numbers.size()));
+        for (size_t k = 0; k < h.numbers.size(); ++k) {
+            int n = 0;
+            EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + static_cast<int>(k), &n), 0);
+            EXPECT_EQ(n, h.numbers[k]) << "buffer " << k;
+            EXPECT_EQ(ref::MaxDiff(Buffer(static_cast<int>(k)), h.pictures[k]), 0) << "buffer " << k;
+        }
+    }
+};
+
+// While a window covers part of the output, a third buffer comes from display memory;
+// once the output is fully visible again that memory goes back to the display, but not
+// at the cost of a decoded frame.
+TEST_F(HeldFramesTest, DecodedFramesOutliveTheReturnOfDisplayMemory) {
+    struct Case {
+        const char* what;
+        bool memoryFreed;  // video memory that another client held is given back meanwhile
+    } cases[] = {{"no video memory to move into", false}, {"video memory given back meanwhile", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        NodeDelete(o);
+        o = nullptr;
+        Sim().Reset();
+        core::ClearVideoLogs();
+        Sim().Screen(320, 240);
+        ASSERT_EQ(Sim().Set("mem64", (c.memoryFreed ? 3 : 2) * kBuffer), 0);
+        ASSERT_EQ(Sim().Set("mem32", 0), 0);
+        OtherClient other;
+        if (c.memoryFreed) {
+            ASSERT_TRUE(other.Take(W, H, AHI_MEM_INTERNAL));
+        }
+        Create();
+        ASSERT_EQ(SetFace(IDCT_WIDTH, W), 0);
+        ASSERT_EQ(SetFace(IDCT_HEIGHT, H), 0);
+        VideoFormat f = I420(W, H);
+        ASSERT_EQ(face()->setParam(face(), IDCT_FORMAT, &f, sizeof(f)), 0);
+        VRect v{40, 30, W, H};
+        ASSERT_EQ(o->node.setParam(o, OVERLAY_VIEWPORT, &v, sizeof(v)), 0);
+        ASSERT_EQ(SetInt(OVERLAY_VISIBLE, 1), 0);
+        ASSERT_EQ(SetFace(IDCT_COUNT, 3), 0);
+        ASSERT_GT(Sim().Get("used_offscreen"), 0);
+        std::mt19937 rng(13);
+        for (int k = 0; k < 3; ++k) Show(IntraPicture(rng, k), 10 + k);
+        Held held = Hold(3);
+        if (c.memoryFreed) other.Give();
+        EXPECT_EQ(SetInt(OVERLAY_FULLYVISIBLE, 1), 0);
+        ExpectHeld(held);
+        // Display memory goes back as soon as video memory can take its picture.
+        EXPECT_EQ(Sim().Get("used_offscreen") == 0, c.memoryFreed);
+        EXPECT_EQ(core::WaitDisableLog().back(), c.memoryFreed ? 0 : 1);
+        // The decoder goes on from the frames it holds.
+        ref::Frame reference = Buffer(2);
+        ref::Picture p = InterPicture(rng, 0, 2, -1, Motion{true});
+        ASSERT_EQ(Run(p, 13), 0);
+        EXPECT_EQ(ref::MaxDiff(Buffer(0), ref::Decode(p, &reference, nullptr, 0, W, H)), 0);
+        EXPECT_EQ(Sim().Get("errors"), 0);
+    }
+}
+
+// A buffer count that cannot be had changes nothing: the count, the buffers and the frames
+// they hold stay as they were.
+TEST_F(HeldFramesTest, ARefusedCountChangesNothing) {
+    ASSERT_EQ(Sim().Set("mem64", 2 * kBuffer), 0);
+    ASSERT_EQ(Sim().Set("mem32", 0), 0);
+    StartIdct(2);
+    std::mt19937 rng(17);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(2);
+    long long surfaces = Sim().Get("surfaces");
+    EXPECT_EQ(SetFace(IDCT_COUNT, 3), ERR_OUT_OF_MEMORY);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Get("surfaces"), surfaces);
+    IdctFace* fc = face();
+    int previous;
+    EXPECT_EQ(fc->frameStart(fc, 12, &previous, 2, -1, -1, 2, 1), ERR_INVALID_PARAM);
+    ExpectHeld(held);
+    ref::Picture p = InterPicture(rng, 0, 1, -1, Motion{true});
+    ASSERT_EQ(Run(p, 12), 0);
+    EXPECT_EQ(ref::MaxDiff(Buffer(0), ref::Decode(p, &held.pictures[1], nullptr, 0, W, H)), 0);
+    EXPECT_EQ(Sim().Get("errors"), 0);
+}
+
+// A frame start the chip refuses leaves the frames as they were, the one on screen too.
+TEST_F(HeldFramesTest, ARefusedFrameStartChangesNothing) {
+    StartIdct(3);
+    std::mt19937 rng(19);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(3);
+    AhiSurf shown = Sim().Overlay(nullptr);
+    IdctFace* fc = face();
+    int previous = 0;
+    ASSERT_EQ(Sim().Set("frame_start_result", AHI_ERR_STATE), 0);
+    // Buffer 1 is on screen: the decode would go into another buffer's memory.
+    EXPECT_EQ(fc->frameStart(fc, 12, &previous, 1, 0, -1, 1, 1), ERR_DEVICE_ERROR);
+    ASSERT_EQ(Sim().Set("frame_start_result", 0), 0);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Overlay(nullptr), shown);
+    // Accepted, it goes into another buffer's memory and frame 11 stays on screen.
+    ASSERT_EQ(fc->frameStart(fc, 12, &previous, 1, 0, -1, 1, 1), 0);
+    EXPECT_EQ(Sim().Overlay(nullptr), shown);
+    int frame = 0;
+    ASSERT_EQ(GetFace(IDCT_FRAME_NUMBER + 2, &frame), 0);
+    EXPECT_EQ(frame, 11);
+    EXPECT_EQ(fc->endChipFrame(fc), 0);
+}
+
+// When the decoder asks fewer buffers, those it gives up go back; the memory kinds of the
+// buffers it keeps end balanced, one of each, with their frames.
+TEST_F(HeldFramesTest, AShrinkingCountKeepsTheMemoryKindsBalanced) {
+    ASSERT_EQ(Sim().Set("mem64", 2 * kBuffer), 0);
+    ASSERT_EQ(Sim().Set("mem32", 4 * kBuffer), 0);
+    StartIdct(2);
+    std::mt19937 rng(23);
+    Show(IntraPicture(rng, 0), 10);
+    Show(IntraPicture(rng, 1), 11);
+    Held held = Hold(2);
+    // Two more buffers: internal memory is full, they come from external memory.
+    ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
+    EXPECT_EQ(Sim().Get("used64"), 2 * kBuffer);
+    EXPECT_EQ(Sim().Get("used32"), 2 * kBuffer);
+    ASSERT_EQ(SetFace(IDCT_COUNT, 2), 0);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Get("used64"), kBuffer);
+    EXPECT_EQ(Sim().Get("used32"), kBuffer);
+    EXPECT_EQ(Sim().Get("errors"), 0);
 }
 
 TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {

@@ -283,26 +283,30 @@ TEST_F(UpdateFlow, FailedStepsAreLoggedAndStartUpGoesOn) {
         std::string logged;
         bool offered, noNetworkBox;
         std::vector<int> positions;
+        bool answerKept;  // the version answer is in the Xml folder
     } cases[] = {
         {"the version answer drops", {"--update-type", "2"}, "drop", "getVersionInfo", {},
-         "DownloadEx failed : updateXML=http://", false, true, {}},
+         "DownloadEx failed : updateXML=http://", false, true, {}, false},
         {"an HTTP error page", {"--update-type", "2"}, "status:500", "getVersionInfo", {},
-         "GetUpdateInfo failed : wXMLPath=", false, false, {}},
+         "DownloadEx failed : updateXML=http://", false, true, {}, false},
         {"a cut answer", {"--update-type", "2"}, "malformed", "getVersionInfo", {}, "GetUpdateInfo failed", false,
-         false, {}},
+         false, {}, true},
         {"a failed status", {"--update-type", "3"}, "failstatus", "getVersionInfo", {}, "GetUpdateInfo failed", false,
-         false, {}},
-        {"an unknown type", {"--update-type", "7"}, "", "", {}, "Unknown type=7.", false, false, {}},
-        {"a negative type", {"--update-type", "-1"}, "", "", {}, "Unknown type=-1.", false, false, {}},
+         false, {}, true},
+        {"an unknown type", {"--update-type", "7"}, "", "", {}, "Unknown type=7.", false, false, {}, true},
+        {"a negative type", {"--update-type", "-1"}, "", "", {}, "Unknown type=-1.", false, false, {}, true},
         {"an empty version", {"--update-type", "2", "--update-version", ""}, "", "", {}, "Update offer incomplete",
-         false, false, {}},
+         false, false, {}, true},
         {"the package drops", {"--update-type", "2"}, "drop", "/packages/", {IDYES}, "DownloadEx failed", true, true,
-         {0, 333}},
+         {0, 333}, true},
+        {"the package is an error page", {"--update-type", "3"}, "status:404", "/packages/", {IDYES},
+         "HTTP error answer : status=404", true, true, {0, 333}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         boxes_.clear();
         g_positions.clear();
+        fs::remove(tree_.At(prog_ + "/Xml/Update.xml"));
         size_t logged = Log().size();
         Serve(c.args);
         if (!c.fault.empty()) service_->QueueFault(c.fault, 2, c.match);  // the try and the retry
@@ -317,6 +321,12 @@ TEST_F(UpdateFlow, FailedStepsAreLoggedAndStartUpGoesOn) {
         EXPECT_EQ(offers, c.offered ? 1u : 0u);
         EXPECT_EQ(noNetwork, c.noNetworkBox ? 1u : 0u);
         EXPECT_EQ(g_positions, c.positions);
+        // Nothing of a failed answer is kept: no package, and no version answer but a whole one.
+        for (const std::string& name : UpdateFiles()) EXPECT_EQ(name, "LMUpdate_cp.exe");
+        EXPECT_EQ(tree_.Exists(prog_ + "/Xml/Update.xml"), c.answerKept);
+        if (tree_.Exists(prog_ + "/Xml/Update.xml")) {
+            EXPECT_EQ(tree_.Read(prog_ + "/Xml/Update.xml").find("sample service fault"), std::string::npos);
+        }
     }
     // The updater was never started.
     EXPECT_EQ(Calls(200), "");

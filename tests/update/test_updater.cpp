@@ -128,6 +128,18 @@ TEST_F(UpdaterJob, WaitsThenStartsTheInstallerWithTheQuotedPackage) {
     EXPECT_EQ(Log().find("ERROR"), std::string::npos) << Log();
 }
 
+// The updater's own folder function: a folder that is there will do, a file of its name not.
+TEST_F(UpdaterJob, FolderCreationTakesNoFileForAFolder) {
+    EXPECT_EQ(MyCreateDirectory(tree_.Phone("Log").c_str()), 0);
+    EXPECT_EQ(Log(), "");
+    tree_.Write("Plain", "a file");
+    EXPECT_EQ(MyCreateDirectory(tree_.Phone("Plain").c_str()), -1);
+    EXPECT_EQ(g_errno, DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(Log().rfind("WARNING ", 0), 0u) << Log();
+    EXPECT_NE(Log().find("Can't create directory : errno=183, msg="), std::string::npos) << Log();
+    EXPECT_EQ(tree_.Read("Plain"), "a file");
+}
+
 TEST_F(UpdaterJob, AnInstallerThatCannotStartIsLogged) {
     setenv("LUMEO_WINDOWS_DIR", tree_.At("none").c_str(), 1);
     EXPECT_EQ(Run(L"type=1|a|b"), 0);

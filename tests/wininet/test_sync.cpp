@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -222,6 +225,113 @@ TEST_F(SyncHttp, StalledAnswerTimesOut) {
     HINTERNET req = InternetOpenUrlW(s, http.wurl("/slow").c_str(), nullptr, 0, 0, 0);
     EXPECT_EQ(req, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+}
+
+// A route whose answer waits until the test lets it go (a minute at most, so that a broken
+// test cannot hang), and that tells when a request has reached it.
+class HeldAnswer {
+public:
+    void Install(httplib::Server& server, const std::string& path) {
+        server.Get(path, [this](const httplib::Request&, httplib::Response& res) {
+            std::unique_lock<std::mutex> l(m_);
+            ++arrived_;
+            cv_.notify_all();
+            cv_.wait_for(l, std::chrono::minutes(1), [&] { return released_; });
+            res.set_content("late", "text/plain");
+        });
+    }
+    bool AwaitArrival() {
+        std::unique_lock<std::mutex> l(m_);
+        return cv_.wait_for(l, std::chrono::minutes(1), [&] { return arrived_ > 0; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> l(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    int arrived_ = 0;
+    bool released_ = false;
+};
+
+// Threads share a session the way the download manager's pool hands it on: one thread's
+// answer that does not come holds up nothing another thread does with the session.
+class SyncSharedSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        held.Install(http.server(), "/held");
+        http.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("quick", "text/plain");
+        });
+        http.Start();
+    }
+    void TearDown() override {
+        held.Release();
+        if (other.joinable()) other.join();
+    }
+    // Another thread opens the held answer on `session`; returns once the server has it.
+    void StartHeld(HINTERNET session) {
+        other = std::thread([this, session] {
+            stalled = InternetOpenUrlW(session, http.wurl("/held").c_str(), nullptr, 0, 0, 0);
+            stalledError = GetLastError();
+        });
+        ASSERT_TRUE(held.AwaitArrival());
+    }
+    // Whether `work` ends while the held answer is still held; a generous bound that only
+    // a thread stuck behind the held answer reaches.
+    template <class Work>
+    static bool EndsMeanwhile(std::future<Work>& work) {
+        return work.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    }
+    HttpServer http;
+    HeldAnswer held;
+    std::thread other;
+    HINTERNET stalled = nullptr;
+    DWORD stalledError = 0;
+};
+
+TEST_F(SyncSharedSession, RequestsOpenReadAndCloseWhileAnotherThreadsAnswerIsHeld) {
+    Inet s(OpenSession());
+    HINTERNET first = InternetOpenUrlW(s, http.wurl("/quick").c_str(), nullptr, 0, 0, 0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ReadAll(first, 2047), "quick");
+    ASSERT_NO_FATAL_FAILURE(StartHeld(s));
+
+    // The first request is closed only now, and a second one comes and goes.
+    auto meanwhile = std::async(std::launch::async, [&] {
+        std::string out = InternetCloseHandle(first) ? "closed " : "not closed ";
+        HINTERNET next = InternetOpenUrlW(s, http.wurl("/quick").c_str(), nullptr, 0, 0, 0);
+        if (!next) return out + "open failed";
+        out += ReadAll(next, 2047);
+        InternetCloseHandle(next);
+        return out;
+    });
+    bool ended = EndsMeanwhile(meanwhile);
+    held.Release();
+    other.join();
+    EXPECT_TRUE(ended) << "waited for the held answer";
+    EXPECT_EQ(meanwhile.get(), "closed quick");
+    ASSERT_NE(stalled, nullptr) << stalledError;
+    EXPECT_EQ(ReadAll(stalled, 2047), "late") << "the held request goes on as before";
+    InternetCloseHandle(stalled);
+}
+
+TEST_F(SyncSharedSession, ClosingTheSessionCancelsAnOpenThatWaits) {
+    HINTERNET s = OpenSession();
+    ASSERT_NO_FATAL_FAILURE(StartHeld(s));
+    auto closing = std::async(std::launch::async, [&] { return InternetCloseHandle(s); });
+    bool ended = EndsMeanwhile(closing);
+    if (ended) other.join();
+    held.Release();
+    if (other.joinable()) other.join();
+    EXPECT_TRUE(ended) << "waited for the held answer";
+    EXPECT_TRUE(closing.get());
+    EXPECT_EQ(stalled, nullptr);
+    EXPECT_EQ(stalledError, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+    if (stalled) InternetCloseHandle(stalled);
 }
 
 TEST(SyncFailures, ErrorsCarryWinInetCodesAndTexts) {

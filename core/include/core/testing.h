@@ -60,6 +60,8 @@ std::vector<VRect> InvalidatedRects();
 // WaitDisable's arguments in order.
 std::vector<int> WaitDisableLog();
 void ClearVideoLogs();
+// Surfaces made by SurfaceAlloc and not yet given back by SurfaceFree.
+int SurfacesHeld();
 // Replaces CodeFindPages (null: the real one).
 void SetCodeFindPagesHook(int (*hook)(const void* address, uint8_t** start, uint8_t** end, int flags));
 }  // namespace core

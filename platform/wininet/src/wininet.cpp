@@ -1,7 +1,7 @@
 // WinINet on libcurl. Each session owns a curl multi handle, so its requests share a
 // connection cache (keep-alive). A synchronous session runs its transfers on the calling
-// thread; an asynchronous one has a worker thread that runs them and delivers the
-// completions to the status callback.
+// threads; an asynchronous one has a worker thread that runs them and delivers the
+// completions to the status callback. No lock is held while a thread waits on the network.
 //
 // Bodies are pulled: the write callback fills the caller's buffer directly and keeps at
 // most a small spill beyond it; when that is full the transfer is paused until the
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,13 @@ struct Session : Handle {
     std::mutex mu;
     CURLM* multi = nullptr;
     std::vector<std::shared_ptr<Request>> requests;
+    // Synchronous sessions: the thread that waits in curl_multi_poll does so with `mu`
+    // released and `driving` set; meanwhile the multi handle is its alone, and every
+    // thread that needs the handle wakes it and waits for `turn` (TakeMulti). Threads
+    // whose requests move on through its rounds wait for `turn` as well.
+    std::condition_variable turn;
+    bool driving = false;
+    int waitingForMulti = 0;
     // Asynchronous sessions only.
     std::thread worker;
     std::thread::id workerId;
@@ -341,23 +349,59 @@ bool CheckStalled(Session& s, Request& r, uint64_t now) {
     return true;
 }
 
+// Synchronous sessions: makes the multi handle this thread's to use for as long as it
+// holds `lock`, waking the thread that waits on the network with it.
+void TakeMulti(Session& s, std::unique_lock<std::mutex>& lock) {
+    if (!s.driving) return;
+    ++s.waitingForMulti;
+    while (s.driving) {
+        curl_multi_wakeup(s.multi);
+        s.turn.wait(lock);
+    }
+    --s.waitingForMulti;
+    s.turn.notify_all();
+}
+
 // Synchronous sessions: runs the session's transfers on this thread until `ready()`, the
-// end of the request's transfer, or its time-out.
+// end of the request's transfer, its time-out or its close. While another thread runs
+// them, this one waits for its rounds, which move this request on too.
 template <class Ready>
-void DriveSync(Session& s, Request& r, Ready ready) {
+void DriveSync(Session& s, Request& r, std::unique_lock<std::mutex>& lock, Ready ready) {
     r.lastActivity = NowMs();
     for (;;) {
-        if (ready() || r.done) return;
+        if (r.closed || ready() || r.done) return;
+        DWORD limit = IdleLimit(r);
+        uint64_t now = NowMs();
+        if (s.waitingForMulti > 0 && !s.driving) {
+            s.turn.wait(lock, [&] { return s.waitingForMulti == 0 || s.driving; });
+            continue;
+        }
+        if (s.driving) {
+            if (limit && now - r.lastActivity >= limit) {
+                TakeMulti(s, lock);  // to end this request as stalled
+                continue;
+            }
+            uint64_t wait = 1000;
+            if (limit) wait = std::min<uint64_t>(wait, r.lastActivity + limit - now + 1);
+            s.turn.wait_for(lock, std::chrono::milliseconds(wait));
+            continue;
+        }
         int running = 0;
         curl_multi_perform(s.multi, &running);
         DrainMessages(s);
-        if (ready() || r.done) return;
-        uint64_t now = NowMs();
+        s.turn.notify_all();  // other threads' requests may have moved on
+        if (r.closed || ready() || r.done) return;
+        now = NowMs();
         if (CheckStalled(s, r, now)) return;
-        DWORD limit = IdleLimit(r);
+        if (s.waitingForMulti > 0) continue;
         uint64_t wait = 1000;
         if (limit) wait = std::min<uint64_t>(wait, r.lastActivity + limit - now + 1);
+        s.driving = true;
+        lock.unlock();
         curl_multi_poll(s.multi, nullptr, 0, static_cast<int>(wait), nullptr);
+        lock.lock();
+        s.driving = false;
+        s.turn.notify_all();
     }
 }
 
@@ -676,21 +720,23 @@ BOOL InternetCloseHandle(HINTERNET handle) {
     if (h->kind == Kind::Request) {
         auto r = std::static_pointer_cast<Request>(h);
         auto s = r->session;
-        std::lock_guard<std::mutex> g(s->mu);
+        std::unique_lock<std::mutex> lock(s->mu);
         r->closed = true;
         r->target = nullptr;
         if (s->async) {
             Wake(*s);  // the worker completes what is outstanding and lets the transfer go
         } else {
+            TakeMulti(*s, lock);
             Detach(*s, *r);
             s->requests.erase(std::remove(s->requests.begin(), s->requests.end(), r), s->requests.end());
+            s->turn.notify_all();  // a thread still waiting on this request gives up
         }
         return TRUE;
     }
     auto s = std::static_pointer_cast<Session>(h);
     std::vector<std::shared_ptr<Request>> children;
     {
-        std::lock_guard<std::mutex> g(s->mu);
+        std::unique_lock<std::mutex> lock(s->mu);
         children = s->requests;
         for (auto& r : children) {
             r->closed = true;
@@ -700,8 +746,10 @@ BOOL InternetCloseHandle(HINTERNET handle) {
             s->stop = true;
             Wake(*s);
         } else {
+            TakeMulti(*s, lock);
             for (auto& r : children) Detach(*s, *r);
             s->requests.clear();
+            s->turn.notify_all();
         }
     }
     for (auto& r : children) DropHandle(r->id);
@@ -859,7 +907,7 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
     curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
     curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
 
-    std::lock_guard<std::mutex> g(s->mu);
+    std::unique_lock<std::mutex> lock(s->mu);
     if (s->stop) {
         SetLastError(ERROR_INTERNET_SHUTDOWN);
         return nullptr;
@@ -877,6 +925,7 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
         return nullptr;
     }
     r->started = true;
+    TakeMulti(*s, lock);
     if (curl_multi_add_handle(s->multi, e) != CURLM_OK) {
         s->requests.pop_back();
         DropHandle(id);
@@ -884,10 +933,16 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
         return nullptr;
     }
     r->inMulti = true;
-    DriveSync(*s, *r, [&] { return r->headersDone; });
+    DriveSync(*s, *r, lock, [&] { return r->headersDone; });
+    if (r->closed) {  // the session was closed meanwhile
+        DropHandle(id);
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return nullptr;
+    }
     if (!r->headersDone) {
         ReportTransferError(*r);
         DWORD code = GetLastError();
+        TakeMulti(*s, lock);
         Detach(*s, *r);
         s->requests.erase(std::remove(s->requests.begin(), s->requests.end(), r), s->requests.end());
         DropHandle(id);
@@ -920,10 +975,12 @@ BOOL InternetReadFile(HINTERNET request, LPVOID buffer, DWORD toRead, DWORD* rea
             Wake(s);
             return Fail(ERROR_IO_PENDING);
         }
+        if (r->paused) TakeMulti(s, lock);
         Resume(*r);
-        DriveSync(s, *r, [&] { return r->targetLen == r->targetCap; });
+        DriveSync(s, *r, lock, [&] { return r->targetLen == r->targetCap; });
         got = r->targetLen;
         r->target = nullptr;
+        if (r->closed) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     } else if (s.async && r->paused && r->Buffered() <= r->spillCap / 2) {
         // Let the transfer go on once half the read-ahead is free, not after every read.
         r->wantUnpause = true;
@@ -955,8 +1012,10 @@ BOOL InternetQueryDataAvailable(HINTERNET request, DWORD* available, DWORD /*fla
             Wake(s);
             return Fail(ERROR_IO_PENDING);
         }
+        if (r->paused) TakeMulti(s, lock);
         Resume(*r);
-        DriveSync(s, *r, [&] { return r->Buffered() > 0; });
+        DriveSync(s, *r, lock, [&] { return r->Buffered() > 0; });
+        if (r->closed) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     }
     if (r->Buffered() == 0 && r->done && r->result != CURLE_OK) {
         ReportTransferError(*r);
