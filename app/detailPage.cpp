@@ -13,6 +13,7 @@
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
+#include "pictures.h"
 #include "player.h"
 #include "skin.h"
 #include "platform/aygshell.h"
@@ -238,6 +239,21 @@ void PaintDetail(HWND hwnd) {
     }
 }
 
+// The picture the page waited for is in the cache, or could not be had.
+void PictureArrived(HWND hwnd) {
+    if (!TakeDetailPicture(g_curVideo.vid)) return;
+    HBITMAP picture = HoldPicture(&g_downloader, g_curVideo.vid);
+    if (picture == g_skin.picBk) picture = g_skin.emptyPic;
+    ReleasePicture(&g_downloader, g_dtlPicture);
+    g_dtlPicture = picture;
+    // The thumbnail with its frame.
+    const LayoutRect& t = g_skin.detail.thumb;
+    int m = g_skin.thumbFramePen + 1;
+    RECT r{t.x - m, t.y - m, t.x + t.w + m, t.y + t.h + m};
+    InvalidateRect(hwnd, &r, FALSE);
+    UpdateWindow(hwnd);
+}
+
 void PlayCurrent(HWND hwnd) {
     EnterCriticalSection(&g_csPlay);
     if (g_playBusy) {
@@ -364,17 +380,14 @@ DWORD RelVideoThread(LPVOID param) {
 }
 
 int ShowDtlInfo(HWND) {
-    HBITMAP picture;
+    HBITMAP picture = HoldPicture(&g_downloader, g_curVideo.vid);
     if (g_dtlOpenMode != 1) {
-        HBITMAP fetched = nullptr;
-        if (DownloadPicture(&g_downloader, g_curVideo.vid, g_curVideo.img, 1, 0, &fetched) != 0) {
-            LOG(LOG_WARNING, L"DownloadPicture failed.");
-            return -1;
-        }
-        picture = HoldPicture(&g_downloader, g_curVideo.vid);
-    } else {
-        picture = HoldPicture(&g_downloader, g_curVideo.vid);
-        if (picture == g_skin.picBk) picture = g_skin.emptyPic;
+        // A related video: its picture comes through a thumbnail thread, and the page shows
+        // the placeholder until then (WM_DTL_PICTURE).
+        if (picture == g_skin.picBk && LoadDetailPicture(&g_downloader, g_curVideo, g_hDtlWnd) != 0)
+            picture = g_skin.emptyPic;
+    } else if (picture == g_skin.picBk) {
+        picture = g_skin.emptyPic;
     }
     ReleasePicture(&g_downloader, g_dtlPicture);
     g_dtlPicture = picture;
@@ -395,10 +408,7 @@ LRESULT DtlWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         g_dtlActivate = SHACTIVATEINFO{};
         g_dtlActivate.cbSize = 12;
-        if (CreateDetailControls(hwnd) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (CreateDetailControls(hwnd) != 0) return CreateControlsFailed();
         return 0;
     case WM_DESTROY:
         PostMessageW(g_hFrame, WM_DESTROY, 0, 0);
@@ -439,6 +449,9 @@ LRESULT DtlWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_REL_VIDEOS:
         RelatedArrived(hwnd, reinterpret_cast<RelVideoResult*>(lParam));
+        return 0;
+    case WM_DTL_PICTURE:
+        PictureArrived(hwnd);
         return 0;
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);

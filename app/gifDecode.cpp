@@ -344,10 +344,12 @@ int NextGifFrame(GifPlayer* g) {
                 // Application, comment, plain text or unknown extensions: nothing to show.
                 continue;
             }
+        } else if (b >= 0 && b != ';') {
+            // A byte that starts no block: no frame this turn; the next one goes on after it.
+            return 0;
         }
-        // The trailer, the end of the data or a byte that starts no block: the animation
-        // starts again from its first block, once per call so that a file without a
-        // picture cannot keep the parser going.
+        // The trailer or the end of the data: the animation starts again from its first
+        // block, once per call so that a file without a picture cannot keep the parser going.
         Rewind(g);
         ClearControl(g);
         if (rewound) return 0;

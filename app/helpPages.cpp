@@ -140,10 +140,8 @@ LRESULT TextPageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const wc
     case WM_CREATE: {
         CStringW text;
         if (about) text.Format(kAboutTemplate, PROGRAM_VERSION, PROGRAM_VERSION);
-        if (CreateTextControls(hwnd, about ? text.GetString() : L"", edit, oldProc) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (CreateTextControls(hwnd, about ? text.GetString() : L"", edit, oldProc) != 0)
+            return CreateControlsFailed();
         return 0;
     }
     case WM_DESTROY:

@@ -101,8 +101,7 @@ DWORD InitThread(LPVOID param) {
         SetStartupText(L"加载脱机视频列表 ...");
     }
 
-    g_prevTab = 0;
-    g_curTab = IDC_TAB_HOT;
+    // The home tab is made current with the home list by the main window, on 0x592.
     LoadHomeList(online);
 
     position += step;

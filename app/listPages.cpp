@@ -115,14 +115,14 @@ int CreateButtons(HWND page, const ButtonDef* rows, int count, HWND* handles) {
     return 0;
 }
 
-// What every page does on these messages; false when the message is the page's own.
-bool CommonPageMessage(HWND hwnd, UINT msg, LPARAM lParam, int (*createControls)(HWND), int* w, int* h) {
+// What every page does on these messages, with the result in `result`; false when the
+// message is the page's own.
+bool CommonPageMessage(HWND hwnd, UINT msg, LPARAM lParam, int (*createControls)(HWND), int* w, int* h,
+                       LRESULT* result) {
+    *result = 0;
     switch (msg) {
     case WM_CREATE:
-        if (createControls(hwnd) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (createControls(hwnd) != 0) *result = CreateControlsFailed();
         return true;
     case WM_DESTROY:
         PostMessageW(g_hFrame, WM_DESTROY, 0, 0);
@@ -281,7 +281,7 @@ LRESULT ButtonPagePaint(HWND hwnd, int w, int h, const wchar_t* title, HWND* but
 }  // namespace
 
 LRESULT ListWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (CommonPageMessage(hwnd, msg, lParam, ListCreateControls, &g_listW, &g_listH)) return 0;
+    if (LRESULT r; CommonPageMessage(hwnd, msg, lParam, ListCreateControls, &g_listW, &g_listH, &r)) return r;
     switch (msg) {
     case WM_PAINT:
         return ListPaint(hwnd);
@@ -297,7 +297,8 @@ LRESULT ListWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT ClassifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (CommonPageMessage(hwnd, msg, lParam, ChannelCreateControls, &g_classifyW, &g_classifyH)) return 0;
+    if (LRESULT r; CommonPageMessage(hwnd, msg, lParam, ChannelCreateControls, &g_classifyW, &g_classifyH, &r))
+        return r;
     switch (msg) {
     case WM_PAINT:
         return ButtonPagePaint(hwnd, g_classifyW, g_classifyH, L"视频分类", g_hChannelBtn, g_skin.channelBtnRect, 6);
@@ -328,7 +329,7 @@ LRESULT ClassifyWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT RankWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (CommonPageMessage(hwnd, msg, lParam, RankCreateControls, &g_rankW, &g_rankH)) return 0;
+    if (LRESULT r; CommonPageMessage(hwnd, msg, lParam, RankCreateControls, &g_rankW, &g_rankH, &r)) return r;
     switch (msg) {
     case WM_PAINT:
         return ButtonPagePaint(hwnd, g_rankW, g_rankH, L"排行榜", g_hRankBtn, g_skin.rankBtnRect, 3);

@@ -245,10 +245,7 @@ LRESULT ListViewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         g_lastPaintOrientation = -1;
         g_penTracked = false;
         g_loadingMore = false;
-        if (ListViewCreateControls() != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (ListViewCreateControls() != 0) return CreateControlsFailed();
         return 0;
     case WM_DESTROY:
         g_windowBuffer.Release();

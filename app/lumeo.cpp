@@ -187,7 +187,9 @@ void FrameCreate(HWND hwnd) {
     if (MyCreateMenu(&g_menuBar, &g_hFrame, IDB_STARTUP) != 0) {
         LOG(LOG_WARNING, L"MyCreateMenu Failed");
         SendMessageW(hwnd, WM_DESTROY, 0, 0);
-    } else if (g_menuBar.hwndMB) {
+        return;
+    }
+    if (g_menuBar.hwndMB) {
         RECT frame, bar;
         GetWindowRect(hwnd, &frame);
         GetWindowRect(g_menuBar.hwndMB, &bar);
@@ -201,6 +203,10 @@ void FrameCreate(HWND hwnd) {
 }
 
 void FrameDestroy() {
+    // A failed start destroys the frame once and its dying children ask again: once is all.
+    static bool done = false;
+    if (done) return;
+    done = true;
     EnterCriticalSection(&g_csRunning);
     g_running = 0;
     LeaveCriticalSection(&g_csRunning);
@@ -295,9 +301,24 @@ void Play(HWND hwnd) {
     }
 }
 
+// The ids OnCommand handles below.
+bool IsOwnCommand(int id) {
+    switch (id) {
+    case IDM_TAB_HOT: case IDM_TAB_CLASSIFY: case IDM_TAB_SEARCH: case IDM_TAB_RANK: case IDM_HELP: case IDM_ABOUT:
+    case IDM_EXIT: case IDM_DETAIL: case IDM_SETTINGS: case IDM_CANCEL: case IDM_DETAIL_BACK: case IDM_HELP_BACK:
+    case IDM_HELP_TEXT_BACK: case IDM_PLAY: case IDM_DETAIL_PLAY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 int OnCommand(HWND hwnd, int id, int code, LPARAM lParam) {
+    // Until the start-up has finished only exit acts: the pages, the lists and the tab state
+    // belong to the init thread until then.
+    if (g_initDone != 1 && id != IDM_EXIT) return IsOwnCommand(id) ? 1 : 0;
     switch (id) {
     case IDM_TAB_HOT: PostMessageW(g_hMainWnd, WM_COMMAND, IDC_TAB_HOT, 0); return 1;
     case IDM_TAB_CLASSIFY: PostMessageW(g_hMainWnd, WM_COMMAND, IDC_TAB_CLASSIFY, 0); return 1;

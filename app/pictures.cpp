@@ -1,6 +1,7 @@
 #include "pictures.h"
 
 #include <atomic>
+#include <mutex>
 #include <new>
 
 #include "listview.h"
@@ -30,7 +31,87 @@ bool RowStillShown(const PictureJob* job) {
     return items[job->index].vid == job->vid;
 }
 
+// The picture the detail page waits for, and the page. A thumbnail thread of that vid,
+// whoever started it, tells the page once it has ended.
+struct DetailWait {
+    std::mutex mu;
+    CStringW vid;
+    HWND notify = nullptr;
+};
+
+DetailWait& Wait() {
+    static auto* w = new DetailWait;
+    return *w;
+}
+
+void TellDetailPage(const CStringW& vid) {
+    HWND notify = nullptr;
+    {
+        std::lock_guard lk(Wait().mu);
+        if (Wait().notify && Wait().vid == vid) notify = Wait().notify;
+    }
+    if (notify) PostMessageW(notify, WM_DTL_PICTURE, 0, 0);
+}
+
+// Marks the job's vid pending and starts its thumbnail thread, which owns `job` from then
+// on. 0, or -1 when no thread starts (the job is gone then too). Under csPending.
+int StartJob(DownloadManager* mgr, PictureJob* job) {
+    mgr->pending.insert(job->vid);
+    ++g_pictureThreads;
+    HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
+    if (!thread) {
+        --g_pictureThreads;
+        // Nothing runs for the vid: a later load may try again.
+        mgr->pending.erase(job->vid);
+        delete job;
+        return -1;
+    }
+    CloseHandle(thread);
+    return 0;
+}
+
 }  // namespace
+
+int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify) {
+    {
+        std::lock_guard lk(Wait().mu);
+        Wait().vid = item.vid;
+        Wait().notify = notify;
+    }
+    // Stored meanwhile by a thread that has told nobody: the page takes it now.
+    if (GetPicture(mgr, item.vid) != mgr->picBk) {
+        PostMessageW(notify, WM_DTL_PICTURE, 0, 0);
+        return 0;
+    }
+    platform::CsLock lock(&mgr->csPending);
+    // A thread on its way for the vid tells the page when it ends.
+    if (mgr->pending.count(item.vid)) return 0;
+    PictureJob* job = new (std::nothrow) PictureJob;
+    if (!job) {
+        LOG(LOG_ERROR, L"not enough memory");
+        return -1;
+    }
+    job->mgr = mgr;
+    job->vid = item.vid;
+    job->img = item.img;
+    job->keepFile = 0;
+    job->online = 1;
+    job->index = -1;  // no row of a list
+    job->rssType = -1;
+    if (StartJob(mgr, job) != 0) {
+        LOG(LOG_ERROR, L"CreateThread failed : item=%d", -1);
+        return -1;
+    }
+    return 0;
+}
+
+bool TakeDetailPicture(const wchar_t* vid) {
+    std::lock_guard lk(Wait().mu);
+    if (!Wait().notify || Wait().vid != vid) return false;
+    Wait().notify = nullptr;
+    Wait().vid.Empty();
+    return true;
+}
 
 int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int online, Scroller* scroller,
                 int rssType) {
@@ -48,7 +129,6 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
             LOG(LOG_ERROR, L"not enough memory");
             return -1;
         }
-        mgr->pending.insert(item.vid);
         job->mgr = mgr;
         job->vid = item.vid;
         job->img = item.img;
@@ -56,17 +136,7 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
         job->online = online;
         job->index = index;
         job->rssType = rssType;
-        ++g_pictureThreads;
-        HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
-        if (!thread) {
-            --g_pictureThreads;
-            LOG(LOG_ERROR, L"CreateThread failed : item=%d", index);
-            // Nothing runs for the vid: a later load may try again.
-            mgr->pending.erase(job->vid);
-            delete job;
-            continue;
-        }
-        CloseHandle(thread);
+        if (StartJob(mgr, job) != 0) LOG(LOG_ERROR, L"CreateThread failed : item=%d", index);
     }
     return 0;
 }
@@ -91,6 +161,7 @@ int PictureThread(DownloadManager* mgr, PictureJob* job) {
         platform::CsLock lock(&mgr->csPending);
         mgr->pending.erase(job->vid);
     }
+    TellDetailPage(job->vid);
     // The list and the scroller are read under the lists' lock, the repaint made outside it.
     LockLists();
     bool shown = RowStillShown(job);

@@ -4,7 +4,8 @@
 // decide whether to repaint the list view: g_hWaitDlg, g_curList (its rssType, its item
 // count and the vid at the job's index), g_orientation and the first and last visible
 // index of the scroller in use, all under LockLists (waitDlg.h). It writes nothing of them;
-// it only invalidates and updates g_hListView, after the lock is let go.
+// it only invalidates and updates g_hListView, after the lock is let go, and posts
+// WM_DTL_PICTURE to the detail page when the page waits for its vid.
 #pragma once
 
 #include <vector>
@@ -13,8 +14,12 @@
 #include "parseXML.h"
 #include "platform/cstring.h"
 #include "platform/windows.h"
+#include "platform/winuser.h"
 
 class Scroller;
+
+// Posted to the window of LoadDetailPicture when the picture's thread has ended.
+#define WM_DTL_PICTURE (WM_APP + 0x118)
 
 // One thumbnail thread's work; made by LoadPicture, deleted by the thread.
 struct PictureJob {
@@ -31,6 +36,14 @@ struct PictureJob {
 // index that has no picture cached and none on its way. 0, or -1 when a job cannot be made.
 int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int online, Scroller* scroller,
                 int rssType);
+// The detail page's picture of `item` when the cache has none: a thumbnail thread fetches
+// it (online) unless one is on its way already, and `notify` is posted WM_DTL_PICTURE once
+// the thread that fetches it has ended, picture or not. Nothing here waits on the network.
+// 0, or -1 when no thread could be started.
+int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify);
+// Whether the detail page still waits for the picture of `vid`; true only once after a
+// LoadDetailPicture for it (the page then takes the picture from the cache).
+bool TakeDetailPicture(const wchar_t* vid);
 // Thread procedure: PictureThread(job->mgr, job).
 DWORD PictureThreadProc(LPVOID job);
 // Thumbnail threads started by LoadPicture that have not yet ended.

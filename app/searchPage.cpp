@@ -185,10 +185,7 @@ LRESULT SearchEditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 LRESULT SearchWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE:
-        if (CreateSearchControls(hwnd) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-        }
+        if (CreateSearchControls(hwnd) != 0) return CreateControlsFailed();
         return 0;
     case WM_DESTROY:
         PostMessageW(g_hFrame, WM_DESTROY, 0, 0);

@@ -325,6 +325,8 @@ void ReleaseSkin(Skin* skin) {
     skin->periodCaption = nullptr;
     delete[] skin->searchHistory;
     skin->searchHistory = nullptr;
+    // No slots are left to read or fill.
+    skin->searchHistoryCount = 0;
 }
 
 namespace {

@@ -239,9 +239,7 @@ LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                                       nullptr, g_hInst, nullptr);
         if (!g_hProgress) {
             LOG(LOG_WARNING, L"CreateWindow failed.");
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-            return 0;
+            return CreateControlsFailed();
         }
         SendMessageW(g_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
         SendMessageW(g_hProgress, PBM_SETSTEP, 10, 0);
@@ -275,6 +273,11 @@ LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
+}
+
+LRESULT CreateControlsFailed() {
+    LOG(LOG_WARNING, L"CreateControls failed");
+    return -1;
 }
 
 int CreateControls(HWND frame) {
@@ -417,11 +420,7 @@ void MainCommand(HWND hwnd, int id) {
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE: {
-        if (MainCreateControls(hwnd) != 0) {
-            LOG(LOG_WARNING, L"CreateControls failed");
-            SendMessageW(hwnd, WM_DESTROY, 0, 0);
-            return 0;
-        }
+        if (MainCreateControls(hwnd) != 0) return CreateControlsFailed();
         g_hMainWndParam = hwnd;
         HANDLE thread = g_initThreadProc ? CreateThread(nullptr, 0, g_initThreadProc, &g_hMainWndParam, 0, nullptr)
                                          : nullptr;
@@ -434,6 +433,9 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_INIT_DONE:
+        // The tab state is this thread's alone: the home tab is current with the home list.
+        g_prevTab = 0;
+        g_curTab = IDC_TAB_HOT;
         g_initDone = 1;
         ShowWindow(g_hMainWnd, SW_SHOW);
         UpdateWindow(g_hMainWnd);
@@ -446,7 +448,8 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         int id = LOWORD(wParam);
         if (OnCommand(hwnd, id, HIWORD(wParam), lParam) == 1) return 0;
         if (IsTabId(id)) {
-            MainCommand(hwnd, id);
+            // The tabs act only once the start-up has finished.
+            if (g_initDone == 1) MainCommand(hwnd, id);
             return 0;
         }
         return DefWindowProcW(hwnd, msg, wParam, lParam);

@@ -80,6 +80,10 @@ void LogExeTime(const wchar_t* file, int line);
 
 // The frame's children: the start-up screen and the main window.
 int CreateControls(HWND frame);
+// What a window's WM_CREATE returns when its CreateControls failed: logs "CreateControls
+// failed" and gives -1, so the window is destroyed (its WM_DESTROY ends the program through
+// the frame) and the CreateWindow of its maker fails in turn: no later step of the start runs.
+LRESULT CreateControlsFailed();
 
 LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -11,6 +11,7 @@
 #include "listview.h"
 #include "lumeo.h"
 #include "pictures.h"
+#include "skin.h"
 #include "tools.h"
 #include "platform/gdi.h"
 #include "platform/ui.h"
@@ -133,6 +134,34 @@ COLORREF ScreenPixelIn(HWND hwnd, int x, int y) {
     POINT p{x, y};
     ClientToScreen(hwnd, &p);
     return platform::ui::ScreenPixel(p.x, p.y);
+}
+
+namespace {
+
+// A point of tab k where its current and normal pictures differ.
+bool PointWhereTabLooksDiffer(int k, POINT* out) {
+    SIZE size = BitmapSize(g_skin.tabBtn[3 * k + 1]);
+    for (int y = size.cy / 4; y < size.cy; y += 2)
+        for (int x = size.cx / 4; x < size.cx; x += 2)
+            if (PicturePixel(g_skin.tabBtn[3 * k + 1], x, y) != PicturePixel(g_skin.tabBtn[3 * k + 2], x, y)) {
+                *out = POINT{x, y};
+                return true;
+            }
+    return false;
+}
+
+}  // namespace
+
+int TabLook(int k) {
+    int look = 0;
+    OnUi([&] {
+        POINT p;
+        if (!PointWhereTabLooksDiffer(k, &p)) return;
+        COLORREF shown = ScreenPixelIn(g_hTabBtn[k], p.x, p.y);
+        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 1], p.x, p.y)) look = 1;
+        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 2], p.x, p.y)) look = 2;
+    });
+    return look;
 }
 
 void Command(HWND hwnd, int id) {

@@ -29,6 +29,8 @@ void TapIn(HWND hwnd, int x, int y);
 COLORREF PicturePixel(HBITMAP picture, int x, int y);
 // The screen's pixel at a point in a window's client coordinates.
 COLORREF ScreenPixelIn(HWND hwnd, int x, int y);
+// Which look tab k (0-3) shows on the screen: 1 normal, 2 current, 0 neither.
+int TabLook(int k);
 // Commands as the menus send them to the frame.
 void Command(HWND hwnd, int id);
 // Every list of the program, search results first.

@@ -10,6 +10,7 @@
 
 #include "../netclient/helpers.h"
 #include "detailPage.h"
+#include "download.h"
 #include "entryGlobals.h"
 #include "gif.h"
 #include "listview.h"
@@ -505,6 +506,7 @@ TEST(DetailPage, ARelatedRowThatPlaysBecomesThePagesVideoWithItsOwnPictureAndRel
         });
         TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
         EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitFor([] { return g_dtlPicture != g_skin.picBk; }));
         Idle();
         std::wstring vid = next.vid.GetString();
         OnUi([&] {
@@ -666,6 +668,112 @@ TEST(DetailPage, NarrowLayoutShowsTheDescriptionAndNoRelatedRowsBeforePlayback) 
             SendMessageW(g_hDtlWnd, WM_LBUTTONDOWN, 0, MAKELPARAM(d.x + 5, d.y + 5));
             EXPECT_EQ(g_relSel, -1);
         });
+        CloseProgram();
+    });
+}
+
+// The thumbnail's pixels on the screen, row by row.
+std::vector<COLORREF> ThumbnailShown() {
+    std::vector<COLORREF> px;
+    OnUi([&] {
+        const LayoutRect& t = g_skin.detail.thumb;
+        for (int y = t.y; y < t.y + t.h; ++y)
+            for (int x = t.x; x < t.x + t.w; ++x) px.push_back(ScreenPixelIn(g_hDtlWnd, x, y));
+    });
+    return px;
+}
+
+// After a related video starts, its picture comes through a thumbnail thread: while the
+// server holds it back the screen goes on answering and the page shows the new video with
+// the placeholder; the picture is drawn once it is there.
+TEST(DetailPage, ARelatedVideosPictureIsNotWaitedForOnTheScreensThread) {
+    Env env;
+    RunOnce(480, 800, [&] {
+        StartUp(env);
+        OpenDetail(HotItem(0));
+        VideoItem next;
+        RECT row{};
+        bool found = false;
+        OnUi([&] {
+            // A related video whose picture no list has brought yet.
+            for (size_t i = 1; i < g_relVideos.size() && !found; ++i)
+                if (GetPicture(&g_downloader, g_relVideos[i].vid) == g_skin.picBk &&
+                    GetRelatedRowRect(static_cast<int>(i), &row, nullptr) == 1) {
+                    next = g_relVideos[i];
+                    found = true;
+                }
+        });
+        ASSERT_TRUE(found);
+        std::string picture = "/img/" + platform::WideToUtf8(next.vid.GetString()) + ".jpg";
+        env.service.QueueFault("delay:30000", 1, picture);
+        POINT p{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+        ClientToScreen(g_hDtlWnd, &p);
+        platform::ui::InjectPenDown(p.x, p.y);
+        platform::ui::InjectPenUp(p.x, p.y);
+        bool asked = false;
+        for (int i = 0; i < 3000 && !asked; ++i) {
+            for (const std::string& line : env.service.Requests())
+                if (line.rfind("GET " + picture, 0) == 0) asked = true;
+            if (!asked) Sleep(10);
+        }
+        ASSERT_TRUE(asked);
+        // The service holds the picture back: the screen's thread is free meanwhile.
+        OnUi([&] {
+            EXPECT_EQ(g_curVideo.vid, next.vid);
+            EXPECT_EQ(g_dtlOpenMode, 2);
+            EXPECT_EQ(g_dtlPicture, g_skin.picBk);
+        });
+        Idle();
+        std::vector<COLORREF> waiting = ThumbnailShown();
+        env.service.Get("/control/release?count=1");
+        EXPECT_TRUE(WaitFor([] { return g_dtlPicture != g_skin.picBk; }));
+        Idle();
+        OnUi([] { EXPECT_NE(g_dtlPicture, g_skin.emptyPic); });
+        std::vector<COLORREF> arrived = ThumbnailShown();
+        size_t changed = 0;
+        for (size_t i = 0; i < arrived.size() && i < waiting.size(); ++i) changed += arrived[i] != waiting[i];
+        EXPECT_GT(changed, arrived.size() / 2) << "the picture is not drawn";
+        EXPECT_TRUE(std::filesystem::exists(env.dir.path() + "/Image/" + platform::WideToUtf8(next.vid.GetString()) +
+                                            ".jpg"));
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        CloseProgram();
+    });
+}
+
+// The loading animation sits on the page's own grey: no box of another colour shows
+// around its bar.
+TEST(DetailPage, TheLoadingAnimationShowsNoBoxAroundItsBar) {
+    Env env;
+    RunOnce(480, 800, [&] {
+        StartUp(env);
+        env.service.QueueFault("delay:60000", 1, "relatedVideos");
+        OpenDetail(HotItem(0), false);
+        const COLORREF page = RGB(0xEF, 0xEF, 0xEF);
+        int checked = 0;
+        std::vector<std::string> off;
+        // Once the page is painted and a frame of the animation is on it (its bar across the
+        // middle row), the rows above and below the bar show the page.
+        EXPECT_TRUE(WaitFor([&] {
+            int x = g_skin.detail.loadingPos.x, y = g_skin.detail.loadingPos.y;
+            int w = g_dtlGif.screenWidth, h = g_dtlGif.screenHeight;
+            if (!g_dtlGif.playing || w < 3 || h < 3) return false;
+            if (ScreenPixelIn(g_hDtlWnd, 2, g_skin.detail.separatorY - 2) != page) return false;
+            bool drawn = false;
+            for (int dx = 0; dx < w && !drawn; ++dx) drawn = ScreenPixelIn(g_hDtlWnd, x + dx, y + h / 2) != page;
+            if (!drawn) return false;
+            for (int dy : {0, h - 1})
+                for (int dx = 0; dx < w; ++dx) {
+                    ++checked;
+                    COLORREF c = ScreenPixelIn(g_hDtlWnd, x + dx, y + dy);
+                    if (c != page && off.size() < 5)
+                        off.push_back(std::to_string(dx) + "," + std::to_string(dy) + ": " + std::to_string(c));
+                }
+            return true;
+        }));
+        EXPECT_GT(checked, 0);
+        EXPECT_TRUE(off.empty()) << off.front();
+        env.service.Get("/control/release?count=1");
+        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
         CloseProgram();
     });
 }

@@ -489,6 +489,30 @@ TEST(GifDecoder, FilesWithoutAPictureNeverKeepTheParserGoing) {
     }
 }
 
+// A byte between blocks that starts none gives no frame for that turn; the frames after it
+// still come, and the trailer loops to the first.
+TEST(GifDecoder, AStrayByteGivesNoFrameAndTheFramesAfterItStillCome) {
+    for (uint8_t stray : {0x77, 0xFF, 0x01}) {
+        SCOPED_TRACE(static_cast<int>(stray));
+        GifPlayer gif;
+        GifBytes g(2, 1, 4);
+        g.Image(0, 0, 2, 1, 2, {{4, 3}, {1, 3}, {1, 3}, {5, 3}})
+            .Raw({stray})
+            .Control(1, false, 0, 7)
+            .Image(0, 0, 2, 1, 2, {{4, 3}, {2, 3}, {2, 3}, {5, 3}})
+            .Trailer();
+        ASSERT_EQ(LoadGifData(&gif, g.bytes().data(), g.bytes().size()), 1);
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_EQ(NextGifFrame(&gif), 1);
+            EXPECT_EQ(Pixels(gif), (std::vector<uint8_t>{1, 1}));
+            EXPECT_EQ(NextGifFrame(&gif), 0);
+            ASSERT_EQ(NextGifFrame(&gif), 1);
+            EXPECT_EQ(Pixels(gif), (std::vector<uint8_t>{2, 2}));
+            EXPECT_EQ(gif.frameDelay, 7);
+        }
+    }
+}
+
 TEST(GifDecoder, TransparencyOnlyForAnIndexOfTheTable) {
     // A 2 x 1 frame of indices 0 and 1 over the window's colour.
     struct Case {

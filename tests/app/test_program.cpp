@@ -50,31 +50,6 @@ HWND Pages(int i) {
     return pages[i];
 }
 
-// A point of tab k where its current and normal pictures differ.
-bool PointWhereTabLooksDiffer(int k, POINT* out) {
-    SIZE size = BitmapSize(g_skin.tabBtn[3 * k + 1]);
-    for (int y = size.cy / 4; y < size.cy; y += 2)
-        for (int x = size.cx / 4; x < size.cx; x += 2)
-            if (PicturePixel(g_skin.tabBtn[3 * k + 1], x, y) != PicturePixel(g_skin.tabBtn[3 * k + 2], x, y)) {
-                *out = POINT{x, y};
-                return true;
-            }
-    return false;
-}
-
-// Which look tab k shows on the screen: 1 normal, 2 current, 0 neither.
-int TabLook(int k) {
-    int look = 0;
-    OnUi([&] {
-        POINT p;
-        if (!PointWhereTabLooksDiffer(k, &p)) return;
-        COLORREF shown = ScreenPixelIn(g_hTabBtn[k], p.x, p.y);
-        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 1], p.x, p.y)) look = 1;
-        if (shown == PicturePixel(g_skin.tabBtn[3 * k + 2], p.x, p.y)) look = 2;
-    });
-    return look;
-}
-
 void CloseProgram() { PostMessageW(g_hFrame, WM_CLOSE, 0, 0); }
 
 class Screens : public testing::TestWithParam<ScreenCase> {};

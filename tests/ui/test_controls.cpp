@@ -2,6 +2,9 @@
 // owner-drawn button and the progress bar.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/commctrl.h"
 #include "platform/gdi.h"
 #include "platform/sync.h"
@@ -91,6 +94,144 @@ TEST_F(Controls, SingleLineEditTypingLimitsAndSelection) {
     HFONT font = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
     SendMessageW(e, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(e, WM_GETFONT, 0, 0)), font);
+}
+
+// What an edit shows on its line: the caret (a column dark over the font's whole height)
+// and the ink of the text beside it.
+struct EditLook {
+    int caret = -1;  // the caret's column, -1 when none shows
+    int inkLeft = 0, inkRight = 0;  // ink columns left and right of the caret (all ink when none)
+};
+
+EditLook LookOf(HWND e, int lineHeight) {
+    UpdateWindow(e);
+    RECT c;
+    GetClientRect(e, &c);
+    HDC dc = GetDC(e);
+    std::vector<int> dark(static_cast<size_t>(c.right), 0);
+    // Inside the frame: its two side columns are not text.
+    for (int x = 2; x < c.right - 2; ++x) {
+        int run = 0;
+        for (int y = 1; y < c.bottom - 1; ++y) {
+            COLORREF p = GetPixel(dc, x, y);
+            bool d = GetRValue(p) + GetGValue(p) + GetBValue(p) < 300;
+            run = d ? run + 1 : 0;
+            dark[static_cast<size_t>(x)] = std::max(dark[static_cast<size_t>(x)], run);
+        }
+    }
+    ReleaseDC(e, dc);
+    EditLook look;
+    for (int x = 0; x < c.right; ++x)
+        if (dark[static_cast<size_t>(x)] >= lineHeight) look.caret = x;
+    for (int x = 0; x < c.right; ++x) {
+        if (x == look.caret || dark[static_cast<size_t>(x)] == 0) continue;
+        if (look.caret >= 0 && x > look.caret) ++look.inkRight;
+        else ++look.inkLeft;
+    }
+    return look;
+}
+
+// The caret blinks where typed text goes: after the text typed, before the character that
+// the left arrow passed, where Backspace took one away, and where the pen tapped; it shows
+// at once after each of these, and is gone while the edit has no focus.
+// On a headless screen, where windows are drawn and can be read back.
+class EditOnScreen : public Controls {
+protected:
+    void SetUp() override {
+        const char* argv[] = {"test", "--headless", "--screen", "480x800"};
+        ASSERT_EQ(platform::ui::StartDisplay(platform::ui::ParseDisplayOptions(4, argv)), 0);
+        Controls::SetUp();
+    }
+    void TearDown() override {
+        Controls::TearDown();
+        platform::ui::StopDisplay();
+    }
+};
+
+TEST_F(EditOnScreen, SingleLineEditShowsABlinkingCaretWhereTypedTextGoes) {
+    HWND e = CreateWindowExW(0, L"edit", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 10, 10, 220, 40, host_,
+                             reinterpret_cast<HMENU>(104), nullptr, nullptr);
+    ASSERT_NE(e, nullptr);
+    LOGFONTW lf{};
+    lf.lfHeight = -20;
+    lf.lfWeight = 400;
+    HFONT font = CreateFontIndirectW(&lf);
+    SendMessageW(e, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    HDC mdc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mdc, font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(mdc, &tm);
+    SelectObject(mdc, old);
+    DeleteDC(mdc);
+    const int line = tm.tmHeight;
+    ASSERT_GT(line, 10);
+    // Letters without ascenders or descenders: no ink column is as tall as the line.
+    auto awaitCaret = [&](const char* step) {
+        EditLook look;
+        for (int i = 0; i < 300 && look.caret < 0; ++i) {
+            Drain();
+            look = LookOf(e, line);
+            if (look.caret < 0) Sleep(10);
+        }
+        EXPECT_GE(look.caret, 0) << step;
+        return look;
+    };
+
+    EXPECT_LT(LookOf(e, line).caret, 0) << "no caret without the focus";
+    SetFocus(e);
+    EditLook start = awaitCaret("focus");
+    EXPECT_EQ(start.inkLeft + start.inkRight, 0);
+    platform::ui::InjectText(L"ace");
+    EditLook typed = awaitCaret("typing");
+    EXPECT_GT(typed.caret, start.caret);
+    EXPECT_GT(typed.inkLeft, 0);
+    EXPECT_EQ(typed.inkRight, 0) << "the caret stands after the text";
+
+    platform::ui::InjectVirtualKey(VK_LEFT, false);
+    EditLook left = awaitCaret("left arrow");
+    EXPECT_LT(left.caret, typed.caret);
+    EXPECT_GT(left.inkLeft, 0);
+    EXPECT_GT(left.inkRight, 0) << "the caret stands before the last letter";
+
+    platform::ui::InjectVirtualKey(VK_BACK, false);
+    EditLook back = awaitCaret("backspace");
+    EXPECT_EQ(TextOf(e), L"ae");
+    EXPECT_LT(back.caret, left.caret);
+    EXPECT_GT(back.inkLeft, 0);
+    EXPECT_GT(back.inkRight, 0);
+
+    platform::ui::InjectVirtualKey(VK_RIGHT, false);
+    EditLook right = awaitCaret("right arrow");
+    EXPECT_GT(right.caret, back.caret);
+    EXPECT_EQ(right.inkRight, 0);
+
+    // A tap at the left end puts the caret before the text.
+    POINT p{4, 20};
+    ClientToScreen(e, &p);
+    platform::ui::InjectPenDown(p.x, p.y);
+    platform::ui::InjectPenUp(p.x, p.y);
+    EditLook tapped = awaitCaret("tap");
+    EXPECT_LT(tapped.caret, back.caret);
+    EXPECT_EQ(tapped.inkLeft, 0);
+    EXPECT_GT(tapped.inkRight, 0);
+
+    // It blinks: gone for a while, then back at the same place.
+    bool gone = false, again = false;
+    for (int i = 0; i < 500 && !(gone && again); ++i) {
+        Drain();
+        int at = LookOf(e, line).caret;
+        if (at < 0) gone = true;
+        else if (gone) again = at == tapped.caret;
+        if (!(gone && again)) Sleep(10);
+    }
+    EXPECT_TRUE(gone) << "the caret does not blink";
+    EXPECT_TRUE(again);
+
+    // No caret once the focus has gone.
+    SetFocus(host_);
+    Drain();
+    EXPECT_LT(LookOf(e, line).caret, 0);
+    DeleteObject(font);
 }
 
 TEST_F(Controls, MultiLineEditWrapsAndKeepsLineBreaks) {

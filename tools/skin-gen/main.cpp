@@ -388,13 +388,14 @@ std::vector<Picture> WaitFrames(const Size& z) {
     return frames;
 }
 
-// The detail page's animation while related videos load: a striped bar, 137 x 20.
+// The detail page's animation while related videos load: a striped bar, 137 x 20, on the
+// page's own grey, so that no box shows around it.
 std::vector<Picture> RelatedFrames() {
     const int w = 137, h = 20, n = 8;
     const double period = 16;
     std::vector<Picture> frames;
     for (int f = 0; f < n; ++f) {
-        Picture p(w, h, kWhite);
+        Picture p(w, h, Hex(0xEFEFEF));
         Shape bar = RoundBox(1, 4, w - 1, h - 4, 6);
         double phase = f * period / n;
         Shape stripes = [period, phase](double x, double y) {

@@ -25,7 +25,12 @@ struct EditState : ControlState {
     bool selecting = false;
     bool draggingThumb = false;
     int thumbGrab = 0;
+    bool caretOn = false;  // the blinking caret's phase while the edit has the focus
 };
+
+// The caret blinks on its own timer, half a period on and half off, as the phone's does.
+const UINT_PTR kCaretTimer = 0xCA7E;
+const UINT kCaretBlinkMs = 530;
 
 std::shared_ptr<EditState> StateOf(HWND h) {
     auto w = Find(h);
@@ -87,6 +92,14 @@ int ScrollBarWidth(HWND h) {
 }
 
 const int kPad = 3;
+
+// The caret shows at once where it now stands and blinks on from there.
+void WakeCaret(HWND h, const std::shared_ptr<EditState>& s) {
+    if (GetFocus() != h) return;
+    s->caretOn = true;
+    SetTimer(h, kCaretTimer, kCaretBlinkMs, nullptr);
+    InvalidateRect(h, nullptr, FALSE);
+}
 
 // Visual lines of a multi-line edit: paragraphs at line breaks, wrapped where a line may end
 // (after blanks, between Chinese characters) and between any two characters otherwise.
@@ -199,6 +212,7 @@ void Replace(HWND h, const std::shared_ptr<EditState>& s, const std::wstring& wi
     s->modified = true;
     KeepCaretVisible(h, s);
     InvalidateRect(h, nullptr, FALSE);
+    WakeCaret(h, s);
     if (notify) {
         Notify(h, EN_UPDATE);
         Notify(h, EN_CHANGE);
@@ -272,7 +286,7 @@ void Paint(HWND h, HDC dc, const std::shared_ptr<EditState>& s) {
         }
         RECT r{x, y, a.right + 10000, y + lh};
         Text(dc, t.substr(from, len), r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP, kText, font);
-        if (focused && s->selEnd >= from && s->selEnd <= from + len) {
+        if (focused && s->caretOn && s->selEnd >= from && s->selEnd <= from + len) {
             int cx = x + Width(h, t, from, s->selEnd - from);
             FillSolid(dc, RECT{cx, y, cx + 1, y + lh}, kText);
         }
@@ -325,6 +339,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         s->firstLine = 0;
         s->modified = false;
         InvalidateRect(h, nullptr, FALSE);
+        WakeCaret(h, s);
         Notify(h, EN_CHANGE);
         return TRUE;
     }
@@ -336,11 +351,24 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SETFOCUS:
         InvalidateRect(h, nullptr, FALSE);
+        WakeCaret(h, s);
         Notify(h, EN_SETFOCUS);
         return 0;
     case WM_KILLFOCUS:
+        KillTimer(h, kCaretTimer);
+        s->caretOn = false;
         InvalidateRect(h, nullptr, FALSE);
         Notify(h, EN_KILLFOCUS);
+        return 0;
+    case WM_TIMER:
+        if (wParam != kCaretTimer) return DefWindowProcW(h, msg, wParam, lParam);
+        if (GetFocus() != h) {
+            KillTimer(h, kCaretTimer);
+            s->caretOn = false;
+        } else {
+            s->caretOn = !s->caretOn;
+        }
+        InvalidateRect(h, nullptr, FALSE);
         return 0;
     case WM_GETDLGCODE: return 0x0081;  // wants characters and arrows
     case WM_CHAR: {
@@ -388,6 +416,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         s->selStart = s->anchor = caret;
         KeepCaretVisible(h, s);
         InvalidateRect(h, nullptr, FALSE);
+        WakeCaret(h, s);
         return 0;
     }
     case WM_LBUTTONDOWN: {
@@ -412,6 +441,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         s->selecting = true;
         SetCapture(h);
         InvalidateRect(h, nullptr, FALSE);
+        WakeCaret(h, s);
         return 0;
     }
     case WM_MOUSEMOVE: {
@@ -431,6 +461,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
             s->selStart = s->anchor;
             KeepCaretVisible(h, s);
             InvalidateRect(h, nullptr, FALSE);
+            WakeCaret(h, s);
         }
         return 0;
     }
@@ -456,6 +487,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
         s->anchor = s->selStart;
         KeepCaretVisible(h, s);
         InvalidateRect(h, nullptr, FALSE);
+        WakeCaret(h, s);
         return 0;
     }
     case EM_REPLACESEL: {

@@ -1,5 +1,6 @@
 // Window classes, creation and destruction, geometry, window words and text.
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 #include "platform/lasterror.h"
@@ -178,25 +179,41 @@ static int BarHeight() {
     return std::max(16, 26 * shortSide / 240);
 }
 
+struct CreationFaults {
+    std::mutex mu;
+    platform::ui::WindowCreationFault fault;
+};
+
+CreationFaults& Faults() {
+    static auto* f = new CreationFaults;
+    return *f;
+}
+
+bool CreationRefused(const std::wstring& className) {
+    platform::ui::WindowCreationFault fault;
+    {
+        std::lock_guard lk(Faults().mu);
+        fault = Faults().fault;
+    }
+    return fault && fault(className);
+}
+
 }  // namespace platform::ui::detail
 
-namespace {
-std::mutex g_failMu;
-std::wstring g_failClass;  // lower case
-int g_failCount = 0;
-
-bool CreationFails(const std::wstring& lowerName) {
-    std::lock_guard lk(g_failMu);
-    if (g_failCount <= 0 || lowerName != g_failClass) return false;
-    --g_failCount;
-    return true;
+void platform::ui::SetWindowCreationFault(WindowCreationFault fault) {
+    std::lock_guard lk(detail::Faults().mu);
+    detail::Faults().fault = std::move(fault);
 }
-}  // namespace
 
 void platform::ui::FailWindowCreation(const std::wstring& className, int count) {
-    std::lock_guard lk(g_failMu);
-    g_failClass = Lower(className);
-    g_failCount = std::max(0, count);
+    if (count <= 0) {
+        SetWindowCreationFault(nullptr);
+        return;
+    }
+    auto left = std::make_shared<std::atomic<int>>(count);
+    SetWindowCreationFault([name = detail::Lower(className), left](const std::wstring& cls) {
+        return detail::Lower(cls) == name && left->fetch_sub(1) > 0;
+    });
 }
 
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
@@ -207,7 +224,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
         return nullptr;
     }
-    if (CreationFails(Lower(cls->name))) {
+    if (CreationRefused(cls->name)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }

@@ -42,6 +42,12 @@ void AnswerNextMessageBox(int answer);
 // name compared without case) fail with ERROR_NOT_ENOUGH_MEMORY, as when the system has no
 // room for another window (tests of the callers' failure paths). A count of 0 ends it.
 void FailWindowCreation(const std::wstring& className, int count);
+// The same with a test's own choice: while set (nullptr removes it, as does
+// FailWindowCreation, which sets one of its own), every CreateWindowExW asks it first with
+// the name of the window's class (the soft-key bar of SHCreateMenuBar is a window of class
+// "#MenuBar"); true makes that creation fail so.
+using WindowCreationFault = std::function<bool(const std::wstring& className)>;
+void SetWindowCreationFault(WindowCreationFault fault);
 
 // ---- Screen and display ----
 

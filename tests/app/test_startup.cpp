@@ -1,0 +1,190 @@
+// The start of the program: what the user can do while the init thread works, and starts
+// whose windows cannot all be made. The program runs in-process on a headless screen.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "entryGlobals.h"
+#include "helpers.h"
+#include "listview.h"
+#include "log.h"
+#include "lumeo.h"
+#include "program.h"
+#include "programRun.h"
+#include "serviceFolder.h"
+#include "skin.h"
+#include "tools.h"
+#include "waitDlg.h"
+#include "platform/ui.h"
+
+using namespace apptest;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (done()) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+// The screen as a PNG file's bytes.
+std::string Screen(const nettest::TempDir& dir) {
+    std::string path = dir.path() + "/screen.png";
+    EXPECT_TRUE(platform::ui::SaveScreenshot(path));
+    return nettest::ReadAll(path);
+}
+
+// Commands of the keys, the menus and the pages (posted to the frame as they would come).
+const int kCommands[] = {IDM_TAB_CLASSIFY, IDM_TAB_SEARCH, IDM_TAB_RANK, IDM_HELP,        IDM_ABOUT,   IDM_DETAIL,
+                         IDM_SETTINGS,     IDM_DETAIL_BACK, IDM_HELP_BACK, IDM_HELP_TEXT_BACK, IDM_PLAY, IDM_DETAIL_PLAY,
+                         IDM_TAB_HOT};
+
+// While the home list is on its way, every key and command but exit and rotation is
+// without effect: the start-up screen stays as it is, and when the start ends the home list
+// shows with 推荐 as the current tab, loaded once.
+TEST(StartUp, BeforeItEndsOnlyExitAndRotationAct) {
+    ServiceFolder f;
+    Service().QueueFault("delay:60000", 1, "getTopVideos");
+    bool driven = false;
+    int code = RunProgram(480, 800, [&] {
+        driven = true;
+        f.Adopt();
+        HANDLE init = CreateThread(nullptr, 0, InitThread, &g_hMainWndParam, 0, nullptr);
+        ASSERT_NE(init, nullptr);
+        // The init thread waits for the home list from here on.
+        ASSERT_TRUE(WaitFor([] { return !RequestsTo(Service(), "/openapi-common/getTopVideos").empty(); }));
+        Idle();
+
+        // Rotation acts: the start-up screen takes the new size, and back.
+        platform::ui::RotateScreen();
+        Idle();
+        OnUi([] {
+            EXPECT_EQ(g_orientation, 2);
+            RECT rc;
+            GetClientRect(g_hStupWnd, &rc);
+            EXPECT_EQ(rc.right, 800);
+        });
+        platform::ui::RotateScreen();
+        Idle();
+        OnUi([] { EXPECT_EQ(g_orientation, 1); });
+
+        std::string before = Screen(f.dir);
+        for (char k = '1'; k <= '9'; ++k) {
+            platform::ui::InjectKey(std::string("ctrl+") + k);
+            Idle();
+        }
+        for (const char* k : {"soft1", "up", "down", "left", "right", "enter", "back"}) {
+            platform::ui::InjectKey(k);
+            Idle();
+        }
+        platform::ui::InjectText(L"abc");
+        Idle();
+        for (int id : kCommands) Command(g_hFrame, id);
+        for (int tab = IDC_TAB_HOT; tab <= IDC_TAB_RANK; ++tab) Command(g_hMainWnd, tab);
+        OnUi([] {
+            EXPECT_TRUE(IsWindowVisible(g_hStupWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hMainWnd));
+            EXPECT_EQ(g_menuBar.nToolBarId, static_cast<UINT>(IDB_STARTUP));
+            EXPECT_EQ(g_curPage, nullptr);
+            EXPECT_EQ(g_hWaitDlg, nullptr);
+            EXPECT_EQ(g_initDone, 0);
+        });
+        EXPECT_TRUE(Screen(f.dir) == before) << "the start-up screen changed";
+        EXPECT_EQ(RequestsTo(Service(), "/openapi-common/getTopVideos").size(), 1u);
+
+        // Exit acts: it asks (the box is answered OK here, which is no yes: the program stays).
+        platform::ui::ClearMessageBoxHistory();
+        platform::ui::InjectKey("ctrl+0");
+        Idle();
+        auto boxes = platform::ui::MessageBoxHistory();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, L"确定要退出吗？");
+
+        Service().Get("/control/release?count=1");
+        EXPECT_EQ(WaitForSingleObject(init, 30000), WAIT_OBJECT_0);
+        DWORD result = 1;
+        GetExitCodeThread(init, &result);
+        CloseHandle(init);
+        EXPECT_EQ(result, 0u);
+        Idle();
+        OnUi([] {
+            EXPECT_EQ(g_initDone, 1);
+            EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
+            EXPECT_FALSE(IsWindowVisible(g_hStupWnd));
+            EXPECT_EQ(g_curPage, g_hListWnd);
+            EXPECT_EQ(g_menuBar.nToolBarId, static_cast<UINT>(IDB_LIST));
+            EXPECT_EQ(g_curList, &g_listHot);
+            EXPECT_FALSE(g_listHot.items.empty());
+            EXPECT_EQ(g_curTab, IDC_TAB_HOT);
+            EXPECT_EQ(g_prevTab, 0);
+        });
+        EXPECT_EQ(TabLook(0), 2);
+        for (int k = 1; k < 4; ++k) EXPECT_EQ(TabLook(k), 1) << k;
+        EXPECT_EQ(RequestsTo(Service(), "/openapi-common/getTopVideos").size(), 1u);
+        PostMessageW(g_hFrame, WM_CLOSE, 0, 0);
+    });
+    EXPECT_TRUE(driven);
+    EXPECT_EQ(code, 0);
+}
+
+struct CreationCase {
+    const char* name;
+    const wchar_t* failingClass;  // the first window of this class cannot be made
+    std::vector<std::string> logged;  // the lines the failure leaves, in order
+    bool startupScreen;  // the start-up screen was made before the failure
+};
+
+void PrintTo(const CreationCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedCreation : public testing::TestWithParam<CreationCase> {};
+
+// A window that cannot be made ends the start there: its line is logged, no later window is
+// made, the init thread never starts, and the program ends normally.
+TEST_P(FailedCreation, EndsTheStartWithItsLineAndNoFurtherStep) {
+    const CreationCase& c = GetParam();
+    nettest::TempDir dir;
+    std::string logPath;
+    std::atomic<int> refused{0};
+    platform::ui::SetWindowCreationFault([&](const std::wstring& cls) {
+        // The program's first window is its frame, made once it has set its log up: from
+        // here the log goes to this test's own folder.
+        if (cls == L"澜映") logPath = nettest::StartLog(dir);
+        if (cls != c.failingClass || refused > 0) return false;
+        ++refused;
+        return true;
+    });
+    bool driven = false;
+    int code = RunProgram(480, 800, [&] { driven = true; });
+    platform::ui::SetWindowCreationFault(nullptr);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(refused.load(), 1);
+    EXPECT_FALSE(driven) << "the init thread started";
+    EXPECT_FALSE(g_hMainWnd && IsWindow(g_hMainWnd)) << "the main window was made";
+    EXPECT_EQ(g_hStupWnd != nullptr, c.startupScreen);
+    std::string log = nettest::ReadAll(logPath);
+    size_t at = 0;
+    for (const std::string& line : c.logged) {
+        at = log.find(line, at);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << log;
+        if (at == std::string::npos) break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, FailedCreation,
+    testing::Values(
+        CreationCase{"SoftKeyBar", L"#MenuBar", {"SHCreateMenuBar Failed : errno=8", "MyCreateMenu Failed"}, false},
+        CreationCase{"ProgressBar", L"msctls_progress32",
+                     {"CreateWindow failed.", "CreateControls failed", "CreateWindow failed.", "CreateControls failed"},
+                     false},
+        CreationCase{"ListView", L"ListViewWnd",
+                     {"CreateWindow failed.", "CreateControls failed", "CreateWindow failed.", "CreateControls failed"},
+                     true},
+        CreationCase{"HelpText", L"edit", {"CreateWindow failed.", "CreateControls failed"}, true}),
+    [](const testing::TestParamInfo<CreationCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
