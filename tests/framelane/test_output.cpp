@@ -446,12 +446,12 @@ TEST_F(IdctOutput, FramesHoldNoSystemMemory) {
     EXPECT_EQ(core::SurfacesHeld(), before);
     ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
     EXPECT_EQ(core::SurfacesHeld(), before);
-    // Room for one more frame: five are asked, one is made.
+    // Room for one more frame: five are asked, none is kept.
     ASSERT_EQ(SetFace(IDCT_COUNT, 3), 0);
     ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used") * 4 / 3), 0);
     int held = core::SurfacesHeld();
     EXPECT_EQ(SetFace(IDCT_COUNT, 5), ERR_OUT_OF_MEMORY);
-    EXPECT_EQ(GetFace(IDCT_COUNT), 4);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 3);
     EXPECT_EQ(core::SurfacesHeld(), held);
     ASSERT_EQ(Set(OVERLAY_RELEASE, 1), 0);
     EXPECT_EQ(core::SurfacesHeld(), before);
@@ -465,10 +465,11 @@ TEST_F(IdctOutput, AtMostOneFrameSendsNothingToTheOverlay) {
     ASSERT_EQ(Viewport(0, 0, 64, 48), 0);
     ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
     EXPECT_EQ(SimGet("attribute_sends"), before);
-    // Memory for one frame only: three are asked, one is had, and still nothing is sent.
+    // Memory for one frame only: three are asked, none is kept, and still nothing is sent.
     ASSERT_EQ(PVRSim_Set("local_memory", 8192), 0);
     EXPECT_EQ(SetFace(IDCT_COUNT, 3), ERR_OUT_OF_MEMORY);
-    EXPECT_EQ(GetFace(IDCT_COUNT), 1);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 0);
+    EXPECT_EQ(SimGet("frames"), 0);
     ASSERT_EQ(Viewport(8, 8, 64, 48), 0);
     EXPECT_EQ(SimGet("attribute_sends"), before);
 }
