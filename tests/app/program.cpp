@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include "detailPage.h"
+#include "download.h"
 #include "listview.h"
 #include "lumeo.h"
+#include "pictures.h"
 #include "skin.h"
 #include "tools.h"
 #include "platform/gdi.h"
@@ -69,11 +71,13 @@ int RunProgram(int width, int height, std::function<void()> driver) {
     RegisterResources();
     FillWindowTables();
     int code = WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, nullptr, SW_SHOW);
-    // A related-videos load may outlive the program's windows, waiting on the network or on
-    // its "not connected" message box; the program's own end would cut it off, a test waits
-    // for it (answering such a box) before the process's globals go.
+    // A related-videos load, thumbnails or any other download may outlive the program's
+    // windows, waiting on the network or on a "not connected" message box; the program's own
+    // end would cut them off, a test waits for them (answering such a box) before the
+    // process's globals go.
     platform::ui::SetMessageBoxHook([](HWND, const std::wstring&, const std::wstring&, UINT) { return IDOK; });
-    for (int i = 0; i < 3000 && RelVideoThreadsRunning() > 0; ++i) {
+    auto working = [] { return RelVideoThreadsRunning() > 0 || PictureThreadsRunning() > 0 || DownloadsInFlight() > 0; };
+    for (int i = 0; i < 3000 && working(); ++i) {
         if (i % 50 == 0) platform::ui::AnswerNextMessageBox(IDOK);
         Sleep(10);
     }

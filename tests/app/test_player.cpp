@@ -545,6 +545,56 @@ TEST_F(Loading, RunsTheCoresMainAndLetsGoOfEverythingWhenItEnds) {
     CloseHandle(mutex);
 }
 
+// A core that runs already shows its window: a new start of the player finds it, brings
+// the window that takes input to the front (the core's own, or the last of the windows it
+// waits on), hands it a non-empty command line and loads nothing.
+struct WindowCase {
+    int chain;
+    const wchar_t* commandLine;
+};
+
+void PrintTo(const WindowCase& c, std::ostream* out) { *out << "chain " << c.chain; }
+
+class CoreWindow : public Loading, public ::testing::WithParamInterface<WindowCase> {};
+
+TEST_P(CoreWindow, IsFoundBroughtToTheFrontAndGivenTheCommandLine) {
+    const WindowCase& c = GetParam();
+    TestCoreControl* core = UseCore("window");
+    ASSERT_NE(core, nullptr);
+    core->chain = c.chain;
+    HANDLE thread = StartPlayer();
+    ASSERT_TRUE(Until([&] { return core->windowsUp.load() == 1; }));
+    MainProc running = FuncMain.load();
+    ASSERT_NE(running, nullptr);
+
+    EXPECT_EQ(FindPlayerWindow(L""), 1);  // found, nothing to hand over
+    EXPECT_EQ(core->copies, 0);
+    EXPECT_EQ(Player(c.commandLine), 0);
+    EXPECT_EQ(core->mainCalls, 1) << "no second core";
+    EXPECT_EQ(FuncMain.load(), running);
+    EXPECT_EQ(GetForegroundWindow(), static_cast<HWND>(core->reached));
+    ASSERT_EQ(core->copies, 1);
+    // The command line as UTF-16 with its terminator, to the core's own window, which is
+    // also the message's wParam.
+    std::u16string text = platform::WideToUtf16(c.commandLine);
+    EXPECT_EQ(core->copyDwData, 0u);
+    EXPECT_EQ(core->copyBytes, (text.size() + 1) * 2);
+    EXPECT_EQ(core->copyWParam, reinterpret_cast<uintptr_t>(core->target));
+    std::u16string got(reinterpret_cast<const char16_t*>(core->copied), text.size() + 1);
+    EXPECT_EQ(got, text + u'\0');
+
+    core->endMain = 1;
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(FindPlayerWindow(L"x"), 0) << "its window went with the core";
+}
+
+// The core's window itself; a disabled one waiting on one window; on a line of three.
+INSTANTIATE_TEST_SUITE_P(Walks, CoreWindow,
+                         testing::Values(WindowCase{0, L"http://127.0.0.1/a.flv"}, WindowCase{1, L"播放 列表"},
+                                         WindowCase{3, L"x"}),
+                         [](const testing::TestParamInfo<WindowCase>& i) { return "Chain" + std::to_string(i.param.chain); });
+
 struct MissingCase {
     const char* variant;
     const char* line;

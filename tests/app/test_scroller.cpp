@@ -150,6 +150,58 @@ TEST_F(ScrollerTest, FlingAtSixPixelsPerTickGivesOneStepOfFortyMilliseconds) {
     EXPECT_EQ(s.offsetY, -740);
 }
 
+// A fling whose glide would run past an end stops at that end: the glide's time becomes the
+// time to reach it, its slowing is chosen to arrive there, and the end is flagged. In a
+// 600-pixel view of 30 rows (the end at offset -1200), released at v = -6 just 100 pixels
+// before the end (and its mirror at the start): the free glide would stop 20 pixels past
+// it. T = 700 / 6 ms (the end, and a view beyond it), two ticks, a = 2 (100 - 700) / T^2.
+TEST_F(ScrollerTest, AFlingPastAnEndStopsThere) {
+    struct Case {
+        const char* name;
+        int from, to;  // the pen's y; 20 pixels either way
+        int startOffset;
+        int releaseOffset, target, firstTick;
+        int atStartOnRelease, atEndOnRelease, atStartAfterTick, atEndAfterTick;
+    } cases[] = {
+        {"past the end", 200, 180, -1080, -1100, -1200, -1289, 0, 1, 0, 1},
+        {"past the start", 200, 220, -120, -100, 0, 89, 1, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        s.InitScroller(480, 800, 480, 600, 480, 60, 2, RGB(239, 239, 239), 30);
+        s.offsetY = c.startOffset;
+        Down(c.from);
+        g_now += 60;
+        Move(c.to);
+        EXPECT_EQ(s.offsetY, c.releaseOffset);
+        g_now += 40;  // 20 pixels in 100 ms: |v| = 30 x 20 / 100 = 6
+        int atStart = -1, atEnd = -1;
+        EXPECT_EQ(Up(c.to, &atStart, &atEnd), 0);
+        EXPECT_EQ(atStart, c.atStartOnRelease);
+        EXPECT_EQ(atEnd, c.atEndOnRelease);
+        EXPECT_DOUBLE_EQ(s.targetY, c.target);
+        EXPECT_NEAR(s.duration, 700.0 / 6, 1e-9);
+        EXPECT_EQ(s.steps, 2);
+        // a = 2 ((target - offset) - v T) / T^2 = -+1200 / (700/6)^2
+        double a = 1200.0 / ((700.0 / 6) * (700.0 / 6));
+        EXPECT_NEAR(s.accelY, c.target == 0 ? -a : a, 1e-12);
+        EXPECT_TRUE(TimerRunning());
+        // First tick: d = trunc(v 50 + a 2500 / 2); the list is still short of where it stops.
+        EXPECT_EQ(s.OnTimer(hwnd, 1, &atStart, &atEnd), 0);
+        EXPECT_EQ(s.offsetY, c.firstTick);
+        EXPECT_EQ(atStart, c.atStartAfterTick);
+        EXPECT_EQ(atEnd, c.atEndAfterTick);
+        // The last tick lands on the end and the glide is over.
+        EXPECT_EQ(s.OnTimer(hwnd, 1, &atStart, &atEnd), 1);
+        EXPECT_EQ(s.offsetY, c.target);
+        EXPECT_EQ(atStart, 0);
+        EXPECT_EQ(atEnd, 0);
+        EXPECT_EQ(s.IsActive(), 0);
+        EXPECT_FALSE(TimerRunning());
+        g_now += 1000;
+    }
+}
+
 TEST_F(ScrollerTest, VisibleRangeItemsPerViewAndScrollTo) {
     Layout(30);
     EXPECT_EQ(s.GetItemsPerView(), 7);  // 300 / 60 + 2

@@ -196,4 +196,26 @@ TEST_F(ConnMgrClient, FailedRequestWaitsFiveSecondsAndTriesTheNextName) {
     EXPECT_EQ(cm.connected, 0);
 }
 
+// A request that is taken but stays "attempting to connect" is polled 120 times, 500 ms
+// apart (a minute), then given up with its time-out line; the connection is let go.
+TEST_F(ConnMgrClient, ARequestStillWaitingAfter120PollsTimesOut) {
+    Configure(L"dest=Internet,connect=wait");
+    g_waits.clear();
+    SetConnMgrSleep(RecordWait);
+    ConnMgr cm;
+    EXPECT_EQ(Connect(&cm, 1), -1);
+    auto counts = platform::ConnMgrGetCounts();
+    EXPECT_EQ(counts.establishes, 1);
+    EXPECT_EQ(counts.statusQueries, 120) << "the status is read again after each wait";
+    EXPECT_EQ(g_waits, (std::vector<std::pair<DWORD, int>>(120, {500, 1})));
+    EXPECT_EQ(InLog("ConnMgrEstablishConnectionSync Timeout, conDestInfo.szDescription=Internet"), 1);
+    EXPECT_EQ(InLog("WARNING"), 1) << "the time-out is the one warning";
+    EXPECT_EQ(InLog("NOTICE"), 2);  // "found : Internet", then the last status
+    EXPECT_EQ(InLog("The device is attempting to connect."), 1);
+    EXPECT_EQ(InLog("Connect Failed"), 0);
+    EXPECT_EQ(counts.held, 0);
+    EXPECT_EQ(cm.hConnection, nullptr);
+    EXPECT_EQ(cm.connected, 0);
+}
+
 }  // namespace
