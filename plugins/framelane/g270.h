@@ -180,6 +180,7 @@ int Create(void* object);
 void Destroy(void* object);
 int DriverLost(Output* o);                 // re-initialises after a result of 5; 0 when up again
 int FrameAccess(Output* o, int index, void* planes[3], int* pitch);  // with the driver-loss retry
+// Frames for showing and extra ones; a count that cannot be had changes nothing.
 int SetFrameCount(Output* o, int show, int extra, int minimum);
 int FrameShowTiming(Output* o, int timeNow, int frameTime);  // 0 show, -1 refuse
 void Flip(Output* o, int index);

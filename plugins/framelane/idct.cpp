@@ -326,8 +326,9 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
         for (int i = 0; i < o->frameCount && pick < 0; ++i)
             if (freeFrame(i)) pick = i;
         if (pick < 0) {
+            // One frame more than are held (a count of 1 already holds two).
             int count = o->frameCount;
-            if (SetFrameCount(o, o->showFrames + 1, o->extraFrames, count) == 0 && o->frameCount > count)
+            if (SetFrameCount(o, count + 1 - o->extraFrames, o->extraFrames, count) == 0 && o->frameCount > count)
                 pick = count;
             else if (o->heldBack >= 0 && o->heldBack != forward && o->heldBack != backward && ValidIndex(o, o->heldBack))
                 pick = o->heldBack;

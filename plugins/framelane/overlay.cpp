@@ -354,6 +354,7 @@ int SetFrameCount(Output* o, int show, int extra, int minimum) {
     int total = show + extra + (show == 1 && extra == 0 ? 1 : 0);
     if (total > kMaxFrames) return ERR_INVALID_PARAM;
     if (!o->driverUp) return ERR_DEVICE_ERROR;
+    int before = o->frameCount;
     FreeFrames(o, total);
     int r = AllocateFrames(o, total, minimum);
     if (r == kDriverLost) {
@@ -361,9 +362,15 @@ int SetFrameCount(Output* o, int show, int extra, int minimum) {
         if (r == 0) r = AllocateFrames(o, total, minimum);
         if (r == kDriverLost) r = ERR_DEVICE_ERROR;
     }
+    if (r != 0) {
+        // A count that cannot be had changes nothing: the frames made for it go again, and
+        // the counts stay those of the frames held, which the next growth starts from.
+        FreeFrames(o, before);
+        return r;
+    }
     o->showFrames = show;
     o->extraFrames = extra;
-    return r;
+    return 0;
 }
 
 int FrameAccess(Output* o, int index, void* planes[3], int* pitch) {

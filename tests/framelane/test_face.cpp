@@ -554,6 +554,79 @@ TEST_F(Face, NoFrameToDecodeIntoIsRefused) {
     EXPECT_EQ(GetFace(IDCT_COUNT), 2);
 }
 
+struct RefusedCountCase {
+    const char* name;
+    int count;   // asked when the output opens (1 and 2 both hold two frames)
+    int room;    // frames' worth of memory free while `asked` is refused
+    int asked;   // 0: nothing is refused
+};
+
+void PrintTo(const RefusedCountCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedCount : public Face, public testing::WithParamInterface<RefusedCountCase> {};
+
+// A frame count that cannot be had leaves the frames, their numbers and pictures and the
+// memory as they were; the next decode that needs a frame more than are held gets exactly
+// one more, where the memory holds one.
+TEST_P(RefusedCount, ChangesNothingAndTheNextGrowthTakesOneFrame) {
+    const RefusedCountCase& c = GetParam();
+    Open(32, 32, 0, c.count);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    const int held = GetFace(IDCT_COUNT);
+    ASSERT_EQ(held, 2);
+    const long long used = SimGet("local_memory_used");
+    const long long frameBytes = used / held;
+    // A picture in frame 0, on screen; frame 1 stays black.
+    ASSERT_EQ(PVRSim_Set("local_memory", used), 0);
+    Scripts s(8);
+    std::vector<Macroblock> mbs;
+    for (int i = 0; i < 4; ++i) mbs.push_back(s.Intra(false));
+    Decode(mbs, 0, -1, -1);
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    ASSERT_EQ(GetFace(IDCT_COUNT), held);
+    M24VA_FRAME shown = PVRSim_ShownFrame();
+    Yuv420 pictures[2] = {Read(0), Read(1)};
+
+    if (c.asked) {
+        ASSERT_EQ(PVRSim_Set("local_memory", used + c.room * frameBytes), 0);
+        EXPECT_EQ(SetFace(IDCT_COUNT, c.asked), ERR_OUT_OF_MEMORY);
+        EXPECT_EQ(GetFace(IDCT_COUNT), held);
+        EXPECT_EQ(SimGet("frames"), held);
+        EXPECT_EQ(SimGet("local_memory_used"), used);
+        EXPECT_EQ(PVRSim_ShownFrame(), shown);
+        EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 0), 100);
+        EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 1), -1);
+        for (int i = 0; i < 2; ++i) EXPECT_TRUE(Read(i) == pictures[i]) << i;
+    }
+
+    // Room for one frame more: a decode into the frame on screen, with the other frame as
+    // its reference, goes into a new frame.
+    ASSERT_EQ(PVRSim_Set("local_memory", used + frameBytes), 0);
+    PVRSim_ClearLog();
+    int previous = -7;
+    ASSERT_EQ(f->frameStart(f, 7, &previous, 0, 1, -1, 0, 0), 0);
+    EXPECT_EQ(GetFace(IDCT_COUNT), held + 1);
+    EXPECT_EQ(SimGet("frames"), held + 1);
+    M24VA_FRAME target = BegunFrame();
+    EXPECT_NE(target, nullptr);
+    EXPECT_NE(target, shown);
+    Feed(f, mbs, mbw);
+    ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+    EXPECT_EQ(PVRSim_ShownFrame(), shown);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 0), 7);
+    bool kept = false;
+    for (int i = 1; i < held + 1; ++i) kept = kept || (Read(i) == pictures[0] && GetFace(IDCT_FRAME_NUMBER + i) == 100);
+    EXPECT_TRUE(kept) << "the picture on screen was written over";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, RefusedCount,
+    testing::Values(RefusedCountCase{"NoRoomForAny", 2, 0, 4}, RefusedCountCase{"RoomForOneOfTwo", 2, 1, 4},
+                    RefusedCountCase{"CountOfOneNoRoom", 1, 0, 3}, RefusedCountCase{"CountOfOneNothingRefused", 1, 0, 0}),
+    [](const testing::TestParamInfo<RefusedCountCase>& i) { return std::string(i.param.name); });
+
 // Backup and restore keep every frame's picture and number, across a turn of the frames.
 TEST_F(Face, BackupAndRestoreKeepThePictures) {
     Open(64, 48, 0, 3);

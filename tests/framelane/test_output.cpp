@@ -446,30 +446,43 @@ TEST_F(IdctOutput, FramesHoldNoSystemMemory) {
     EXPECT_EQ(core::SurfacesHeld(), before);
     ASSERT_EQ(SetFace(IDCT_COUNT, 4), 0);
     EXPECT_EQ(core::SurfacesHeld(), before);
-    // Room for one more frame: five are asked, one is made.
+    // Room for one more frame: five are asked, none is kept.
     ASSERT_EQ(SetFace(IDCT_COUNT, 3), 0);
     ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used") * 4 / 3), 0);
     int held = core::SurfacesHeld();
     EXPECT_EQ(SetFace(IDCT_COUNT, 5), ERR_OUT_OF_MEMORY);
-    EXPECT_EQ(GetFace(IDCT_COUNT), 4);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 3);
     EXPECT_EQ(core::SurfacesHeld(), held);
     ASSERT_EQ(Set(OVERLAY_RELEASE, 1), 0);
     EXPECT_EQ(core::SurfacesHeld(), before);
 }
 
 TEST_F(IdctOutput, AtMostOneFrameSendsNothingToTheOverlay) {
-    Open(64, 48);
+    Open(64, 80);
     ASSERT_EQ(SetFace(IDCT_COUNT, 0), 0);
     EXPECT_EQ(SimGet("frames"), 0);
     long long before = SimGet("attribute_sends");
-    ASSERT_EQ(Viewport(0, 0, 64, 48), 0);
+    ASSERT_EQ(Viewport(0, 0, 64, 80), 0);
     ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
     EXPECT_EQ(SimGet("attribute_sends"), before);
-    // Memory for one frame only: three are asked, one is had, and still nothing is sent.
+    // Memory for one frame only: three are asked, none is kept, and still nothing is sent.
     ASSERT_EQ(PVRSim_Set("local_memory", 8192), 0);
     EXPECT_EQ(SetFace(IDCT_COUNT, 3), ERR_OUT_OF_MEMORY);
-    EXPECT_EQ(GetFace(IDCT_COUNT), 1);
-    ASSERT_EQ(Viewport(8, 8, 64, 48), 0);
+    EXPECT_EQ(GetFace(IDCT_COUNT), 0);
+    EXPECT_EQ(SimGet("frames"), 0);
+    ASSERT_EQ(Viewport(8, 8, 64, 80), 0);
+    EXPECT_EQ(SimGet("attribute_sends"), before);
+    // One frame: two upright frames (64 x 80, two pages each) fill the memory, and a quarter
+    // turn makes them anew 80 high, at the chip's pitch of 96: three pages each, one fits.
+    ASSERT_EQ(PVRSim_Set("local_memory", 1 << 20), 0);
+    ASSERT_EQ(SetFace(IDCT_COUNT, 1), 0);
+    ASSERT_EQ(SimGet("frames"), 2);
+    ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used")), 0);
+    VideoEffects fx = O()->fx;
+    fx.direction = DIR_SWAPXY | DIR_MIRRORY;
+    O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx));
+    ASSERT_EQ(SimGet("frames"), 1);
+    ASSERT_EQ(Viewport(0, 0, 64, 80), 0);
     EXPECT_EQ(SimGet("attribute_sends"), before);
 }
 
