@@ -28,7 +28,7 @@ function(lumeo_test name)
         LUMEO_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMEO_TEST_DIST_DIR="${LUMEO_DIST_DIR}")
     # (Test properties cannot carry a list of variables through test discovery, so the
     # folders come as compile definitions rather than as environment.)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
 # lumeo_plugin(NAME SOURCES ... LIBS ...): a player-core plug-in file NAME.plg in the program folder.

@@ -43,6 +43,7 @@ TEST_P(PluginFile, RefusesOtherInterfaceVersions) {
     dlclose(h);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, PluginFile, ::testing::Values("splitter", "tagsift", "network", "pixelway", "framelane"));
+INSTANTIATE_TEST_SUITE_P(All, PluginFile, ::testing::Values("splitter", "tagsift", "network", "pixelway", "framelane"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
 
 }  // namespace

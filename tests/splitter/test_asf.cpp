@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "asf.h"
@@ -88,7 +90,14 @@ TEST_P(AsfFiles, PacketsAndStreamsMatchFfprobe) {
     EXPECT_EQ(asf.reader()->dataStart, 0 + static_cast<int>(report.packets[0].Int("pos")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, AsfFiles, ::testing::Values("asf/wmv2-wma2.asf", "asf/spread-compressed.asf"));
+INSTANTIATE_TEST_SUITE_P(Files, AsfFiles, ::testing::Values("asf/wmv2-wma2.asf", "asf/spread-compressed.asf"),
+                         [](const ::testing::TestParamInfo<const char*>& i) {
+                             // The file's stem, as a test name may hold only letters, digits and '_'.
+                             std::string name = std::filesystem::path(i.param).stem().string();
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 TEST_F(Asf, AudioSpreadIsUndoneAndSpanOneIsLeftAlone) {
     Opened spread(RASF_CLASS, File("asf/spread-compressed.asf"));
