@@ -207,6 +207,8 @@ void FrameDestroy() {
     static bool done = false;
     if (done) return;
     done = true;
+    // Cleared first: the init thread hands the keys and the search history over only under
+    // this lock while the flag is set, so nothing reaches what is released below.
     EnterCriticalSection(&g_csRunning);
     g_running = 0;
     LeaveCriticalSection(&g_csRunning);

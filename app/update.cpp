@@ -115,6 +115,8 @@ int checkUpdate(HWND owner, const wchar_t* appDir) {
         LOG(LOG_WARNING, L"DownloadEx failed : updateXML=%s", url.GetString());
         return -1;
     }
+    // Exit was chosen while the answer came: nobody is there to be asked.
+    if (ProgramClosing()) return 0;
 
     UpdateInfo info;
     EnterCriticalSection(&g_csXml);

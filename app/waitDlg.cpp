@@ -56,11 +56,6 @@ std::shared_ptr<WaitJob> g_waitJob;
 bool g_waitBusy;
 HDC g_waitDc;
 
-bool Closing() {
-    platform::CsLock lock(&g_csRunning);
-    return g_running != 1;
-}
-
 Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
 
 VideoList* ChooseList(int rssType, int period) {
@@ -263,7 +258,7 @@ int ShowDlgBox(HWND, int mode, const wchar_t* text) {
     g_waitBusy = false;
     SHOrdinal332(g_menuBar.hwndMB, 1, 1, 1);
     // The program may be ending (the dialog went with the frame): nothing more to start.
-    if (Closing() || !g_curList) return result;
+    if (ProgramClosing() || !g_curList) return result;
     if (LoadPicture(&g_downloader, GetItems(g_curList), 1, CurrentScroller(), GetRssType(g_curList)) != 0)
         LOG(LOG_WARNING, L"LoadPicture failed");
     InvalidateRect(g_hListWnd, nullptr, FALSE);

@@ -1,22 +1,32 @@
-// The start of the program: what the user can do while the init thread works, and starts
-// whose windows cannot all be made. The program runs in-process on a headless screen.
+// The start of the program: what the user can do while the init thread works, exit chosen
+// while it works, and starts whose windows cannot all be made. The program runs in-process
+// on a headless screen.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "connMgr.h"
 #include "entryGlobals.h"
 #include "helpers.h"
 #include "listview.h"
 #include "log.h"
 #include "lumeo.h"
+#include "pictures.h"
 #include "program.h"
 #include "programRun.h"
 #include "serviceFolder.h"
 #include "skin.h"
+#include "testcore.h"
 #include "tools.h"
 #include "waitDlg.h"
+#include "platform/codepage.h"
+#include "platform/connmgr.h"
+#include "platform/module.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 
 using namespace apptest;
@@ -186,5 +196,159 @@ INSTANTIATE_TEST_SUITE_P(
                      true},
         CreationCase{"HelpText", L"edit", {"CreateWindow failed.", "CreateControls failed"}, true}),
     [](const testing::TestParamInfo<CreationCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+// ---- Exit while the start is under way ----
+
+// Where the start is held when exit is chosen.
+enum class Hold { Connection, SearchHistory, Request };
+
+struct ExitCase {
+    const char* name;
+    Hold hold;
+    const char* held;    // Request: the requests the service holds back (their target holds this)
+    bool offersUpdate;   // the version answer offers an update, which asks the user
+    bool cachesKept;     // the stage comes before the caches are emptied
+    bool afterStart;     // the start has ended (home list shown, player core running) at exit
+};
+
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
+class ExitDuringStart : public testing::TestWithParam<ExitCase> {};
+
+// A held step: the thread that reaches it says so and waits until the test lets it go.
+struct Gate {
+    HANDLE reached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE open = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> taken{false};
+    void Hold() {
+        if (taken.exchange(true)) return;
+        SetEvent(reached);
+        WaitForSingleObject(open, INFINITE);
+    }
+    ~Gate() {
+        CloseHandle(reached);
+        CloseHandle(open);
+    }
+};
+Gate* g_gate;
+
+// Exit confirmed while a stage of the start is held: the frame ends at once, with the stage
+// still held; once it is let go nothing more happens: the thread ends, no further request
+// reaches the service, no box asks anything, the caches stay, and nothing touches what the
+// frame released (the sanitizer tree reports any use of the released skin).
+TEST_P(ExitDuringStart, EndsAtOnceAndNothingFollows) {
+    const ExitCase& c = GetParam();
+    ServiceFolder f;
+    std::unique_ptr<nettest::SampleService> offering;
+    if (c.offersUpdate)
+        offering = std::make_unique<nettest::SampleService>(std::vector<std::string>{"--update-type", "2"});
+    nettest::SampleService& service = offering ? *offering : Service();
+    // What an earlier run left in the caches.
+    f.dir.Write("Xml/recommend_1.xml", "<channel/>");
+    f.dir.Write("Image/lv0.jpg", "picture");
+
+    // The player core the program finds, and what it was asked.
+    std::string coreDir = std::string(TESTCORE_DIR) + "/full";
+    setenv("LUMEO_DLL_PATH", coreDir.c_str(), 1);
+    HMODULE coreModule = LoadLibraryW(platform::Utf8ToWide(coreDir + "/interface.plg").c_str());
+    ASSERT_NE(coreModule, nullptr);
+    TestCoreControl* core = reinterpret_cast<TestCoreProc>(GetProcAddress(coreModule, "TestCore"))();
+
+    Gate gate;
+    g_gate = &gate;
+    switch (c.hold) {
+    case Hold::Connection:
+        // The first destination fails; the pause before the next one is held, which then connects.
+        platform::ConnMgrConfigure(
+            L"dest=Internet,connect=fail;dest=Internet 2;conn=Wi-Fi,type=2,subtype=2,status=32");
+        SetConnMgrSleep([](DWORD) { g_gate->Hold(); });
+        break;
+    case Hold::SearchHistory:
+        platform::SetRegistryReadHook([](const std::wstring& name) {
+            if (name == L"SearchWord_0") g_gate->Hold();
+        });
+        break;
+    case Hold::Request:
+        service.QueueFault("delay:600000", 50, c.held);
+        break;
+    }
+
+    HANDLE init = nullptr;
+    size_t requestsAtExit = 0, boxesAtExit = 0;
+    int coreStartsAtExit = 0;
+    int code = RunProgram(480, 800, [&] {
+        f.Adopt();
+        SetApiHost(platform::Utf8ToWide(service.host()).c_str());
+        platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT) {
+            return text == L"确定要退出吗？" ? IDYES : IDNO;
+        });
+        // Whatever happens here, the held stage is let go at the end.
+        struct LetGo {
+            Gate& gate;
+            nettest::SampleService& service;
+            ~LetGo() {
+                SetEvent(gate.open);
+                service.Get("/control/release?count=50");
+            }
+        } letGo{gate, service};
+        init = CreateThread(nullptr, 0, InitThread, &g_hMainWndParam, 0, nullptr);
+        ASSERT_NE(init, nullptr);
+        if (c.hold == Hold::Request)
+            ASSERT_TRUE(WaitFor([&] { return !RequestsTo(service, c.held).empty(); })) << "never asked for " << c.held;
+        else
+            ASSERT_EQ(WaitForSingleObject(gate.reached, 30000), WAIT_OBJECT_0) << "the stage was never reached";
+        if (c.afterStart) {
+            ASSERT_EQ(WaitForSingleObject(init, 30000), WAIT_OBJECT_0);
+            ASSERT_TRUE(WaitFor([&] { return core->mainRunning == 1; }));
+        }
+
+        // 退出, as the soft key and the menu send it to the frame, answered yes.
+        platform::ui::ClearMessageBoxHistory();
+        PostMessageW(g_hFrame, WM_COMMAND, IDM_EXIT, 0);
+        ASSERT_TRUE(WaitFor([] { return !IsWindow(g_hFrame); })) << "the program did not end while the stage was held";
+        auto boxes = platform::ui::MessageBoxHistory();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, L"确定要退出吗？");
+        requestsAtExit = RequestsTo(service, "/").size();
+        coreStartsAtExit = core->mainCalls;
+        boxesAtExit = boxes.size();
+    });
+    EXPECT_EQ(code, 0);
+    ASSERT_NE(init, nullptr);
+    EXPECT_EQ(WaitForSingleObject(init, 30000), WAIT_OBJECT_0) << "the init thread did not end";
+    CloseHandle(init);
+    EXPECT_TRUE(WaitFor([] { return PictureThreadsRunning() == 0; })) << "thumbnail threads did not end";
+    SetConnMgrSleep(nullptr);
+    platform::SetRegistryReadHook(nullptr);
+
+    std::vector<std::string> requests = RequestsTo(service, "/");
+    for (size_t i = requestsAtExit; i < requests.size(); ++i) ADD_FAILURE() << "after exit: " << requests[i];
+    auto boxes = platform::ui::MessageBoxHistory();
+    for (size_t i = boxesAtExit; i < boxes.size(); ++i)
+        ADD_FAILURE() << "asked after exit: " << platform::WideToUtf8(boxes[i].text);
+    if (c.cachesKept) {
+        EXPECT_TRUE(f.dir.Exists("Xml/recommend_1.xml")) << "the answer cache was emptied after exit";
+        EXPECT_TRUE(f.dir.Exists("Image/lv0.jpg")) << "the thumbnail cache was emptied after exit";
+    }
+    EXPECT_EQ(core->mainCalls, coreStartsAtExit) << "the player core was started after exit";
+    // A core started before the exit runs until it is told to end.
+    core->endMain = 1;
+    EXPECT_TRUE(WaitFor([&] { return core->mainRunning == 0; }));
+    FreeLibrary(coreModule);
+    unsetenv("LUMEO_DLL_PATH");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, ExitDuringStart,
+    testing::Values(ExitCase{"Connection", Hold::Connection, "", false, true, false},
+                    ExitCase{"SearchHistory", Hold::SearchHistory, "", false, true, false},
+                    ExitCase{"UpdateCheck", Hold::Request, "/openapi-common/getVersionInfo", true, true, false},
+                    ExitCase{"HomeList", Hold::Request, "/openapi-common/getTopVideos", false, false, false},
+                    ExitCase{"Thumbnails", Hold::Request, "/img/", false, false, true}),
+    [](const testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

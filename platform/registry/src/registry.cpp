@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,6 +30,21 @@ struct Registry {
 Registry& R() {
     static Registry* r = new Registry;  // never destroyed: keys are closed after static destructors too
     return *r;
+}
+
+struct ReadHookSlot {
+    std::mutex lock;
+    std::shared_ptr<platform::RegistryReadHook> hook;
+};
+
+ReadHookSlot& HookSlot() {
+    static auto* slot = new ReadHookSlot;  // as the registry: readers may come after static destructors
+    return *slot;
+}
+
+std::shared_ptr<platform::RegistryReadHook> ReadHook() {
+    std::lock_guard<std::mutex> g(HookSlot().lock);
+    return HookSlot().hook;
 }
 
 std::string ChosenFile(const Registry& r) {
@@ -256,6 +272,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD cbData) {
     if (data && !cbData) return ERROR_INVALID_PARAMETER;
+    if (auto hook = ReadHook()) (*hook)(name ? name : L"");
     Registry& r = R();
     std::lock_guard<std::mutex> g(r.lock);
     std::string path;
@@ -312,6 +329,11 @@ std::string RegistryFile() {
     Registry& r = R();
     std::lock_guard<std::mutex> g(r.lock);
     return ChosenFile(r);
+}
+
+void SetRegistryReadHook(RegistryReadHook hook) {
+    std::lock_guard<std::mutex> g(HookSlot().lock);
+    HookSlot().hook = hook ? std::make_shared<RegistryReadHook>(std::move(hook)) : nullptr;
 }
 
 }  // namespace platform

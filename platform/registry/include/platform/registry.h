@@ -11,6 +11,7 @@
 // text value of `cb` bytes must hold cb / 2 wchar_t.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/wintypes.h"
@@ -59,4 +60,8 @@ namespace platform {
 void SetRegistryFile(const std::string& path);
 // The file in use (or to be used on the next call).
 std::string RegistryFile();
+// Runs on the reading thread at the start of every RegQueryValueExW, with the value's
+// name, for tests that hold a reader at a known point; null: none.
+using RegistryReadHook = std::function<void(const std::wstring& name)>;
+void SetRegistryReadHook(RegistryReadHook hook);
 }  // namespace platform
