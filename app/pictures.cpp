@@ -53,6 +53,19 @@ void TellDetailPage(const CStringW& vid) {
     if (notify) PostMessageW(notify, WM_DTL_PICTURE, 0, 0);
 }
 
+// A job for the item's picture, its other fields for the caller; null (logged) without memory.
+PictureJob* NewJob(DownloadManager* mgr, const VideoItem& item) {
+    PictureJob* job = new (std::nothrow) PictureJob;
+    if (!job) {
+        LOG(LOG_ERROR, L"not enough memory");
+        return nullptr;
+    }
+    job->mgr = mgr;
+    job->vid = item.vid;
+    job->img = item.img;
+    return job;
+}
+
 // Marks the job's vid pending and starts its thumbnail thread, which owns `job` from then
 // on. 0, or -1 when no thread starts (the job is gone then too). Under csPending.
 int StartJob(DownloadManager* mgr, PictureJob* job) {
@@ -86,14 +99,8 @@ int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify) 
     platform::CsLock lock(&mgr->csPending);
     // A thread on its way for the vid tells the page when it ends.
     if (mgr->pending.count(item.vid)) return 0;
-    PictureJob* job = new (std::nothrow) PictureJob;
-    if (!job) {
-        LOG(LOG_ERROR, L"not enough memory");
-        return -1;
-    }
-    job->mgr = mgr;
-    job->vid = item.vid;
-    job->img = item.img;
+    PictureJob* job = NewJob(mgr, item);
+    if (!job) return -1;
     job->keepFile = 0;
     job->online = 1;
     job->index = -1;  // no row of a list
@@ -124,14 +131,8 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
         if (GetPicture(mgr, item.vid) != mgr->picBk) continue;
         platform::CsLock lock(&mgr->csPending);
         if (mgr->pending.count(item.vid)) continue;
-        PictureJob* job = new (std::nothrow) PictureJob;
-        if (!job) {
-            LOG(LOG_ERROR, L"not enough memory");
-            return -1;
-        }
-        job->mgr = mgr;
-        job->vid = item.vid;
-        job->img = item.img;
+        PictureJob* job = NewJob(mgr, item);
+        if (!job) return -1;
         job->keepFile = index < perView ? 1 : 0;
         job->online = online;
         job->index = index;
