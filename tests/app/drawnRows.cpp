@@ -107,4 +107,15 @@ DrawnList ReadList(const Pixels& px, int width, int height, bool columns, int fr
     return list;
 }
 
+bool FrameInsideRow(const DrawnList& list, const DrawnRow& row, bool columns) {
+    const Box &f = row.frame, &c = row.cell;
+    if (columns) return f.left > c.left && f.right < c.right && f.top > list.top;
+    return f.top > c.top && f.bottom < c.bottom;
+}
+
+std::string Describe(const Box& b) {
+    return "(" + std::to_string(b.left) + "," + std::to_string(b.top) + ")-(" + std::to_string(b.right) + "," +
+           std::to_string(b.bottom) + ")";
+}
+
 }  // namespace apptest

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace apptest {
@@ -43,6 +44,12 @@ struct DrawnList {
 // separators reach the screen's left column; rows are closed by separator lines (at their
 // bottom, or at the right of columns) and the frame has the given colour.
 DrawnList ReadList(const Pixels& px, int width, int height, bool columns, int frameColour);
+
+// Whether a row's thumbnail frame keeps a free line of pixels between itself and each of
+// the row's separators (and the list's top, which closes the first row of columns).
+bool FrameInsideRow(const DrawnList& list, const DrawnRow& row, bool columns);
+// A box as "(left,top)-(right,bottom)", for a failing test's message.
+std::string Describe(const Box& box);
 
 // Runs of screen rows inside `area` that carry ink.
 std::vector<Band> InkRows(const Pixels& px, const Box& area);

@@ -67,14 +67,8 @@ TEST_P(FormsRun, RowsAndTheDetailPageKeepTheirThumbnailsAndTextLinesApart) {
         const DrawnRow& row = list.rows[i];
         SCOPED_TRACE("row " + std::to_string(i));
         ASSERT_FALSE(row.frame.empty());
-        if (f.columns) {
-            EXPECT_GT(row.frame.left, row.cell.left);
-            EXPECT_LT(row.frame.right, row.cell.right);
-            EXPECT_GT(row.frame.top, list.top);
-        } else {
-            EXPECT_GT(row.frame.top, row.cell.top);
-            EXPECT_LT(row.frame.bottom, row.cell.bottom);
-        }
+        EXPECT_TRUE(FrameInsideRow(list, row, f.columns))
+            << "frame " << Describe(row.frame) << " in cell " << Describe(row.cell) << ", list top " << list.top;
         EXPECT_GE(row.lines.size(), f.publisher ? 3u : 2u);
         for (const Band& b : row.lines) EXPECT_LE(b.size(), f.textHeight) << "lines run into each other at " << b.first;
         EXPECT_FALSE(row.inkOnSeparator);

@@ -294,15 +294,8 @@ TEST_P(DrawnRows, ThumbnailsKeepInsideTheirRowsWithTheirBadgesAndTextLinesStayAp
                 const DrawnRow& row = list.rows[i];
                 SCOPED_TRACE("row " + std::to_string(i));
                 ASSERT_FALSE(row.frame.empty());
-                // A free line of pixels between the frame and each separator (or the list's top).
-                if (c.columns) {
-                    EXPECT_GT(row.frame.left, row.cell.left);
-                    EXPECT_LT(row.frame.right, row.cell.right);
-                    EXPECT_GT(row.frame.top, list.top);
-                } else {
-                    EXPECT_GT(row.frame.top, row.cell.top);
-                    EXPECT_LT(row.frame.bottom, row.cell.bottom);
-                }
+                EXPECT_TRUE(FrameInsideRow(list, row, c.columns))
+                    << "frame " << Describe(row.frame) << " in cell " << Describe(row.cell) << ", list top " << list.top;
                 // The rank number, white on its badge inside the frame.
                 int white = 0;
                 for (int y = row.frame.top; y <= row.frame.bottom; ++y)
