@@ -403,6 +403,46 @@ TEST(Tools, DisplayOrientationQueryAnswersTheDisplaysTurn) {
     EXPECT_EQ(QueryDisplayOrientation(), DMDO_90);
 }
 
+// The built program linked into `folder`, with the skin beside it, run with a runtime folder
+// and registry of its own under `base` and this process's environment but for LUMEO_*.
+class ProgramCopy {
+public:
+    ProgramCopy(const std::string& base, const std::string& folder) : path_(folder + "/Lumeo") {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::create_hard_link(std::string(LUMEO_DIST) + "/Lumeo", path_, ec);
+        if (ec) fs::copy_file(std::string(LUMEO_DIST) + "/Lumeo", path_);
+        fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", folder + "/Res");
+        vars_ = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db", "LUMEO_HEADLESS=1"};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("LUMEO_", 0) != 0) vars_.push_back(*e);
+    }
+    // Runs it with `args`: true if it ended by itself within a minute (else it is killed).
+    bool Run(std::vector<std::string> args, int* status) {
+        std::vector<char*> argv{path_.data()}, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& v : vars_) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawn(&pid, path_.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+        bool ended = false;
+        for (int i = 0; i < 6000 && !ended; ++i) {
+            ended = waitpid(pid, status, WNOHANG) == pid;
+            if (!ended) usleep(10 * 1000);
+        }
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, status, 0);
+        }
+        return ended;
+    }
+
+private:
+    std::string path_;
+    std::vector<std::string> vars_;
+};
+
 // A second start finds the running frame, brings it forward and ends without going on to
 // a frame of its own. The first start is this process's; the second, the built program run
 // from a folder of its own, must end by itself.
@@ -411,36 +451,14 @@ TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
     std::string base = testing::TempDir() + "/lumeo-second-" + std::to_string(getpid());
     fs::create_directories(base);
     setenv("LUMEO_RUNTIME_DIR", (base + "/run").c_str(), 1);
-    std::string program = base + "/Lumeo";
-    std::error_code ec;
-    fs::create_hard_link(std::string(LUMEO_DIST) + "/Lumeo", program, ec);
-    if (ec) fs::copy_file(std::string(LUMEO_DIST) + "/Lumeo", program);
-    fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", base + "/Res");
-    std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
-                                     "LUMEO_HEADLESS=1"};
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("LUMEO_", 0) != 0) vars.push_back(*e);
-    std::vector<char*> envp;
-    for (auto& v : vars) envp.push_back(v.data());
-    envp.push_back(nullptr);
+    ProgramCopy second(base, base);
 
     int before = -1, after = -1, status = 0;
     bool ended = false;
     HWND front = nullptr, frame = nullptr;
     EXPECT_EQ(RunProgram(480, 800, [&] {
         before = platform::ui::ForegroundRequestsReceived();
-        const char* argv[] = {program.c_str(), "--api-host", "127.0.0.1:1", nullptr};
-        pid_t second = 0;
-        if (posix_spawn(&second, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), envp.data()) == 0) {
-            for (int i = 0; i < 6000 && !ended; ++i) {
-                ended = waitpid(second, &status, WNOHANG) == second;
-                if (!ended) usleep(10 * 1000);
-            }
-            if (!ended) {
-                kill(second, SIGKILL);
-                waitpid(second, &status, 0);
-            }
-        }
+        ended = second.Run({"--api-host", "127.0.0.1:1"}, &status);
         after = platform::ui::ForegroundRequestsReceived();
         OnUi([&] {
             front = GetForegroundWindow();
@@ -457,6 +475,7 @@ TEST(Program, SecondStartEndsAndLeavesTheFirstInFront) {
     // It went no further than the check: no start-up of its own made the program's folders.
     EXPECT_FALSE(fs::exists(base + "/Xml"));
     EXPECT_FALSE(fs::exists(base + "/Image"));
+    std::error_code ec;
     fs::remove_all(base, ec);
 }
 
@@ -469,40 +488,18 @@ TEST(Program, AFolderPathTooLongToHoldIsNotCutToAnotherFolder) {
     std::string outer = base + "/" + std::string(200, 'a');
     std::string folder = outer + "/" + std::string(100, 'b');
     fs::create_directories(folder);
-    std::string program = folder + "/Lumeo";
-    std::error_code ec;
-    fs::create_hard_link(std::string(LUMEO_DIST) + "/Lumeo", program, ec);
-    if (ec) fs::copy_file(std::string(LUMEO_DIST) + "/Lumeo", program);
-    fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", folder + "/Res");
+    ProgramCopy program(base, folder);
     fs::create_directory_symlink(std::string(LUMEO_DIST) + "/Res", outer + "/Res");  // a skin to find there
     std::string script = base + "/script.txt";
     std::ofstream(script) << "wait idle\nquit\n";
-    std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + base + "/run", "LUMEO_REGISTRY_FILE=" + base + "/reg.db",
-                                     "LUMEO_HEADLESS=1"};
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("LUMEO_", 0) != 0) vars.push_back(*e);
-    std::vector<char*> envp;
-    for (auto& v : vars) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    const char* argv[] = {program.c_str(), "--script", script.c_str(), "--api-host", "127.0.0.1:1", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), envp.data()), 0);
     int status = 0;
-    bool ended = false;
-    for (int i = 0; i < 6000 && !ended; ++i) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended) usleep(10 * 1000);
-    }
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(program.Run({"--script", script, "--api-host", "127.0.0.1:1"}, &status));
     std::vector<std::string> made;
     for (auto& e : fs::directory_iterator(outer))
         if (e.path() != folder && e.path().filename() != "Res") made.push_back(e.path().filename().string());
     EXPECT_TRUE(made.empty()) << made.front();
     EXPECT_FALSE(fs::exists(folder + "/Log"));
+    std::error_code ec;
     fs::remove_all(base, ec);
 }
 
