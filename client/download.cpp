@@ -78,6 +78,16 @@ std::wstring PartPath(const wchar_t* target) {
     return t.substr(0, dot) + platform::FormatW(L"..%u.part", g_partSerial.fetch_add(1) + 1) + t.substr(dot);
 }
 
+// Puts the file `from` in the place of `to`, whatever stood there. False (logged, the code
+// in g_errno) when it cannot be moved.
+bool PutInPlace(const wchar_t* from, const wchar_t* to) {
+    DeleteFileW(to);
+    if (MoveFileW(from, to)) return true;
+    g_errno = GetLastError();
+    LOG(LOG_WARNING, L"MoveFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno), to);
+    return false;
+}
+
 // A download's file: written under its part name and put in the target's place only
 // once the body is whole, so a failed download leaves the target as it was.
 class PartFile {
@@ -110,13 +120,7 @@ public:
             LOG(LOG_WARNING, L"fwrite failed : errno=%d, msg=%s", g_errno, GetErrorMsg(g_errno));
             return false;
         }
-        DeleteFileW(target_.c_str());
-        if (!MoveFileW(part_.c_str(), target_.c_str())) {
-            g_errno = GetLastError();
-            LOG(LOG_WARNING, L"MoveFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno),
-                target_.c_str());
-            return false;
-        }
+        if (!PutInPlace(part_.c_str(), target_.c_str())) return false;
         part_.clear();
         return true;
     }
@@ -394,13 +398,7 @@ int DownloadPicture(DownloadManager* dm, const wchar_t* vid, const wchar_t* url,
             if (out) *out = empty;
             return 0;
         }
-        DeleteFileW(path);
-        if (!MoveFileW(temp, path)) {
-            g_errno = GetLastError();
-            LOG(LOG_WARNING, L"MoveFile failed : errno=%d, msg=%s, path=%s", g_errno, GetErrorMsg(g_errno),
-                path.GetString());
-            DeleteFileW(temp);
-        }
+        if (!PutInPlace(temp, path)) DeleteFileW(temp);
     } else {
         bitmap = SHLoadImageFile(path);
         if (!bitmap) {
