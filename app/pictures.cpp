@@ -53,31 +53,26 @@ void TellDetailPage(const CStringW& vid) {
     if (notify) PostMessageW(notify, WM_DTL_PICTURE, 0, 0);
 }
 
-// A job for the item's picture, its other fields for the caller; null (logged) without memory.
-PictureJob* NewJob(DownloadManager* mgr, const VideoItem& item) {
-    PictureJob* job = new (std::nothrow) PictureJob;
+// Starts a thumbnail thread for `work` (a copy of it, which the thread owns from then on)
+// and marks its vid pending. 0; -1 without memory, -2 when no thread starts (both logged,
+// nothing left pending). Under csPending.
+int StartJob(const PictureJob& work) {
+    PictureJob* job = new (std::nothrow) PictureJob(work);
     if (!job) {
         LOG(LOG_ERROR, L"not enough memory");
-        return nullptr;
+        return -1;
     }
-    job->mgr = mgr;
-    job->vid = item.vid;
-    job->img = item.img;
-    return job;
-}
-
-// Marks the job's vid pending and starts its thumbnail thread, which owns `job` from then
-// on. 0, or -1 when no thread starts (the job is gone then too). Under csPending.
-int StartJob(DownloadManager* mgr, PictureJob* job) {
-    mgr->pending.insert(job->vid);
+    DownloadManager* mgr = work.mgr;
+    mgr->pending.insert(work.vid);
     ++g_pictureThreads;
     HANDLE thread = CreateThread(nullptr, 0, PictureThreadProc, job, 0, nullptr);
     if (!thread) {
+        LOG(LOG_ERROR, L"CreateThread failed : item=%d", work.index);
         --g_pictureThreads;
         // Nothing runs for the vid: a later load may try again.
-        mgr->pending.erase(job->vid);
+        mgr->pending.erase(work.vid);
         delete job;
-        return -1;
+        return -2;
     }
     CloseHandle(thread);
     return 0;
@@ -99,17 +94,9 @@ int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify) 
     platform::CsLock lock(&mgr->csPending);
     // A thread on its way for the vid tells the page when it ends.
     if (mgr->pending.count(item.vid)) return 0;
-    PictureJob* job = NewJob(mgr, item);
-    if (!job) return -1;
-    job->keepFile = 0;
-    job->online = 1;
-    job->index = -1;  // no row of a list
-    job->rssType = -1;
-    if (StartJob(mgr, job) != 0) {
-        LOG(LOG_ERROR, L"CreateThread failed : item=%d", -1);
-        return -1;
-    }
-    return 0;
+    PictureJob work{.mgr = mgr, .vid = item.vid, .img = item.img, .keepFile = 0, .online = 1,
+                    .index = -1, .rssType = -1};  // no row of a list
+    return StartJob(work) == 0 ? 0 : -1;
 }
 
 bool TakeDetailPicture(const wchar_t* vid) {
@@ -131,13 +118,9 @@ int LoadPicture(DownloadManager* mgr, const std::vector<VideoItem>& items, int o
         if (GetPicture(mgr, item.vid) != mgr->picBk) continue;
         platform::CsLock lock(&mgr->csPending);
         if (mgr->pending.count(item.vid)) continue;
-        PictureJob* job = NewJob(mgr, item);
-        if (!job) return -1;
-        job->keepFile = index < perView ? 1 : 0;
-        job->online = online;
-        job->index = index;
-        job->rssType = rssType;
-        if (StartJob(mgr, job) != 0) LOG(LOG_ERROR, L"CreateThread failed : item=%d", index);
+        PictureJob work{.mgr = mgr, .vid = item.vid, .img = item.img, .keepFile = index < perView ? 1 : 0,
+                        .online = online, .index = index, .rssType = rssType};
+        if (StartJob(work) == -1) return -1;
     }
     return 0;
 }

@@ -21,7 +21,7 @@ class Scroller;
 // Posted to the window of LoadDetailPicture when the picture's thread has ended.
 #define WM_DTL_PICTURE (WM_APP + 0x118)
 
-// One thumbnail thread's work; made by LoadPicture, deleted by the thread.
+// One thumbnail thread's work; made by LoadPicture or LoadDetailPicture, deleted by the thread.
 struct PictureJob {
     DownloadManager* mgr = nullptr;
     CStringW vid;
@@ -46,7 +46,7 @@ int LoadDetailPicture(DownloadManager* mgr, const VideoItem& item, HWND notify);
 bool TakeDetailPicture(const wchar_t* vid);
 // Thread procedure: PictureThread(job->mgr, job).
 DWORD PictureThreadProc(LPVOID job);
-// Thumbnail threads started by LoadPicture that have not yet ended.
+// Thumbnail threads started by LoadPicture or LoadDetailPicture that have not yet ended.
 int PictureThreadsRunning();
 // Fetches the job's picture, repaints the list view when its row is still in sight, and
 // deletes the job. 0, or 1 when DownloadPicture failed.
