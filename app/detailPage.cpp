@@ -65,8 +65,7 @@ int FetchRelated(const RelVideoParam& job, std::vector<VideoItem>& items) {
         CStringW part = platform::FormatW(L"%s.%ld.part", cachePath.GetString(), static_cast<long>(job.request));
         CStringA unused;
         if (DownloadEx(&g_downloader, url, nullptr, part, 0, 0, unused, 1) != 0) {
-            LOG(LOG_WARNING, L"DownloadEx failed");
-            DeleteFileW(part);
+            LOG(LOG_WARNING, L"DownloadEx failed");  // it leaves nothing under `part`
             return -1;
         }
         // Another request for this video may have stored its answer meanwhile; either is whole.
