@@ -349,6 +349,12 @@ bool CheckStalled(Session& s, Request& r, uint64_t now) {
     return true;
 }
 
+// How long a synchronous wait may last before the request's silence is checked again.
+uint64_t WaitMs(const Request& r, uint64_t now) {
+    DWORD limit = IdleLimit(r);
+    return limit ? std::min<uint64_t>(1000, r.lastActivity + limit - now + 1) : 1000;
+}
+
 // Synchronous sessions: makes the multi handle this thread's to use for as long as it
 // holds `lock`, waking the thread that waits on the network with it.
 void TakeMulti(Session& s, std::unique_lock<std::mutex>& lock) {
@@ -370,20 +376,17 @@ void DriveSync(Session& s, Request& r, std::unique_lock<std::mutex>& lock, Ready
     r.lastActivity = NowMs();
     for (;;) {
         if (r.closed || ready() || r.done) return;
-        DWORD limit = IdleLimit(r);
         uint64_t now = NowMs();
         if (s.waitingForMulti > 0 && !s.driving) {
             s.turn.wait(lock, [&] { return s.waitingForMulti == 0 || s.driving; });
             continue;
         }
         if (s.driving) {
-            if (limit && now - r.lastActivity >= limit) {
+            if (DWORD limit = IdleLimit(r); limit && now - r.lastActivity >= limit) {
                 TakeMulti(s, lock);  // to end this request as stalled
                 continue;
             }
-            uint64_t wait = 1000;
-            if (limit) wait = std::min<uint64_t>(wait, r.lastActivity + limit - now + 1);
-            s.turn.wait_for(lock, std::chrono::milliseconds(wait));
+            s.turn.wait_for(lock, std::chrono::milliseconds(WaitMs(r, now)));
             continue;
         }
         int running = 0;
@@ -394,11 +397,10 @@ void DriveSync(Session& s, Request& r, std::unique_lock<std::mutex>& lock, Ready
         now = NowMs();
         if (CheckStalled(s, r, now)) return;
         if (s.waitingForMulti > 0) continue;
-        uint64_t wait = 1000;
-        if (limit) wait = std::min<uint64_t>(wait, r.lastActivity + limit - now + 1);
+        int wait = static_cast<int>(WaitMs(r, now));
         s.driving = true;
         lock.unlock();
-        curl_multi_poll(s.multi, nullptr, 0, static_cast<int>(wait), nullptr);
+        curl_multi_poll(s.multi, nullptr, 0, wait, nullptr);
         lock.lock();
         s.driving = false;
         s.turn.notify_all();
