@@ -243,7 +243,7 @@ bool WindowTimersSet() {
     for (auto& q : queues) {
         std::lock_guard lk(q->mu);
         for (auto& t : q->timers)
-            if (t.hwnd) return true;
+            if (t.hwnd && !t.system) return true;
     }
     return false;
 }
