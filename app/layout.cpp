@@ -19,6 +19,22 @@ LayoutRect R(int x, int y, int w, int h) { return LayoutRect{x, y, w, h}; }
 int Bottom(const LayoutRect& r) { return r.y + r.h; }
 int Right(const LayoutRect& r) { return r.x + r.w; }
 
+void SetFont(LOGFONTW& f, int height, int weight, bool underline, const wchar_t* face) {
+    std::memset(&f, 0, sizeof(f));
+    f.lfCharSet = DEFAULT_CHARSET;
+    f.lfHeight = height;
+    f.lfWeight = weight;
+    f.lfUnderline = underline ? 1 : 0;
+    wcsncpy(f.lfFaceName, face, LF_FACESIZE - 1);
+}
+
+// The system font, whose face every font of the skin uses.
+LOGFONTW SystemFace() {
+    LOGFONTW system{};
+    GetObjectW(GetStockObject(SYSTEM_FONT), sizeof(system), &system);
+    return system;
+}
+
 bool IsSkinSize(const Skin& s) {
     static const int sizes[5][2] = {{800, 480}, {640, 480}, {320, 240}, {480, 320}, {400, 240}};
     for (const auto& z : sizes)
@@ -93,14 +109,10 @@ void LayoutRows(Skin& s, int H) {
     }
 }
 
-// Width of a text in the body font (font 0: textHeight, normal weight, the system face).
+// Width of a text in the body font, font 0 as LayoutFonts makes it.
 int BodyTextWidth(const Skin& s, const wchar_t* text) {
-    LOGFONTW lf{};
-    GetObjectW(GetStockObject(SYSTEM_FONT), sizeof(lf), &lf);
-    lf.lfHeight = s.textHeight;
-    lf.lfWidth = 0;
-    lf.lfWeight = FW_NORMAL;
-    lf.lfCharSet = DEFAULT_CHARSET;
+    LOGFONTW lf;
+    SetFont(lf, s.textHeight, FW_NORMAL, false, SystemFace().lfFaceName);
     HDC dc = CreateCompatibleDC(nullptr);
     HFONT font = CreateFontIndirectW(&lf);
     HGDIOBJ old = SelectObject(dc, font);
@@ -299,15 +311,6 @@ void LayoutSearchPage(Skin& s, int W, int P) {
 
 namespace {
 
-void SetFont(LOGFONTW& f, int height, int weight, bool underline, const wchar_t* face) {
-    std::memset(&f, 0, sizeof(f));
-    f.lfCharSet = DEFAULT_CHARSET;
-    f.lfHeight = height;
-    f.lfWeight = weight;
-    f.lfUnderline = underline ? 1 : 0;
-    wcsncpy(f.lfFaceName, face, LF_FACESIZE - 1);
-}
-
 // Fonts set on the edit boxes; each replaced one is freed once its box has the new one.
 HFONT g_editFonts[3];
 
@@ -320,8 +323,7 @@ void ApplyFont(int slot, HWND edit, const LOGFONTW& f) {
 }
 
 void LayoutFonts(Skin& s) {
-    LOGFONTW system{};
-    GetObjectW(GetStockObject(SYSTEM_FONT), sizeof(system), &system);
+    LOGFONTW system = SystemFace();
     const wchar_t* face = system.lfFaceName;
     int tH = s.textHeight, l = s.lineHeight > 0 ? s.lineHeight : tH;
     int badge = BitmapSize(s.rankNumBk).cy;

@@ -295,6 +295,23 @@ int ReadBlock(void* self, Block* block, int offset, int n) {
     return HttpRead(self, block->data + offset, n);
 }
 
+// A new request for the resource, at the position and with the headers it was last given.
+int Reconnect(HttpStream* s) {
+    tchar url[HTTP_TEXT];
+    tcscpy_s(url, HTTP_TEXT, s->url);
+    return HttpOpen(s, url, true, true);
+}
+
+// Reads and drops what lies before `target`: true when the position reaches it.
+bool ReadUpTo(HttpStream* s, int64_t target) {
+    char scrap[4096];
+    while (s->position < target) {
+        int n = static_cast<int>(std::min<int64_t>(sizeof(scrap), target - s->position));
+        if (HttpRead(s, scrap, n) <= 0) break;
+    }
+    return s->position == target;
+}
+
 int Seek(void* self, int offset, int whence) {
     auto* s = static_cast<HttpStream*>(self);
     int64_t target = offset;
@@ -308,24 +325,16 @@ int Seek(void* self, int offset, int whence) {
     if (target < 0 || target > 0x7FFFFFFF) return -1;
     // Past the end of a resource of known length there is nothing to ask the server for.
     if (s->length >= 0 && target > s->length) return -1;
-    tchar url[HTTP_TEXT];
-    tcscpy_s(url, HTTP_TEXT, s->url);
     if (target < s->position && target < 65536) {
         s->position = 0;
-        if (HttpOpen(s, url, true, true) != 0) return -1;
+        if (Reconnect(s) != 0) return -1;
     }
-    if (target > s->position && target - s->position < 65536 && !s->reconnectOnSeek) {
-        char scrap[4096];
-        while (s->position < target) {
-            int want = static_cast<int>(std::min<int64_t>(sizeof(scrap), target - s->position));
-            if (HttpRead(s, scrap, want) <= 0) break;
-        }
-        if (s->position == target) return s->position;
-    }
+    if (target > s->position && target - s->position < 65536 && !s->reconnectOnSeek && ReadUpTo(s, target))
+        return s->position;
     if (target == s->position && !s->reconnectOnSeek) return s->position;
     if (s->seekable || target == 0) {
         s->position = static_cast<int>(target);
-        if (HttpOpen(s, url, true, true) != 0) return -1;
+        if (Reconnect(s) != 0) return -1;
         return s->position;
     }
     return -1;
@@ -396,24 +405,14 @@ int ContentRangeStart(HINTERNET request) {
 int Resume(HttpStream* s, int want) {
     if (s->position >= 0 && s->position < want && s->length >= 0) {
         s->resuming = 1;
-        char scrap[4096];
-        while (s->position < want) {
-            int n = static_cast<int>(std::min<int64_t>(sizeof(scrap), want - s->position));
-            if (HttpRead(s, scrap, n) <= 0) break;
-        }
+        bool reached = ReadUpTo(s, want);
         s->resuming = 0;
         s->broken = 0;
-        if (s->position == want) return ERR_NONE;
+        if (reached) return ERR_NONE;
     }
     CloseHandles(s);
     s->position = want;
     return ERR_OPEN_FAILED;
-}
-
-void Reconnect(HttpStream* s) {
-    tchar url[HTTP_TEXT];
-    tcscpy_s(url, HTTP_TEXT, s->url);
-    HttpOpen(s, url, true, true);
 }
 
 void Destroy(void* self) {

@@ -141,11 +141,8 @@ std::wstring DecodeNumericReferences(const std::wstring& text) {
             size_t digits = k;
             uint32_t v = 0;
             for (; k < text.size() && k - digits < 8; ++k) {
-                int d = text[k] >= L'0' && text[k] <= L'9' ? static_cast<int>(text[k] - L'0')
-                        : hex && text[k] >= L'a' && text[k] <= L'f' ? static_cast<int>(text[k] - L'a' + 10)
-                        : hex && text[k] >= L'A' && text[k] <= L'F' ? static_cast<int>(text[k] - L'A' + 10)
-                                                                   : -1;
-                if (d < 0) break;
+                int d = static_cast<uint32_t>(text[k]) < 0x80 ? HexValue(static_cast<char>(text[k])) : -1;
+                if (d < 0 || d >= (hex ? 16 : 10)) break;
                 v = v * (hex ? 16 : 10) + static_cast<uint32_t>(d);
             }
             // Only a whole reference to a character that can be: anything else stays as written.

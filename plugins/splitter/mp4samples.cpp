@@ -293,9 +293,12 @@ bool SizesToTable(Mp4Track* t, Mp4AppendMark* m)
     t->sizePack = Predictor{};
     if (!ArrayAlloc(&t->sizeTable, size_t(t->sampleCount) + 1024, 1024))
         return false;
+    Packer packer(&t->sizeTable);
     for (int i = 0; i < t->sampleCount; ++i)
-        if (!PutPacked(&t->sizeTable, TwoBackResidual(t->sizePack, uint32_t(t->constSize))))
-            return false;
+        packer.Put(TwoBackResidual(t->sizePack, uint32_t(t->constSize)));
+    packer.Flush();
+    if (!packer.ok)
+        return false;
     if (t->finished) {
         // The cursor goes on from the sample it stands at.
         Mp4Cursor& c = t->cursor;

@@ -93,10 +93,6 @@ void FinishInit() {
     platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT) {
         return text == L"无法连接网络，请检查网络设置。" ? IDOK : 0;
     });
-    OnUi([] {
-        g_prevTab = 0;
-        g_curTab = IDC_TAB_HOT;
-    });
     SendMessageW(g_hMainWnd, WM_INIT_DONE, 0, 0);
     Idle();
 }

@@ -18,8 +18,8 @@ namespace apptest {
 int RunProgram(int width, int height, std::function<void()> driver);
 // Runs `fn` on the user-interface thread and waits for it.
 void OnUi(std::function<void()> fn);
-// What the init thread does at its end: the home tab as current, then message 0x592. From
-// then on the "not connected" box of a failed list load is answered.
+// What the init thread does at its end: message 0x592, on which the main window makes the
+// home tab current. From then on the "not connected" box of a failed list load is answered.
 void FinishInit();
 // Waits until the program has handled everything queued and no wait dialog is up.
 void Idle();

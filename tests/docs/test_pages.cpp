@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,13 +70,10 @@ class Page : public testing::TestWithParam<const char*> {};
 TEST_P(Page, EveryCommandRunsAndPrintsWhatThePageShows) {
     const std::string page = GetParam();
     std::vector<Block> blocks = docs::Blocks(page);
-    std::string ci = docs::ReadSource(".ci/run");
     std::vector<std::string> ciLines;
-    for (std::istringstream in(ci); ;) {
-        std::string l;
-        if (!std::getline(in, l)) break;
+    std::istringstream ci(docs::ReadSource(".ci/run"));
+    for (std::string l; std::getline(ci, l);)
         if (Command(l).rfind("#", 0) != 0) ciLines.push_back(l);
-    }
     int ran = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
         const Block& b = blocks[i];

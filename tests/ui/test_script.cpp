@@ -378,6 +378,36 @@ TEST(Script, WaitIdleWaitsForAWindowTimerToEnd) {
     EXPECT_EQ(Rgb(px, w, 100, 100), 0x0000FF) << "the screenshot was taken while the timer ran";
 }
 
+// The caret that blinks in a focused edit is the program waiting for the user's text, not
+// an animation: `wait idle` ends there. The key puts the focus in a box.
+LRESULT EditBoxProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_KEYDOWN: {
+        HWND box = CreateWindowExW(0, L"EDIT", L"猫咪", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 10, 200, 30, h, nullptr,
+                                   nullptr, nullptr);
+        SetFocus(box);
+        return 0;
+    }
+    case WM_PAINT: Paint(h, RGB(255, 255, 255)); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(h, msg, wParam, lParam);
+    }
+}
+
+TEST(ScriptDeathTest, WaitIdleEndsAtAFocusedEditWhoseCaretBlinks) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempFolder folder("ui-script-edit");
+    std::string script = folder.path + "/edit.txt";
+    std::ofstream(script) << "key enter\nwait idle 5000\nquit\n";
+    EXPECT_EXIT(
+        {
+            RunScriptedWindow(script, EditBoxProc, L"TestEditBox");
+            platform::ui::WaitForScript();
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 // A message box waiting for its answer is the program waiting for the user.
 std::atomic<int> g_answer{0};
 LRESULT AskProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -97,7 +97,7 @@ const int kPad = 3;
 void WakeCaret(HWND h, const std::shared_ptr<EditState>& s) {
     if (GetFocus() != h) return;
     s->caretOn = true;
-    SetTimer(h, kCaretTimer, kCaretBlinkMs, nullptr);
+    SetSystemTimer(h, kCaretTimer, kCaretBlinkMs);
     InvalidateRect(h, nullptr, FALSE);
 }
 

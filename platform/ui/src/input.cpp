@@ -217,12 +217,18 @@ void InjectText(const std::wstring& text) {
 
 namespace detail {
 
-bool QueuesQuiet() {
+namespace {
+// The threads' queues as they are now, each looked at under its own lock afterwards.
+std::vector<std::shared_ptr<ThreadQueue>> AllQueues() {
     std::vector<std::shared_ptr<ThreadQueue>> queues;
-    {
-        std::lock_guard lk(M().mu);
-        for (auto& [id, q] : M().queues) queues.push_back(q);
-    }
+    std::lock_guard lk(M().mu);
+    for (auto& [id, q] : M().queues) queues.push_back(q);
+    return queues;
+}
+}  // namespace
+
+bool QueuesQuiet() {
+    auto queues = AllQueues();
     for (auto& q : queues) {
         std::lock_guard lk(q->mu);
         if (q->busy || !q->posted.empty() || !q->sent.empty()) return false;
@@ -235,15 +241,10 @@ bool QueuesQuiet() {
 }
 
 bool WindowTimersSet() {
-    std::vector<std::shared_ptr<ThreadQueue>> queues;
-    {
-        std::lock_guard lk(M().mu);
-        for (auto& [id, q] : M().queues) queues.push_back(q);
-    }
-    for (auto& q : queues) {
+    for (auto& q : AllQueues()) {
         std::lock_guard lk(q->mu);
         for (auto& t : q->timers)
-            if (t.hwnd) return true;
+            if (t.hwnd && !t.system) return true;
     }
     return false;
 }

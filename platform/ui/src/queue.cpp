@@ -388,7 +388,9 @@ UINT RegisterWindowMessageW(LPCWSTR name) {
     return id;
 }
 
-UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+namespace {
+
+UINT_PTR SetTimerOf(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc, bool system) {
     std::shared_ptr<ThreadQueue> q;
     if (hwnd) {
         auto w = Find(hwnd);
@@ -411,12 +413,23 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
             t.elapse = elapse;
             t.proc = proc;
             t.due = NowMs() + elapse;
+            t.system = system;
             return hwnd ? 1 : id;
         }
     }
-    q->timers.push_back(Timer{hwnd, id, elapse, proc, NowMs() + elapse});
+    q->timers.push_back(Timer{hwnd, id, elapse, proc, NowMs() + elapse, system});
     q->Wake();
     return hwnd ? (id ? id : 1) : id;
+}
+
+}  // namespace
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    return SetTimerOf(hwnd, id, elapse, proc, false);
+}
+
+UINT_PTR platform::ui::detail::SetSystemTimer(HWND hwnd, UINT_PTR id, UINT elapse) {
+    return SetTimerOf(hwnd, id, elapse, nullptr, true);
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {

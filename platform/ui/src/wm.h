@@ -80,6 +80,7 @@ struct Timer {
     UINT elapse;
     TIMERPROC proc;
     uint64_t due;
+    bool system = false;  // the system's own (a caret's blink), no work of the program
 };
 
 struct ThreadQueue {
@@ -168,8 +169,10 @@ void NoteKeyMessage(const MSG& m);
 void PenState(bool* down, HWND* target);
 // No queue has sent, posted, paint or input work pending, and none is dispatching.
 bool QueuesQuiet();
-// A window has a timer set (an animation of the program is running).
+// A window has a timer of the program set (an animation is running).
 bool WindowTimersSet();
+// SetTimer for the system's own controls: a timer that WindowTimersSet does not count.
+UINT_PTR SetSystemTimer(HWND hwnd, UINT_PTR id, UINT elapse);
 // A message box is on screen and no answer for it is queued: the program waits for the user.
 bool MessageBoxWaiting();
 void CountForegroundRequest();
