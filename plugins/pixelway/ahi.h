@@ -178,6 +178,7 @@ void FreeEntry(Ahi* a, int index);
 void FreeAll(Ahi* a);
 int AdjustCount(Ahi* a, int wanted, int inUse);
 void ExchangeSurfaces(SurfEntry* a, SurfEntry* b);
+bool Shown(const Ahi* a, const SurfEntry& e);
 int LockPlanes(Ahi* a, AhiHandle surface, void* planes[3]);
 void UnlockPlanes(Ahi* a, AhiHandle surface, int count);
 int CopyPlanes(Ahi* a, AhiHandle from, AhiHandle to, int width, int height);

@@ -246,12 +246,17 @@ Ahi* Owner(void* face) { return F(face)->owner; }
 
 // The decoder's buffer count, which is also the count wanted. One that cannot be had
 // changes nothing: the buffers made for it go again; the count, the buffers and their
-// frames stay as they were.
+// frames stay as they were. Buffers given up are freed only once the update has
+// succeeded, since a freed frame cannot be brought back.
 int SetCount(Ahi* a, int count) {
     int inUse = a->inUse, wanted = a->wanted, allocated = a->allocated;
     a->inUse = count;
-    a->wanted = count;
-    if (UpdateYuv(a) == 0 && a->allocated >= count) return 0;
+    a->wanted = std::max(count, allocated);
+    if (UpdateYuv(a) == 0 && a->allocated >= count) {
+        if (a->allocated > count) AdjustCount(a, count, count);
+        a->wanted = count;
+        return 0;
+    }
     for (int i = a->allocated - 1; i >= allocated; --i) FreeEntry(a, i);
     a->allocated = std::min(a->allocated, allocated);
     a->inUse = inUse;

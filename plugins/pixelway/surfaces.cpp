@@ -126,9 +126,14 @@ int AllocEntry(Ahi* a, int index, int kind, int width, int height) {
     return 0;
 }
 
+// Whether the overlay was last given this entry's memory.
+bool Shown(const Ahi* a, const SurfEntry& e) {
+    return e.surface && (e.surface == a->shownSurface || e.partner == a->shownSurface);
+}
+
 void FreeEntry(Ahi* a, int index) {
     SurfEntry& e = a->table[index];
-    if (e.surface && (e.surface == a->shownSurface || e.partner == a->shownSurface)) {
+    if (Shown(a, e)) {
         // The overlay must not scan out memory that is given back.
         a->drv.AhiDispOverlayState(a->context, 0, 0);
         a->shownSurface = 0;
@@ -187,7 +192,8 @@ int AdjustCount(Ahi* a, int wanted, int inUse) {
             int other = scarce == AHI_MEM_INTERNAL ? AHI_MEM_EXTERNAL : AHI_MEM_INTERNAL;
             if (scarce && a->table[i].kind == scarce) {
                 for (int k = 0; k < wanted; ++k) {
-                    if (a->table[k].kind != other) continue;
+                    // The buffer on screen keeps its memory: the overlay would lose it.
+                    if (a->table[k].kind != other || Shown(a, a->table[k])) continue;
                     CopyPlanes(a, a->table[k].surface, a->table[i].surface, w, h);
                     ExchangeSurfaces(&a->table[k], &a->table[i]);
                     break;

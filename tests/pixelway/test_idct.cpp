@@ -81,6 +81,15 @@ protected:
         face()->unlockBuffer(face(), index);
         return out;
     }
+
+    // The picture the overlay scans out now.
+    ref::Frame OnScreen() {
+        ref::Frame out(W, H);
+        AhiSurf shown = Sim().Overlay(nullptr);
+        const int planes[3] = {AHI_PLANE_Y, AHI_PLANE_U, AHI_PLANE_V};
+        for (int p = 0; p < 3; ++p) EXPECT_EQ(Sim().SurfRead(shown, planes[p], out.p[p].px.data(), out.p[p].width), 0);
+        return out;
+    }
 };
 
 // --- Scripts ---
@@ -663,6 +672,28 @@ TEST_F(HeldFramesTest, AShrinkingCountKeepsTheMemoryKindsBalanced) {
     ExpectHeld(held);
     EXPECT_EQ(Sim().Get("used64"), kBuffer);
     EXPECT_EQ(Sim().Get("used32"), kBuffer);
+    EXPECT_EQ(Sim().Get("errors"), 0);
+}
+
+// A refused count frees nothing, also when what fails comes after the buffers given up
+// would go: here the switch to the direct overlay, whose status register stands still.
+TEST_F(HeldFramesTest, ARefusedShrinkFreesNothing) {
+    StartIdct(4);
+    std::mt19937 rng(29);
+    for (int k = 0; k < 4; ++k) Show(IntraPicture(rng, k), 10 + k);
+    ASSERT_EQ(Sim().Set("status_stuck", 1), 0);
+    EXPECT_EQ(SetInt(OVERLAY_FULLSCREEN, 1), ERR_DEVICE_ERROR);
+    Held held = Hold(4);
+    AhiSurf shown = Sim().Overlay(nullptr);
+    ASSERT_EQ(ref::MaxDiff(OnScreen(), held.pictures[3]), 0);  // frame 13
+    EXPECT_EQ(SetFace(IDCT_COUNT, 2), ERR_OUT_OF_MEMORY);
+    ExpectHeld(held);
+    EXPECT_EQ(Sim().Overlay(nullptr), shown);
+    EXPECT_EQ(ref::MaxDiff(OnScreen(), held.pictures[3]), 0);
+    // The decoder goes on with the buffers it has.
+    ref::Picture p = InterPicture(rng, 3, 2, -1, Motion{true});
+    ASSERT_EQ(Run(p, 14), 0);
+    EXPECT_EQ(ref::MaxDiff(Buffer(3), ref::Decode(p, &held.pictures[2], nullptr, 0, W, H)), 0);
     EXPECT_EQ(Sim().Get("errors"), 0);
 }
 
