@@ -263,6 +263,12 @@ bool PlaneOf(Chip& c, const Surface& s, int plane, PlaneView* v) {
     }
 }
 
+bool ScannedOut(Chip& c, AhiSurf surface) {
+    Surface* s = FindSurface(c, surface);
+    Surface* shown = c.overlayOn ? FindSurface(c, c.overlaySurface) : nullptr;
+    return s && shown && s->block == shown->block;
+}
+
 Context* FindContext(Chip& c, AhiContext* record) {
     for (auto& ctx : c.contexts)
         if (&ctx->record == record) return ctx.get();
@@ -472,6 +478,9 @@ int AhiDispOverlayState(AhiContext* context, int on, int flags) {
     std::lock_guard<std::recursive_mutex> g(c.lock);
     if (!Ctx(c, context)) return Logged(c, AHI_ERR_PARAM, "AhiDispOverlayState(%d, %d)", on, flags);
     if (on && c.config.word[6] == 0) return Logged(c, AHI_ERR_DEVICE, "AhiDispOverlayState(%d, %d)", on, flags);
+    // A frame the engine is decoding is never scanned out.
+    if (on && OpenTarget(c, c.overlaySurface))
+        return Logged(c, AHI_ERR_STATE, "AhiDispOverlayState(%d, %d): a decode target", on, flags);
     c.overlayOn = on != 0;
     return Logged(c, AHI_OK, "AhiDispOverlayState(%d, %d)", on, flags);
 }
@@ -499,6 +508,8 @@ int AhiDispOverlaySurf(AhiContext* context, AhiSurf surface, const AhiOverlayPos
     };
     if (!Ctx(c, context) || !p || !s) return log(AHI_ERR_PARAM);
     if (c.config.word[6] == 0) return log(AHI_ERR_DEVICE);
+    // A frame the engine is decoding is never scanned out.
+    if (c.overlayOn && OpenTarget(c, surface)) return log(AHI_ERR_STATE);
     int r = CheckPosition(c, *s, *p);
     if (r == AHI_OK) {
         c.overlaySurface = surface;

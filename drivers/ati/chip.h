@@ -141,5 +141,9 @@ int Logged(Chip& c, int result, const char* format, ...) __attribute__((format(p
 
 // The IDCT engine's reset (chip.cpp calls it on AhiSimReset and AhiDevClose).
 void EngineDrop(Chip& c);
+// Whether the overlay scans out the surface's memory now.
+bool ScannedOut(Chip& c, AhiSurf surface);
+// Whether the surface's memory is the target of the engine's open frame.
+bool OpenTarget(Chip& c, AhiSurf surface);
 
 }  // namespace ati

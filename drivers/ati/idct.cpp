@@ -165,7 +165,7 @@ int Decode(Chip& c, Engine& e, const AhiCoefGroup* groups, int count, const uint
            int mb, int scanBits, bool intra) {
     if (!e.inFrame) return AHI_ERR_STATE;
     Surface* target = FindSurface(c, e.target);
-    if (!target) return AHI_ERR_STATE;
+    if (!target || ScannedOut(c, e.target)) return AHI_ERR_STATE;
     if (count < 0 || count > AHI_MAX_GROUPS || (count > 0 && !groups)) return AHI_ERR_PARAM;
     c.lastGroups.assign(groups, groups + count);
     // Without coefficients the scan is not looked at.
@@ -214,6 +214,13 @@ bool SameFrame(const Surface& a, const Surface& b) {
 }  // namespace
 
 void ati::EngineDrop(Chip& c) { c.engine.reset(); }
+
+bool ati::OpenTarget(Chip& c, AhiSurf surface) {
+    if (!c.engine || !c.engine->inFrame) return false;
+    Surface* s = FindSurface(c, surface);
+    Surface* t = FindSurface(c, c.engine->target);
+    return s && t && s->block == t->block;
+}
 
 int AhiIDCTOpen(AhiContext* context, AhiIdct* idct, int flags, AhiIdctOpenRec* record) {
     Chip& c = TheChip();
@@ -287,6 +294,8 @@ int AhiIDCTFrameStart(AhiIdct idct, AhiSurf target, AhiSurf forward, AhiSurf bac
         if (!r || !SameFrame(*t, *r)) return log(AHI_ERR_PARAM);
     }
     if (sequence < e->sequenceBase) return log(AHI_ERR_STATE);
+    // The surface on screen is never decoded into: the picture would change while shown.
+    if (ScannedOut(c, target)) return log(AHI_ERR_STATE);
     if (c.config.frameStartResult) return log(c.config.frameStartResult);
     e->inFrame = true;
     e->sequence = sequence;

@@ -570,38 +570,54 @@ void ChooseRoutines(Ahi* a) {
 }
 
 // A change of brightness in IDCT mode: the buffers in use are decoded again from themselves
-// with the change as a DC offset on luma, through a spare buffer.
+// with the change as a DC offset on luma, through a spare buffer. The surface on screen is
+// never decoded into: once its buffer's picture is made again elsewhere the overlay moves
+// to it, and only then is the old memory reused.
 int BrightnessChange(Ahi* a) {
     Face& f = a->face;
     int offset = 8 * a->base.fx.brightness;
     int d = offset - f.dcOffset;
     f.dcOffset = offset;
     if (!d || !f.idct || a->inUse < 1 || !a->table[0].surface) return 0;
-    int spare = a->allocated > a->inUse ? a->inUse : 0;
+    // The first extra buffer, else the first buffer in use off screen, whose picture is
+    // saved and put back brightened by the processor.
+    int spare = -1;
+    if (a->allocated > a->inUse && !Shown(a, a->table[a->inUse])) spare = a->inUse;
+    for (int i = 0; i < a->inUse && spare < 0; ++i)
+        if (a->table[i].surface && !Shown(a, a->table[i])) spare = i;
+    if (spare < 0) return 0;  // a single buffer, on screen: the frames to come carry the change
     VideoFormat savedFormat{};
     void* saved[3] = {};
-    if (spare == 0) {
+    if (spare < a->inUse) {
         void* planes[3];
-        if (LockPlanes(a, a->table[0].surface, planes) == 0) {
-            VideoFormat now = BufferFormat(a, a->table[0]);
+        if (LockPlanes(a, a->table[spare].surface, planes) == 0) {
+            VideoFormat now = BufferFormat(a, a->table[spare]);
             savedFormat = now;
             savedFormat.pitch = 0;
             if (SurfaceAlloc(saved, &savedFormat) == 0) SurfaceCopy(&now, &savedFormat, planes, saved, nullptr);
-            UnlockPlanes(a, a->table[0].surface, 3);
+            UnlockPlanes(a, a->table[spare].surface, 3);
         }
     }
     AhiCoefGroup dc{{0xFF, 0xFF, 0xFF, 0}, {0, Saturate(d), 0, 0}};
     int macroblocks = (a->surf.width / 16) * (a->surf.height / 16);
     for (int b = 0; b < a->inUse; ++b) {
         if (b == spare || !a->table[b].surface) continue;
-        a->drv.AhiIDCTFrameStart(f.idct, a->table[spare].surface, a->table[b].surface, 0, f.sequence, 0);
+        if (a->drv.AhiIDCTFrameStart(f.idct, a->table[spare].surface, a->table[b].surface, 0, f.sequence, 0) != 0)
+            continue;  // this buffer keeps its picture as it was
         for (int mb = 0; mb < macroblocks; ++mb) {
             for (int k = 0; k < 4; ++k) a->drv.AhiIDCTMComp8x8(f.idct, &dc, 1, &f.zeroVectors[k], nullptr, mb, 1);
             for (int k = 4; k < 6; ++k) a->drv.AhiIDCTMComp8x8(f.idct, nullptr, 0, &f.zeroVectors[k], nullptr, mb, 1);
         }
-        a->drv.AhiIDCTFrameEnd(f.idct, f.sequence);
+        int r = a->drv.AhiIDCTFrameEnd(f.idct, f.sequence);
         ++f.sequence;
+        if (r != 0) continue;
+        bool shown = Shown(a, a->table[b]);
         ExchangeSurfaces(&a->table[b], &a->table[spare]);
+        if (shown) {
+            // The new picture on screen before the old memory takes the next one.
+            ShowSurface(a, a->table[b].surface);
+            a->drv.AhiDispWaitVBlank(a->context, 0);
+        }
     }
     if (saved[0]) {
         void* planes[3];

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "fixture.h"
 #include "idct_reference.h"
@@ -37,6 +38,11 @@ protected:
         }
     }
     int SetFace(int id, int v) { return face()->setParam(face(), id, &v, sizeof(v)); }
+    int SetBrightness(int brightness) {
+        VideoEffects fx = o->fx;
+        fx.brightness = brightness;
+        return o->node.setParam(o, OVERLAY_EFFECTS, &fx, sizeof(fx));
+    }
     int GetFace(int id, int* v) { return face()->getParam(face(), id, v, sizeof(*v)); }
 
     // Hands a picture to the face as a decoder does.
@@ -91,6 +97,20 @@ protected:
         return out;
     }
 };
+
+// A frame with its luma raised by n, as a change of brightness by n makes it.
+ref::Frame Brighter(ref::Frame f, int n) {
+    for (auto& v : f.p[0].px) v = static_cast<uint8_t>(std::min(255, v + n));
+    return f;
+}
+
+// A call the player makes on its video thread, while the decoding thread waits.
+int FromVideoThread(const std::function<int()>& call) {
+    int r = 0;
+    std::thread t([&] { r = call(); });
+    t.join();
+    return r;
+}
 
 // --- Scripts ---
 
@@ -697,6 +717,34 @@ TEST_F(HeldFramesTest, ARefusedShrinkFreesNothing) {
     EXPECT_EQ(Sim().Get("errors"), 0);
 }
 
+// A brightness change between frames makes every held frame again through a spare buffer;
+// the frame on screen is never written while it is shown, whichever buffer holds it.
+TEST_F(HeldFramesTest, BrightnessBetweenFramesNeverWritesTheFrameOnScreen) {
+    for (bool spare : {true, false}) {
+        for (int onScreen = 0; onScreen < 3; ++onScreen) {
+            SCOPED_TRACE(std::string(spare ? "a spare buffer" : "no spare") + ", buffer " + std::to_string(onScreen) +
+                         " on screen");
+            NodeDelete(o);
+            o = nullptr;
+            Sim().Reset();
+            if (!spare) Sim().Set("mem32", 0), Sim().Set("mem64", 3 * (kBuffer + 64));
+            StartIdct(3);
+            std::mt19937 rng(31);
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(Run(IntraPicture(rng, k), 20 + k), 0);
+            ASSERT_EQ(SetFace(IDCT_SHOW, onScreen), 0);
+            IdctFrameEnd rec{0, 1000};
+            ASSERT_EQ(face()->frameEnd(face(), 1000, &rec), 0);
+            Held held = Hold(3);
+            ASSERT_EQ(ref::MaxDiff(OnScreen(), held.pictures[static_cast<size_t>(onScreen)]), 0);
+            EXPECT_EQ(FromVideoThread([&] { return SetBrightness(12); }), 0);
+            for (auto& picture : held.pictures) picture = Brighter(picture, 12);
+            ExpectHeld(held);
+            EXPECT_EQ(ref::MaxDiff(OnScreen(), held.pictures[static_cast<size_t>(onScreen)]), 0);
+            EXPECT_EQ(Sim().Get("errors"), 0);
+        }
+    }
+}
+
 TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {
     for (int spare : {1, 0}) {
         SCOPED_TRACE(spare);
@@ -719,13 +767,9 @@ TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {
             ASSERT_EQ(GetFace(IDCT_FRAME_NUMBER + k, &frame), 0);
             frames.push_back(frame);
         }
-        VideoEffects fx = o->fx;
-        fx.brightness = 12;
-        ASSERT_EQ(o->node.setParam(o, OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+        ASSERT_EQ(SetBrightness(12), 0);
         for (int k = 0; k < 3; ++k) {
-            ref::Frame want = before[static_cast<size_t>(k)];
-            for (auto& v : want.p[0].px) v = static_cast<uint8_t>(std::min(255, v + 12));
-            EXPECT_EQ(ref::MaxDiff(Buffer(k), want), 0) << k;
+            EXPECT_EQ(ref::MaxDiff(Buffer(k), Brighter(before[static_cast<size_t>(k)], 12)), 0) << k;
             int frame;
             ASSERT_EQ(GetFace(IDCT_FRAME_NUMBER + k, &frame), 0);
             EXPECT_EQ(frame, frames[static_cast<size_t>(k)]);
