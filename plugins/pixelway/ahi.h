@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "ace_ddi.h"
 #include "core/common.h"
@@ -105,6 +106,11 @@ struct Face {
     int sequenceProperty;    // handed to the chip as property 2
     int property3;           // the inverse of face parameter 80
     int lastTime;
+    // The decoder's frames (decoding thread) against the brightness re-render (video
+    // thread): a change asked while a frame is open waits for the frame's end.
+    std::mutex lock;
+    bool frameOpen;          // from a frame start until the chip's frame end
+    int wantedOffset;        // the DC offset asked last
 };
 
 struct Ahi {
@@ -199,6 +205,8 @@ VideoFormat BufferFormat(const Ahi* a, const SurfEntry& e);
 
 // face.cpp
 void FaceSetUp(Ahi* a);
+void FaceDestroy(Ahi* a);
+void FaceClose(Ahi* a);
 void ChooseRoutines(Ahi* a);
 int BrightnessChange(Ahi* a);
 extern const NodeClassDef kFaceClass;

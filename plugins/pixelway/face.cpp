@@ -4,6 +4,7 @@
 // chip the transposed blocks at the transposed macroblock positions.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "ahi.h"
 #include "plugin/scans.h"
@@ -291,10 +292,16 @@ void SwapRoles(Ahi* a, int x, int y) {
     }
 }
 
+void ReRender(Ahi* a);
+
 int FrameStart(void* face, int frame, int* previous, int target, int forward, int backward, int show, int noWait) {
     Face* f = F(face);
     Ahi* a = f->owner;
+    std::lock_guard<std::mutex> g(f->lock);
+    // A frame left open (the decoder went on without its end) is over now.
+    f->frameOpen = false;
     if (!f->idct) return ERR_DEVICE_ERROR;
+    ReRender(a);
     if (!ValidIndex(a, target) || (forward != -1 && !ValidIndex(a, forward)) ||
         (backward != -1 && !ValidIndex(a, backward)) || show < -1 || show >= a->inUse)
         return ERR_INVALID_PARAM;
@@ -333,15 +340,21 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
     f->mbPerRow = a->surf.width / 16;
     f->heldScan = -1;
     f->block = 0;
+    f->frameOpen = true;
     return 0;
 }
 
 int EndChipFrame(void* face) {
     Face* f = F(face);
+    std::lock_guard<std::mutex> g(f->lock);
     if (!f->idct) return ERR_DEVICE_ERROR;
     Flush(f);
     int r = Drv(f).AhiIDCTFrameEnd(f->idct, f->sequence);
     ++f->sequence;
+    f->frameOpen = false;
+    // A brightness change asked during the frame: the frame has the old offset throughout,
+    // and is now brightened with the others.
+    ReRender(f->owner);
     return r == 0 ? 0 : ERR_DEVICE_ERROR;
 }
 
@@ -538,6 +551,7 @@ int EnumParams(void* face, int index, ParamInfo* out) {
 
 void FaceSetUp(Ahi* a) {
     Face& f = a->face;
+    new (&f.lock) std::mutex;
     f.base.classId = AHII_CLASS;
     f.base.enumParams = EnumParams;
     f.base.getParam = GetParam;
@@ -569,23 +583,35 @@ void ChooseRoutines(Ahi* a) {
     f.mbPerRow = a->surf.width / 16;
 }
 
-// A change of brightness in IDCT mode: the buffers in use are decoded again from themselves
-// with the change as a DC offset on luma, through a spare buffer. The surface on screen is
-// never decoded into: once its buffer's picture is made again elsewhere the overlay moves
-// to it, and only then is the old memory reused.
-int BrightnessChange(Ahi* a) {
+void FaceDestroy(Ahi* a) { a->face.lock.~mutex(); }
+
+// The engine closes: no frame stays open.
+void FaceClose(Ahi* a) {
     Face& f = a->face;
-    int offset = 8 * a->base.fx.brightness;
-    int d = offset - f.dcOffset;
-    f.dcOffset = offset;
-    if (!d || !f.idct || a->inUse < 1 || !a->table[0].surface) return 0;
+    std::lock_guard<std::mutex> g(f.lock);
+    if (f.idct) a->drv.AhiIDCTClose(f.idct);
+    f.idct = 0;
+    f.frameOpen = false;
+}
+
+namespace {
+
+// The brightness change asked last, applied between frames (face lock held): the buffers in
+// use are decoded again from themselves with the change as a DC offset on luma, through a
+// spare buffer. The surface on screen is never decoded into: once its buffer's picture is
+// made again elsewhere the overlay moves to it, and only then is the old memory reused.
+void ReRender(Ahi* a) {
+    Face& f = a->face;
+    int d = f.wantedOffset - f.dcOffset;
+    f.dcOffset = f.wantedOffset;
+    if (!d || !f.idct || a->inUse < 1 || !a->table[0].surface) return;
     // The first extra buffer, else the first buffer in use off screen, whose picture is
     // saved and put back brightened by the processor.
     int spare = -1;
     if (a->allocated > a->inUse && !Shown(a, a->table[a->inUse])) spare = a->inUse;
     for (int i = 0; i < a->inUse && spare < 0; ++i)
         if (a->table[i].surface && !Shown(a, a->table[i])) spare = i;
-    if (spare < 0) return 0;  // a single buffer, on screen: the frames to come carry the change
+    if (spare < 0) return;  // a single buffer, on screen: the frames to come carry the change
     VideoFormat savedFormat{};
     void* saved[3] = {};
     if (spare < a->inUse) {
@@ -630,6 +656,17 @@ int BrightnessChange(Ahi* a) {
         }
         SurfaceFree(saved);
     }
+}
+
+}  // namespace
+
+// A change of brightness in IDCT mode (video thread). While the decoder has a frame open
+// the engine is its: the re-render waits for the frame's end.
+int BrightnessChange(Ahi* a) {
+    Face& f = a->face;
+    std::lock_guard<std::mutex> g(f.lock);
+    f.wantedOffset = 8 * a->base.fx.brightness;
+    if (!f.frameOpen) ReRender(a);
     return 0;
 }
 

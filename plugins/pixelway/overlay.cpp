@@ -471,10 +471,7 @@ int ReadDisplayMode(Ahi* a) {
 int Done(void* self) {
     auto* a = static_cast<Ahi*>(self);
     if (!a->context) return 0;
-    if (a->face.idct) {
-        a->drv.AhiIDCTClose(a->face.idct);
-        a->face.idct = 0;
-    }
+    FaceClose(a);
     // The overlay goes off before its surfaces are given back.
     RegisterSwitch(a, false);
     a->drv.AhiDispOverlayState(a->context, 0, 0);
@@ -538,6 +535,7 @@ int OverlayCreate(void* self) {
 
 void OverlayDestroy(void* self) {
     auto* a = static_cast<Ahi*>(self);
+    FaceDestroy(a);
     CoreContext* c = Context();
     if (c->orientationHookObject == a) {
         c->orientationHook = nullptr;

@@ -47,12 +47,21 @@ protected:
 
     // Hands a picture to the face as a decoder does.
     int Run(const ref::Picture& pic, int frame, int rounding = 0) {
+        int r = Begin(pic, frame, rounding);
+        if (r != 0) return r;
+        Send(pic, 0, pic.mbs.size());
+        return face()->endChipFrame(face());
+    }
+    int Begin(const ref::Picture& pic, int frame, int rounding = 0) {
         IdctFace* f = face();
         EXPECT_EQ(SetFace(IDCT_MODE, rounding), 0);
         int previous = 0;
-        int r = f->frameStart(f, frame, &previous, pic.target, pic.forward, pic.backward, pic.target, 1);
-        if (r != 0) return r;
-        for (size_t m = 0; m < pic.mbs.size(); ++m) {
+        return f->frameStart(f, frame, &previous, pic.target, pic.forward, pic.backward, pic.target, 1);
+    }
+    // Macroblocks [from, to) of a picture whose frame is open.
+    void Send(const ref::Picture& pic, size_t from, size_t to) {
+        IdctFace* f = face();
+        for (size_t m = from; m < to; ++m) {
             const ref::Macroblock& mb = pic.mbs[m];
             int x = static_cast<int>(m) % (W / 16), y = static_cast<int>(m) / (W / 16);
             if (mb.kind == ref::Macroblock::Skipped) {
@@ -67,7 +76,6 @@ protected:
                 else f->inter(f, b.coef.data(), b.count);
             }
         }
-        return f->endChipFrame(f);
     }
 
     // A frame buffer as it is held (with the sides exchanged when the output is turned).
@@ -743,6 +751,32 @@ TEST_F(HeldFramesTest, BrightnessBetweenFramesNeverWritesTheFrameOnScreen) {
             EXPECT_EQ(Sim().Get("errors"), 0);
         }
     }
+}
+
+// A brightness change while the decoder has a frame open waits for the frame's end: the
+// frame is decoded whole, then made brighter with the others, and the next frame predicts
+// from it.
+TEST_F(HeldFramesTest, BrightnessWithinAFrameWaitsForItsEnd) {
+    StartIdct(3);
+    std::mt19937 rng(37);
+    Show(IntraPicture(rng, 0), 20);
+    ref::Frame f0 = Buffer(0);
+    ref::Picture p = InterPicture(rng, 1, 0, -1, Motion{true, true, 0.25, true});
+    ASSERT_EQ(Begin(p, 21), 0);
+    Send(p, 0, p.mbs.size() / 2);
+    EXPECT_EQ(FromVideoThread([&] { return SetBrightness(12); }), 0);
+    Send(p, p.mbs.size() / 2, p.mbs.size());
+    EXPECT_EQ(face()->endChipFrame(face()), 0);
+    IdctFrameEnd rec{0, 21000};
+    EXPECT_EQ(face()->frameEnd(face(), 21000, &rec), 0);
+    ref::Frame f1 = Buffer(1);
+    EXPECT_EQ(ref::MaxDiff(f1, Brighter(ref::Decode(p, &f0, nullptr, 0, W, H), 12)), 0);
+    EXPECT_EQ(ref::MaxDiff(Buffer(0), Brighter(f0, 12)), 0);
+    EXPECT_EQ(ref::MaxDiff(OnScreen(), f1), 0);
+    ref::Picture q = InterPicture(rng, 2, 1, -1, Motion{true});
+    ASSERT_EQ(Run(q, 22), 0);
+    EXPECT_EQ(ref::MaxDiff(Buffer(2), ref::Decode(q, &f1, nullptr, 0, W, H)), 0);
+    EXPECT_EQ(Sim().Get("errors"), 0);
 }
 
 TEST_F(IdctTest, BrightnessReDecodesTheBuffersInUse) {
