@@ -298,7 +298,8 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
     Face* f = F(face);
     Ahi* a = f->owner;
     std::lock_guard<std::mutex> g(f->lock);
-    // A frame left open (the decoder went on without its end) is over now.
+    // A frame left open (the decoder went on without its end) is over now, and a brightness
+    // change asked meanwhile is made before the next one.
     f->frameOpen = false;
     if (!f->idct) return ERR_DEVICE_ERROR;
     ReRender(a);
