@@ -303,7 +303,7 @@ bool ValidIndex(const Output* o, int i) { return i >= 0 && i < o->frameCount && 
 void Exchange(Output* o, int a, int b) {
     std::swap(o->frames[a], o->frames[b]);
     std::swap(o->frameNumber[a], o->frameNumber[b]);
-    for (int* role : {&o->current, &o->previous, &o->heldBack}) {
+    for (int* role : {&o->current, &o->previous, &o->heldBack, &o->decoding}) {
         if (*role == a) *role = b;
         else if (*role == b) *role = a;
     }
@@ -358,6 +358,7 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
         return ERR_DEVICE_ERROR;
     }
     if (o->heldBack == target) o->heldBack = -1;  // its picture is being overwritten
+    o->decoding = target;
     o->face.twoReferences = backward >= 0;
     ChooseRoutines(o);
     o->showIndex = show;
@@ -429,6 +430,7 @@ int UnlockBuffer(void* face, int index) {
 int EndChipFrame(void* face) {
     Output* o = OwnerOf(face);
     if (!o->driverUp) return ERR_DEVICE_ERROR;
+    o->decoding = -1;
     return o->drv.endFrame(1) == 0 ? 0 : ERR_DEVICE_ERROR;
 }
 

@@ -94,6 +94,7 @@ void FreeFrames(Output* o, int from) {
     if (o->previous >= o->frameCount) o->previous = -1;
     if (o->showIndex >= o->frameCount) o->showIndex = -1;
     if (o->heldBack >= o->frameCount) o->heldBack = -1;
+    if (o->decoding >= o->frameCount) o->decoding = -1;
 }
 
 int DoneOutput(void* self) {
@@ -102,7 +103,7 @@ int DoneOutput(void* self) {
     o->displayUp = 0;
     if (o->module) FreeFrames(o, 0);
     o->frameCount = o->showFrames = o->extraFrames = 0;
-    o->current = o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = o->decoding = -1;
     if (o->driverUp) o->drv.deinitialise();
     o->driverUp = 0;
     BlitRelease(o->base.blitter);
@@ -390,10 +391,11 @@ void Flip(Output* o, int index) {
 
 namespace {
 
-// Shows the current frame again; before any was shown the first goes on screen, and is
-// then the current one.
+// Shows the current frame again; before any was shown the first that is not being decoded
+// goes on screen, and is then the current one.
 void FlipCurrent(Output* o) {
-    if (o->current < 0 && o->frameCount > 0) o->current = 0;
+    for (int i = 0; o->current < 0 && i < o->frameCount; ++i)
+        if (i != o->decoding) o->current = i;
     Flip(o, o->current);
 }
 
@@ -528,13 +530,15 @@ int UpdateOutput(void* self) {
     if (memcmp(&a, &o->lastAttributes, sizeof(a)) == 0) return 0;
     if (!o->layoutChanged && !o->firstShow) ThreadSleep(50);
     if (visible && o->firstShow) {
+        // The frame to show goes onto the overlay before anything makes it visible, so the
+        // overlay never scans out a frame the decoder is writing.
+        FlipCurrent(o);
         if (ElapsedMs(o->lastShowTick) > 500) {
             Attributes small = a;
             small.dstLeft = small.dstTop = small.srcLeft = small.srcTop = 0;
             small.dstRight = small.dstBottom = small.srcRight = small.srcBottom = 16;
             small.visible = QueryPlatform(25) > 499 ? 1 : 0;
             SendAttributes(o, small, true);
-            FlipCurrent(o);
             ThreadSleep(50);
         }
         SendAttributes(o, a, true);
@@ -698,7 +702,7 @@ int Create(void* object) {
     o->rotateInCopy = 1;
     o->closeMediaPlayer = 1;
     o->frameRotation = -1;
-    o->current = o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = o->decoding = -1;
     for (int& n : o->frameNumber) n = -1;
     QueryDisplay(o);
     return 0;

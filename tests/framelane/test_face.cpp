@@ -786,6 +786,41 @@ TEST_F(Frames, ARefusedStartUndoesTheExchange) {
     ASSERT_EQ(f->endChipFrame(f), 0);
 }
 
+// Before anything was shown no frame is the one on screen: each index is decoded into as
+// it is. Shown while the decoder writes frame 0, the overlay takes another frame, and frame
+// 0 goes on screen when its end shows it.
+TEST_F(Frames, NothingIsCurrentUntilTheFirstShow) {
+    Open(32, 32, 0, 3);
+    Scripts s(77);
+    std::vector<Macroblock> mbs[3];
+    for (auto& m : mbs)
+        for (int i = 0; i < mbw * mbh; ++i) m.push_back(s.Intra(true));
+    void* planes[3] = {PlaneAt(0), PlaneAt(1), PlaneAt(2)};
+    int previous;
+    for (int i : {1, 2, 0}) {
+        PVRSim_ClearLog();
+        ASSERT_EQ(f->frameStart(f, 50 + i, &previous, i, -1, -1, 0, 0), 0);
+        EXPECT_EQ(PlaneOf(BegunFrame()), planes[i]) << i;
+        Feed(f, mbs[i], mbw);
+        if (i) {
+            ASSERT_EQ(f->endChipFrame(f), 0);
+        }
+    }
+    // Frame 0 is still open: the first show.
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_NE(PVRSim_ShownFrame(), nullptr);
+    EXPECT_NE(PlaneOf(PVRSim_ShownFrame()), planes[0]);
+    ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    EXPECT_EQ(PlaneOf(PVRSim_ShownFrame()), planes[0]);
+    Yuv420 want(32, 32);
+    CpuDecoder::Frame(mbs[0], mbw, nullptr, nullptr, false, want);
+    EXPECT_EQ(Compare(Read(0), want, 1).first, 0);
+}
+
 // Backup and restore keep every frame's picture and number, across a turn of the frames.
 TEST_F(Face, BackupAndRestoreKeepThePictures) {
     Open(64, 48, 0, 3);
