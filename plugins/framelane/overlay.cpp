@@ -274,6 +274,8 @@ int ApplyLayout(Output* o) {
     }
     int numbers[kMaxFrames];
     std::copy(o->frameNumber, o->frameNumber + kMaxFrames, numbers);
+    // The pictures keep their indexes, so the roles stay: the frame on screen stays on screen.
+    int current = o->current, previous = o->previous, show = o->showIndex, heldBack = o->heldBack;
     FreeFrames(o, 0);
     o->frameRotation = frameRotation;
     int w = o->planWidth + 16, h = o->planHeight + 16;
@@ -299,6 +301,9 @@ int ApplyLayout(Output* o) {
         }
         SurfaceFree(saved[i]);
     }
+    auto kept = [&](int index) { return index < o->frameCount ? index : -1; };
+    o->current = kept(current), o->previous = kept(previous), o->showIndex = kept(show), o->heldBack = kept(heldBack);
+    if (o->current >= 0) o->reflip = 1;  // its picture lies in a new frame, to be flipped onto the overlay
     if (r == kDriverLost) return DriverLost(o);
     return r == 0 ? 0 : r < 0 ? r : ERR_DEVICE_ERROR;
 }

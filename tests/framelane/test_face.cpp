@@ -821,6 +821,43 @@ TEST_F(Frames, NothingIsCurrentUntilTheFirstShow) {
     EXPECT_EQ(Compare(Read(0), want, 1).first, 0);
 }
 
+// A quarter turn of the effects while a paused IDCT picture is shown turns the frames and
+// keeps that picture on screen, and the index to show still names it.
+TEST_F(Frames, AQuarterTurnKeepsThePictureOnScreen) {
+    Open(32, 32, 0, 3);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    Scripts s(12);
+    Yuv420 pictures[3];
+    int previous;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<Macroblock> mbs;
+        for (int k = 0; k < mbw * mbh; ++k) mbs.push_back(s.Intra(true));
+        ASSERT_EQ(f->frameStart(f, 10 + i, &previous, i, -1, -1, i, 0), 0);
+        Feed(f, mbs, mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0);
+        IdctFrameEnd end{0, 1000 * (i + 1)};
+        ASSERT_EQ(f->frameEnd(f, 1000 * (i + 1), &end), 0);
+    }
+    for (int i = 0; i < 3; ++i) pictures[i] = Read(i);
+    ASSERT_EQ(ShownIndex(), 2);
+    ASSERT_EQ(GetFace(IDCT_SHOW), 2);
+    const int turn = DIR_SWAPXY | DIR_MIRRORY;
+    VideoEffects fx = O()->fx;
+    fx.direction = turn;
+    ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_EQ(GetFace(IDCT_SHOW), 2);
+    int at = ShownIndex();
+    ASSERT_EQ(at, 2);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + at), 12);
+    EXPECT_TRUE(Read(at, turn) == pictures[2]);
+    // The chip turns nothing: the frame holds the picture turned.
+    VDISP_ATTRIBUTES a{};
+    ASSERT_EQ(PVRSim_Attributes(&a), 0);
+    EXPECT_EQ(a.rotation, 0);
+}
+
 // Backup and restore keep every frame's picture and number, across a turn of the frames.
 TEST_F(Face, BackupAndRestoreKeepThePictures) {
     Open(64, 48, 0, 3);
