@@ -187,10 +187,13 @@ void ApplyColour(Output* o, bool force) {
 }
 
 // Sends the record to the first two frames; the first of a first or visible send carries
-// the visible flag as a third word.
-void SendAttributes(Output* o, const Attributes& a, bool withVisibleWord) {
+// the visible flag as a third word. False when the chip refused a send.
+bool SendAttributes(Output* o, const Attributes& a, bool withVisibleWord) {
+    bool taken = true;
     for (int i = 0; i < 2 && i < o->frameCount; ++i)
-        o->drv.overlaySetAttributes(&a, o->frames[i], i == 0 && withVisibleWord ? static_cast<int>(a.visible) : 0);
+        if (o->drv.overlaySetAttributes(&a, o->frames[i], i == 0 && withVisibleWord ? static_cast<int>(a.visible) : 0) != 0)
+            taken = false;
+    return taken;
 }
 
 bool Swaps(int direction) { return direction & DIR_SWAPXY; }
@@ -251,8 +254,7 @@ int ApplyLayout(Output* o) {
         ThreadSleep(50);
         Attributes hidden = o->lastAttributes;
         hidden.visible = 0;
-        SendAttributes(o, hidden, false);
-        o->lastAttributes = hidden;
+        if (SendAttributes(o, hidden, false)) o->lastAttributes = hidden;
         ThreadSleep(20);
     }
     // Save the pictures, make the frames anew at the turned size, turn the pictures back in.
@@ -515,7 +517,15 @@ int UpdateOutput(void* self) {
     if (o->frameCount <= 1) return 0;
     bool visible = b.visible && (!o->idctMode || (o->face.idctWidth >= 1 && o->face.idctHeight >= 1));
     // The screen record holds the physical size, as VirtToPhy reads it.
-    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, b.screen.width, b.screen.height)) visible = false;
+    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, b.screen.width, b.screen.height)) {
+        // Nothing of it is on screen: hidden, at the nearest place the chip takes.
+        visible = false;
+        int w = std::max(b.screen.width, 1), h = std::max(b.screen.height, 1);
+        int x0 = Clamp(dst.x, 0, w - 1), y0 = Clamp(dst.y, 0, h - 1);
+        int x1 = Clamp(static_cast<int>(std::min<int64_t>(static_cast<int64_t>(dst.x) + dst.width, INT32_MAX)), x0 + 1, w);
+        int y1 = Clamp(static_cast<int>(std::min<int64_t>(static_cast<int64_t>(dst.y) + dst.height, INT32_MAX)), y0 + 1, h);
+        dst = VRect{x0, y0, x1 - x0, y1 - y0};
+    }
 
     Attributes a{};
     a.magic = 0x77;
@@ -534,6 +544,13 @@ int UpdateOutput(void* self) {
     a.rotation = static_cast<uint16_t>(Swaps(rot) ? ((rot & DIR_MIRRORY) ? 90 : 270) : (rot & DIR_MIRRORY) ? 180 : 0);
     if (memcmp(&a, &o->lastAttributes, sizeof(a)) == 0) return 0;
     if (!o->layoutChanged && !o->firstShow) ThreadSleep(50);
+    // What the chip took last: a refused send leaves the overlay as it was.
+    bool taken = true;
+    auto send = [&](const Attributes& record, bool withVisibleWord) {
+        if (!taken) return;
+        taken = SendAttributes(o, record, withVisibleWord);
+        if (taken) o->lastAttributes = record;
+    };
     if (visible && o->firstShow) {
         // The frame to show goes onto the overlay before anything makes it visible, so the
         // overlay never scans out a frame the decoder is writing.
@@ -543,31 +560,32 @@ int UpdateOutput(void* self) {
             small.dstLeft = small.dstTop = small.srcLeft = small.srcTop = 0;
             small.dstRight = small.dstBottom = small.srcRight = small.srcBottom = 16;
             small.visible = QueryPlatform(25) > 499 ? 1 : 0;
-            SendAttributes(o, small, true);
+            send(small, true);
             ThreadSleep(50);
         }
-        SendAttributes(o, a, true);
-        o->firstShow = 0;
-        o->lastShowTick = Now();
+        send(a, true);
+        if (taken) {
+            o->firstShow = 0;
+            o->lastShowTick = Now();
+        }
     } else if (visible) {
         if (o->lastAttributes.visible || o->lastAttributes.rotation != a.rotation) {
             Attributes hidden = a;
             hidden.visible = 0;
-            SendAttributes(o, hidden, false);
-            FlipCurrent(o);
+            send(hidden, false);
+            if (taken) FlipCurrent(o);
             ThreadSleep(50);
         } else if (o->reflip) {
             FlipCurrent(o);
             ThreadSleep(50);
         }
-        SendAttributes(o, a, true);
-        o->lastShowTick = Now();
+        send(a, true);
+        if (taken) o->lastShowTick = Now();
     } else {
-        SendAttributes(o, a, false);
+        send(a, false);
     }
     ThreadSleep(20);
-    o->lastAttributes = a;
-    return 0;
+    return taken ? 0 : ERR_DEVICE_ERROR;
 }
 
 int ShowOverlay(void* self, int) {

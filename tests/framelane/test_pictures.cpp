@@ -223,5 +223,68 @@ TEST_F(Pictures, ViewportPastTheScreenIsCut) {
     EXPECT_EQ(ChangedOutside(rgb, 800, 480, VRect{640, 300, 160, 180}), 0);
 }
 
+// Pixels of the screen the overlay shows (where the desktop holds the key colour and the
+// scan-out shows anything else).
+int OverlayPixels(const std::vector<uint8_t>& rgb) {
+    int n = 0;
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        if (rgb[i] != 0x21 || rgb[i + 1] != 0 || rgb[i + 2] != 0x21) ++n;  // 0x2004 widened
+    return n;
+}
+
+// A viewport moved wholly off the screen, past any edge, hides the overlay; so does hiding
+// it there; it shows again once back.
+TEST_F(Pictures, AViewportOffTheScreenHidesTheOverlay) {
+    struct Case {
+        const char* edge;
+        VRect viewport;
+    } cases[] = {
+        {"right", {900, 100, 200, 150}},   {"bottom", {100, 500, 200, 150}}, {"left", {-300, 100, 200, 150}},
+        {"top", {100, -300, 200, 150}},    {"right, 70000 wide", {900, 0, 70000, 100}},
+        {"left, 70000 wide", {-70100, 0, 70000, 100}},
+    };
+    ASSERT_NE(Create(), nullptr);
+    PVRSim_FillDesktop(0, 0, 800, 480, kKey565);
+    ASSERT_EQ(Start(Yuv(160, 120)), 0);
+    RawFrame frame("frame-160x120.i420", false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.edge);
+        ASSERT_EQ(Viewport(100, 100, 160, 120), 0);
+        ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+        ASSERT_EQ(SimGet("overlay_visible"), 1);
+        ASSERT_GT(OverlayPixels(ScanOut()), 10000);
+        // Moved off while shown.
+        EXPECT_EQ(Viewport(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+        // Shown there, then hidden there.
+        EXPECT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+    }
+}
+
+// A hide the chip refuses is reported, and the output knows the overlay is still up: the
+// next hide is sent again and hides it.
+TEST_F(Pictures, ARefusedHideIsReportedAndTriedAgain) {
+    ASSERT_NE(Create(), nullptr);
+    PVRSim_FillDesktop(0, 0, 800, 480, kKey565);
+    ASSERT_EQ(Start(Yuv(160, 120)), 0);
+    ASSERT_EQ(Viewport(100, 100, 160, 120), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    RawFrame frame("frame-160x120.i420", false);
+    ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+    ASSERT_GT(OverlayPixels(ScanOut()), 10000);
+    ASSERT_EQ(PVRSim_Set("attribute_failures", 2), 0);
+    EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), ERR_DEVICE_ERROR);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 0);
+    EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+}
+
 }  // namespace
 }  // namespace fltest
