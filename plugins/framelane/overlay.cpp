@@ -495,7 +495,10 @@ int UpdateOutput(void* self) {
     int canvasW = o->planWidth + 16, canvasH = o->planHeight + 16;
     if (Swaps(video.direction)) std::swap(canvasW, canvasH);
     VRect frameSrc = src;
-    TurnRect(&frameSrc, o->frameRotation, canvasW, canvasH);
+    if (o->idctMode)
+        TurnRect(&frameSrc, o->frameRotation, canvasW, canvasH);  // the decoder fills the whole frame, turned
+    else
+        TurnRect(&frameSrc, o->frameRotation, src.width, src.height);  // the blit writes it turned at the origin
     if (!o->idctMode) {
         BlitRelease(b.blitter);
         VideoEffects blitFx = b.fx;
@@ -508,7 +511,9 @@ int UpdateOutput(void* self) {
     b.fx.flags |= 0x1E;
     VideoEffects alignFx = b.fx;
     alignFx.direction = o->overlayRotation;
-    AnyAlign(&dst, &frameSrc, &alignFx, 2, 2, 0x4000, 0x80000);
+    // The scale limits only: rounding to even sizes and places would cut an odd picture's
+    // last column and row, leave the viewport's in the key colour and take a 1x1 picture.
+    AnyAlign(&dst, &frameSrc, &alignFx, 1, 1, 0x4000, 0x80000);
     b.fx.scaleX = alignFx.scaleX;
     b.fx.scaleY = alignFx.scaleY;
     OverlayUpdateShow(o, 1);
