@@ -320,8 +320,35 @@ double LumaPsnr(const std::vector<uint8_t>& rgb, int screenW, const VRect& at, c
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+// The picture as the decoder leaves it in an IDCT frame turned by `direction`: the
+// macroblocks fill the 16-rounded frame, which is turned as a whole.
+void WriteDecoded(IdctFace* f, int index, int direction, const std::vector<uint8_t>& yuv, int w, int h) {
+    void* planes[3] = {};
+    int brightness;
+    VideoFormat fmt{};
+    ASSERT_EQ(f->lockBuffer(f, index, planes, &brightness, &fmt), 0);
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const int canvasW = (w + 15) / 16 * 16, canvasH = (h + 15) / 16 * 16;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int pw = plane ? cw : w, ph = plane ? ch : h;
+        const uint8_t* from = yuv.data() + (plane ? w * h + (plane - 1) * cw * ch : 0);
+        int tw = plane ? canvasW / 2 : canvasW, th = plane ? canvasH / 2 : canvasH;
+        if (direction & DIR_SWAPXY) std::swap(tw, th);
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                int fx = x, fy = y;
+                if (direction & DIR_SWAPXY) std::swap(fx, fy);
+                if (direction & DIR_MIRRORX) fx = tw - 1 - fx;
+                if (direction & DIR_MIRRORY) fy = th - 1 - fy;
+                static_cast<uint8_t*>(planes[plane])[static_cast<ptrdiff_t>(fy) * fmt.pitch + fx] = from[y * pw + x];
+            }
+    }
+    f->unlockBuffer(f, index);
+}
+
 // A picture of any size, odd or even, shows in every direction of the effects as ffmpeg
-// turns and scales it; an odd size scores as well as its even neighbour.
+// turns and scales it, blitted into the frames or decoded into them (turned by the four
+// rotations the decoder's writers have); an odd size scores as well as its even neighbour.
 TEST_F(Pictures, OddSizesShowAsTheirEvenNeighboursInEveryDirection) {
     // ffmpeg's filters for the direction flags (1 exchanges the axes, 2 mirrors left-right,
     // 4 top-bottom).
@@ -330,7 +357,13 @@ TEST_F(Pictures, OddSizesShowAsTheirEvenNeighboursInEveryDirection) {
     struct Size {
         int w, h;
     } sizes[] = {{318, 238}, {319, 239}};
-    double scores[2][8] = {};
+    struct Mode {
+        const char* name;
+        bool decoded;
+        std::vector<int> directions;
+    } modes[] = {{"blitted", false, {0, 1, 2, 3, 4, 5, 6, 7}},
+                 {"decoded", true, {0, DIR_SWAPXY | DIR_MIRRORY, DIR_MIRRORX | DIR_MIRRORY, DIR_SWAPXY | DIR_MIRRORX}}};
+    double scores[2][2][8] = {};
     for (int k = 0; k < 2; ++k) {
         const int w = sizes[k].w, h = sizes[k].h, cw = (w + 1) / 2, ch = (h + 1) / 2;
         std::string size = std::to_string(w) + "x" + std::to_string(h);
@@ -347,40 +380,59 @@ TEST_F(Pictures, OddSizesShowAsTheirEvenNeighboursInEveryDirection) {
             fwrite(yuv.data(), 1, yuv.size(), f);
             fclose(f);
         }
-        for (int d = 0; d < 8; ++d) {
-            SCOPED_TRACE(size + " direction " + std::to_string(d));
-            bool swap = d & DIR_SWAPXY;
-            const VRect view{40, 40, swap ? 300 : 400, swap ? 400 : 300};
-            auto ref = Ffmpeg("-f rawvideo -pix_fmt yuv420p -s " + size + " -i " + tmp + " -vf " + turns[d] +
-                              ",scale=" + std::to_string(view.width) + ":" + std::to_string(view.height) +
-                              ":flags=bilinear,format=rgb24 -frames:v 1");
-            ASSERT_FALSE(ref.empty()) << "ffmpeg";
-            PVRSim_Reset();
-            Screen(800, 480);
-            ASSERT_NE(Create(), nullptr);
-            PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-            PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
-            VideoEffects fx{};
-            fx.scaleX = fx.scaleY = 0x10000;
-            fx.direction = d;
-            ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
-            ASSERT_EQ(Start(Yuv(w, h)), 0);
-            ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
-            ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
-            ASSERT_EQ(O()->blitFrame(O(), planes, pitches), 0);
-            auto rgb = ScanOut();
-            scores[k][d] = LumaPsnr(rgb, 800, view, ref);
-            EXPECT_EQ(ChangedOutside(rgb, 800, 480, view), 0);
-            NodeDelete(object);
-            object = nullptr;
-        }
+        for (int m = 0; m < 2; ++m)
+            for (int d : modes[m].directions) {
+                SCOPED_TRACE(size + " " + modes[m].name + " direction " + std::to_string(d));
+                bool swap = d & DIR_SWAPXY;
+                const VRect view{40, 40, swap ? 300 : 400, swap ? 400 : 300};
+                auto ref = Ffmpeg("-f rawvideo -pix_fmt yuv420p -s " + size + " -i " + tmp + " -vf " + turns[d] +
+                                  ",scale=" + std::to_string(view.width) + ":" + std::to_string(view.height) +
+                                  ":flags=bilinear,format=rgb24 -frames:v 1");
+                ASSERT_FALSE(ref.empty()) << "ffmpeg";
+                PVRSim_Reset();
+                Screen(800, 480);
+                ASSERT_NE(Create(), nullptr);
+                PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+                PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+                VideoEffects fx{};
+                fx.scaleX = fx.scaleY = 0x10000;
+                fx.direction = d;
+                ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+                if (modes[m].decoded) {
+                    IdctFace* f = O()->idctFace;
+                    int wv = w, hv = h;
+                    f->setParam(f, IDCT_WIDTH, &wv, sizeof(wv));
+                    f->setParam(f, IDCT_HEIGHT, &hv, sizeof(hv));
+                    VideoFormat v = Yuv(w, h);
+                    ASSERT_EQ(f->setParam(f, IDCT_FORMAT, &v, sizeof(v)), 0);
+                    ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+                    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+                    int previous;
+                    ASSERT_EQ(f->frameStart(f, 1, &previous, 1, -1, -1, 1, 0), 0);
+                    ASSERT_EQ(f->endChipFrame(f), 0);
+                    WriteDecoded(f, 1, d, yuv, w, h);
+                    IdctFrameEnd end{0, 1000};
+                    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+                } else {
+                    ASSERT_EQ(Start(Yuv(w, h)), 0);
+                    ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+                    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+                    ASSERT_EQ(O()->blitFrame(O(), planes, pitches), 0);
+                }
+                auto rgb = ScanOut();
+                scores[m][k][d] = LumaPsnr(rgb, 800, view, ref);
+                EXPECT_EQ(ChangedOutside(rgb, 800, 480, view), 0);
+                NodeDelete(object);
+                object = nullptr;
+            }
         remove(tmp.c_str());
     }
-    for (int d = 0; d < 8; ++d) {
-        SCOPED_TRACE("direction " + std::to_string(d));
-        EXPECT_GE(scores[0][d], 40);
-        EXPECT_GE(scores[1][d], scores[0][d] - 3);
-    }
+    for (int m = 0; m < 2; ++m)
+        for (int d : modes[m].directions) {
+            SCOPED_TRACE(std::string(modes[m].name) + " direction " + std::to_string(d));
+            EXPECT_GE(scores[m][0][d], 40);
+            EXPECT_GE(scores[m][1][d], scores[m][0][d] - 3);
+        }
 }
 
 // The overlay covers every pixel of a viewport of odd place and size, down to a 1x1 picture
