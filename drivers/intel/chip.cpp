@@ -195,6 +195,24 @@ bool FrameCallLost(Chip& c) {
     return false;
 }
 
+uintptr_t OnScreen(const Chip& c) {
+    const Overlay& o = c.overlay;
+    if (!c.vdispInitialised || !o.attributesSet || !o.attributes.visible) return 0;
+    return o.shown ? o.shown : o.attributeFrame;
+}
+
+int ScreenFault(Chip& c, const char* format, ...) {
+    char text[200];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof(text), format, ap);
+    va_end(ap);
+    c.lastError = text;
+    ++c.commandErrors;
+    ++c.screenFaults;
+    return M24VA_INVALID_PARAM;
+}
+
 }  // namespace pvr
 
 using namespace pvr;
@@ -259,7 +277,8 @@ void PVRSim_Reset(void) {
     c.m24vaInitialised = c.vdispInitialised = c.lost = false;
     c.initFailures = c.vdispFailures = 0;
     c.loseAfter = -1;
-    c.flips = c.attributeSends = c.framesDecoded = c.commandErrors = 0;
+    c.flips = c.attributeSends = c.framesDecoded = c.commandErrors = c.screenFaults = 0;
+    c.beginFailures = c.attributeFailures = 0;
     c.logOn = true;
     c.log.clear();
     c.lastError.clear();
@@ -290,6 +309,10 @@ int PVRSim_Set(const char* name, long long value) {
         c.initFailures = static_cast<int>(value);
     } else if (n == "vdisp_failures" && value >= 0) {
         c.vdispFailures = static_cast<int>(value);
+    } else if (n == "begin_failures" && value >= 0) {
+        c.beginFailures = static_cast<int>(value);
+    } else if (n == "attribute_failures" && value >= 0) {
+        c.attributeFailures = static_cast<int>(value);
     } else if (n == "lose_after" && value >= -1) {
         c.loseAfter = value;
     } else if (n == "local_memory" && value >= 0 && static_cast<size_t>(value) <= kMaxLocalMemory) {
@@ -356,6 +379,9 @@ int PVRSim_Get(const char* name, long long* value) {
         {"izz_mode", c.izzMode},
         {"frames_decoded", c.framesDecoded},
         {"command_errors", c.commandErrors},
+        {"screen_faults", c.screenFaults},
+        {"begin_failures", c.beginFailures},
+        {"attribute_failures", c.attributeFailures},
         {"init_failures", c.initFailures},
         {"vdisp_failures", c.vdispFailures},
         {"lose_after", c.loseAfter},

@@ -143,12 +143,15 @@ struct Chip {
     bool lost = false;
     int initFailures = 0;
     int vdispFailures = 0;
+    int beginFailures = 0;
+    int attributeFailures = 0;
     long long loseAfter = -1;
 
     long long flips = 0;
     long long attributeSends = 0;
     long long framesDecoded = 0;
     long long commandErrors = 0;
+    long long screenFaults = 0;  // calls that would have decoded into the picture on screen
 
     bool logOn = true;
     std::vector<std::string> log;
@@ -180,6 +183,12 @@ void Log(Chip& c, const char* format, ...) __attribute__((format(printf, 2, 3)))
 
 // Counts a frame call for the lose-after fault; true when the chip has lost its state.
 bool FrameCallLost(Chip& c);
+
+// The frame the overlay scans out now (0: none; lock held).
+uintptr_t OnScreen(const Chip& c);
+// Refuses a call that would put the frame being decoded on screen, or decode into the one
+// there: says why (PVRSim_LastError), counts it and gives M24VA_INVALID_PARAM (lock held).
+int ScreenFault(Chip& c, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The engine (lock held).
 void EngineReset(Engine& e);

@@ -128,12 +128,15 @@ int VDISP_OverlaySetAttributes(const void* record, M24VA_FRAME frame, int word) 
     int r = M24VA_OK;
     const Display& d = c.display;
     if (!Ready(c)) r = M24VA_NOT_INITIALISED;
+    else if (c.attributeFailures > 0) --c.attributeFailures, r = M24VA_DEVICE_BUSY;
     else if (!a || a->magic != 0x77 || !f || f->kind != MemoryKind::Local) r = M24VA_INVALID_PARAM;
     else if (a->rotation != 0 && a->rotation != 90 && a->rotation != 180 && a->rotation != 270) r = M24VA_INVALID_PARAM;
     else if (a->srcLeft >= a->srcRight || a->srcTop >= a->srcBottom || a->srcRight > f->width || a->srcBottom > f->height)
         r = M24VA_INVALID_PARAM;
     else if (a->dstLeft >= a->dstRight || a->dstTop >= a->dstBottom || a->dstRight > d.panelWidth || a->dstBottom > d.panelHeight)
         r = M24VA_INVALID_PARAM;
+    else if (a->visible && c.engine.frameOpen && (c.overlay.shown ? c.overlay.shown : f->handle) == c.engine.target)
+        r = ScreenFault(c, "attributes would show frame #%lx while it is decoded", static_cast<unsigned long>(c.engine.target));
     else {
         c.overlay.attributes = *a;
         c.overlay.attributesSet = true;
@@ -157,6 +160,8 @@ int VDISP_OverlayFlipSurface(M24VA_FRAME frame, int flags) {
     int r = M24VA_OK;
     if (!Ready(c)) r = M24VA_NOT_INITIALISED;
     else if (!f || f->kind != MemoryKind::Local) r = M24VA_INVALID_PARAM;
+    else if (c.engine.frameOpen && f->handle == c.engine.target)
+        r = ScreenFault(c, "frame #%lx flipped while it is decoded", static_cast<unsigned long>(f->handle));
     else {
         c.overlay.shown = f->handle;
         ++c.flips;

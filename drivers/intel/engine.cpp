@@ -558,6 +558,8 @@ int M24VA_BeginFrame(M24VA_FRAME target, int flags) {
     if (!c.m24vaInitialised) r = M24VA_NOT_INITIALISED;
     else if (FrameCallLost(c)) r = M24VA_LOST;
     else if (!t || t->kind != MemoryKind::Local) r = M24VA_INVALID_PARAM;
+    else if (c.beginFailures > 0) --c.beginFailures, r = M24VA_DEVICE_BUSY;
+    else if (t->handle == OnScreen(c)) r = ScreenFault(c, "frame #%lx begun while it is on screen", static_cast<unsigned long>(t->handle));
     else {
         EngineReset(c.engine);
         c.engine.residuals.clear();

@@ -54,6 +54,13 @@
 // (M24VA_BAD_COMMAND) and every following word until the next M24VA_BeginFrame;
 // PVRSim_LastError says why.
 //
+// ---- The picture on screen ----
+// The frame the overlay scans out (the one flipped last, or before any flip the one the
+// visible attributes were set with) is never a decode target: M24VA_BeginFrame into it, a
+// flip to the frame being decoded, and visible attributes that would scan it out are
+// refused with M24VA_INVALID_PARAM, said by PVRSim_LastError and counted in
+// "screen_faults" (and "command_errors").
+//
 // ---- Coefficient pairs (IZZ mode 3) ----
 // A pair is a 32-bit word: bits 0-15 twice the raster index (row x 8 + column) of the
 // coefficient, bit 0 set on the block's last pair; bits 16-31 the signed value. A block
@@ -164,6 +171,8 @@ PVR_API int DrvEscape(int escape, int inSize, const void* in, int outSize, void*
 PVR_API void PVRSim_Reset(void);
 // Settings (0, or -1 for an unknown name or a bad value):
 //   "init_failures" N       the next N M24VA_Initialise calls give M24VA_DEVICE_BUSY
+//   "begin_failures" N      the next N M24VA_BeginFrame calls give M24VA_DEVICE_BUSY
+//   "attribute_failures" N  the next N VDISP_OverlaySetAttributes calls give M24VA_DEVICE_BUSY
 //   "vdisp_failures" N      the next N VDISP_Initialise calls give M24VA_DEVICE_BUSY
 //   "lose_after" N          after N more frame calls the chip loses its state (-1: never)
 //   "local_memory" BYTES    budget of video memory (at most 48 MB)
@@ -179,7 +188,7 @@ PVR_API int PVRSim_Set(const char* name, long long value);
 // Read-back (0, or -1 for an unknown name): "m24va_initialised", "vdisp_initialised",
 // "frames" (allocated), "local_memory_used", "system_memory_used", "flips",
 // "attribute_sends", "overlay_visible", "brightness", "contrast", "gamma", "lost",
-// "izz_mode", "frames_decoded", "command_errors", and every setting above.
+// "izz_mode", "frames_decoded", "command_errors", "screen_faults", and every setting above.
 PVR_API int PVRSim_Get(const char* name, long long* value);
 // The call log, one "Name(arguments) = result" a line. Copies what fits (NUL-ended) and
 // returns the length of the whole text.

@@ -159,6 +159,7 @@ struct Output {
     int frameCount;
     int showFrames, extraFrames;
     int current, previous, showIndex, heldBack;  // current: the frame shown last, -1 none yet
+    int decoding;  // the frame begun and not yet ended, -1 none
 
     int rotateInCopy;        // 0x201
     int closeMediaPlayer;    // 0x202

@@ -303,7 +303,7 @@ bool ValidIndex(const Output* o, int i) { return i >= 0 && i < o->frameCount && 
 void Exchange(Output* o, int a, int b) {
     std::swap(o->frames[a], o->frames[b]);
     std::swap(o->frameNumber[a], o->frameNumber[b]);
-    for (int* role : {&o->current, &o->previous, &o->heldBack}) {
+    for (int* role : {&o->current, &o->previous, &o->heldBack, &o->decoding}) {
         if (*role == a) *role = b;
         else if (*role == b) *role = a;
     }
@@ -330,12 +330,12 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
             int count = o->frameCount;
             if (SetFrameCount(o, count + 1 - o->extraFrames, o->extraFrames, count) == 0 && o->frameCount > count)
                 pick = count;
-            else if (o->heldBack >= 0 && o->heldBack != forward && o->heldBack != backward && ValidIndex(o, o->heldBack))
-                pick = o->heldBack;
+            else if (o->heldBack >= 0 && ValidIndex(o, o->heldBack) && o->heldBack != o->current &&
+                     o->heldBack != forward && o->heldBack != backward && o->heldBack != show)
+                pick = o->heldBack;  // a late frame nothing refers to any more
         }
         if (pick >= 0 && pick != target) {
             Exchange(o, target, pick);
-            if (o->heldBack == target) o->heldBack = -1;  // its picture is about to be overwritten
             exchanged = pick;
         } else if (target == o->current) {
             return ERR_OUT_OF_MEMORY;  // nothing to decode into but the frame on screen
@@ -357,6 +357,8 @@ int FrameStart(void* face, int frame, int* previous, int target, int forward, in
         if (exchanged >= 0 && !restarted) Exchange(o, target, exchanged);
         return ERR_DEVICE_ERROR;
     }
+    if (o->heldBack == target) o->heldBack = -1;  // its picture is being overwritten
+    o->decoding = target;
     o->face.twoReferences = backward >= 0;
     ChooseRoutines(o);
     o->showIndex = show;
@@ -373,7 +375,8 @@ int FrameEnd(void* face, int timeNow, IdctFrameEnd* frame) {
     if (!ValidIndex(o, o->showIndex)) return ERR_NO_FRAME;
     int frameTime = frame ? frame->frameTime : -1;
     if (FrameShowTiming(o, timeNow, frameTime) != 0) {
-        o->heldBack = o->showIndex;
+        // A refused repeat of the frame on screen holds nothing back.
+        if (o->showIndex != o->current) o->heldBack = o->showIndex;
         return ERR_READ;
     }
     if (frameTime >= 0) o->base.lastShownTime = frameTime;
@@ -381,6 +384,7 @@ int FrameEnd(void* face, int timeNow, IdctFrameEnd* frame) {
     int index = o->showIndex;
     if (index != o->current) o->previous = o->current;
     o->current = index;
+    if (o->heldBack == index) o->heldBack = -1;  // shown after all
     if (frameTime < 0 && timeNow >= 0 && ElapsedMs(o->lastFlipTick) < 16) {
         o->reflip = 1;
         return 0;
@@ -426,6 +430,7 @@ int UnlockBuffer(void* face, int index) {
 int EndChipFrame(void* face) {
     Output* o = OwnerOf(face);
     if (!o->driverUp) return ERR_DEVICE_ERROR;
+    o->decoding = -1;
     return o->drv.endFrame(1) == 0 ? 0 : ERR_DEVICE_ERROR;
 }
 

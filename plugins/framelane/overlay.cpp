@@ -94,6 +94,7 @@ void FreeFrames(Output* o, int from) {
     if (o->previous >= o->frameCount) o->previous = -1;
     if (o->showIndex >= o->frameCount) o->showIndex = -1;
     if (o->heldBack >= o->frameCount) o->heldBack = -1;
+    if (o->decoding >= o->frameCount) o->decoding = -1;
 }
 
 int DoneOutput(void* self) {
@@ -102,7 +103,7 @@ int DoneOutput(void* self) {
     o->displayUp = 0;
     if (o->module) FreeFrames(o, 0);
     o->frameCount = o->showFrames = o->extraFrames = 0;
-    o->current = o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = o->decoding = -1;
     if (o->driverUp) o->drv.deinitialise();
     o->driverUp = 0;
     BlitRelease(o->base.blitter);
@@ -186,10 +187,13 @@ void ApplyColour(Output* o, bool force) {
 }
 
 // Sends the record to the first two frames; the first of a first or visible send carries
-// the visible flag as a third word.
-void SendAttributes(Output* o, const Attributes& a, bool withVisibleWord) {
+// the visible flag as a third word. False when the chip refused a send.
+bool SendAttributes(Output* o, const Attributes& a, bool withVisibleWord) {
+    bool taken = true;
     for (int i = 0; i < 2 && i < o->frameCount; ++i)
-        o->drv.overlaySetAttributes(&a, o->frames[i], i == 0 && withVisibleWord ? static_cast<int>(a.visible) : 0);
+        if (o->drv.overlaySetAttributes(&a, o->frames[i], i == 0 && withVisibleWord ? static_cast<int>(a.visible) : 0) != 0)
+            taken = false;
+    return taken;
 }
 
 bool Swaps(int direction) { return direction & DIR_SWAPXY; }
@@ -250,8 +254,7 @@ int ApplyLayout(Output* o) {
         ThreadSleep(50);
         Attributes hidden = o->lastAttributes;
         hidden.visible = 0;
-        SendAttributes(o, hidden, false);
-        o->lastAttributes = hidden;
+        if (SendAttributes(o, hidden, false)) o->lastAttributes = hidden;
         ThreadSleep(20);
     }
     // Save the pictures, make the frames anew at the turned size, turn the pictures back in.
@@ -273,6 +276,8 @@ int ApplyLayout(Output* o) {
     }
     int numbers[kMaxFrames];
     std::copy(o->frameNumber, o->frameNumber + kMaxFrames, numbers);
+    // The pictures keep their indexes, so the roles stay: the frame on screen stays on screen.
+    int current = o->current, previous = o->previous, show = o->showIndex, heldBack = o->heldBack;
     FreeFrames(o, 0);
     o->frameRotation = frameRotation;
     int w = o->planWidth + 16, h = o->planHeight + 16;
@@ -298,6 +303,9 @@ int ApplyLayout(Output* o) {
         }
         SurfaceFree(saved[i]);
     }
+    auto kept = [&](int index) { return index < o->frameCount ? index : -1; };
+    o->current = kept(current), o->previous = kept(previous), o->showIndex = kept(show), o->heldBack = kept(heldBack);
+    if (o->current >= 0) o->reflip = 1;  // its picture lies in a new frame, to be flipped onto the overlay
     if (r == kDriverLost) return DriverLost(o);
     return r == 0 ? 0 : r < 0 ? r : ERR_DEVICE_ERROR;
 }
@@ -390,10 +398,11 @@ void Flip(Output* o, int index) {
 
 namespace {
 
-// Shows the current frame again; before any was shown the first goes on screen, and is
-// then the current one.
+// Shows the current frame again; before any was shown the first that is not being decoded
+// goes on screen, and is then the current one.
 void FlipCurrent(Output* o) {
-    if (o->current < 0 && o->frameCount > 0) o->current = 0;
+    for (int i = 0; o->current < 0 && i < o->frameCount; ++i)
+        if (i != o->decoding) o->current = i;
     Flip(o, o->current);
 }
 
@@ -486,7 +495,10 @@ int UpdateOutput(void* self) {
     int canvasW = o->planWidth + 16, canvasH = o->planHeight + 16;
     if (Swaps(video.direction)) std::swap(canvasW, canvasH);
     VRect frameSrc = src;
-    TurnRect(&frameSrc, o->frameRotation, canvasW, canvasH);
+    if (o->idctMode)
+        TurnRect(&frameSrc, o->frameRotation, canvasW, canvasH);  // the decoder fills the whole frame, turned
+    else
+        TurnRect(&frameSrc, o->frameRotation, src.width, src.height);  // the blit writes it turned at the origin
     if (!o->idctMode) {
         BlitRelease(b.blitter);
         VideoEffects blitFx = b.fx;
@@ -499,7 +511,9 @@ int UpdateOutput(void* self) {
     b.fx.flags |= 0x1E;
     VideoEffects alignFx = b.fx;
     alignFx.direction = o->overlayRotation;
-    AnyAlign(&dst, &frameSrc, &alignFx, 2, 2, 0x4000, 0x80000);
+    // The scale limits only: rounding to even sizes and places would cut an odd picture's
+    // last column and row, leave the viewport's in the key colour and take a 1x1 picture.
+    AnyAlign(&dst, &frameSrc, &alignFx, 1, 1, 0x4000, 0x80000);
     b.fx.scaleX = alignFx.scaleX;
     b.fx.scaleY = alignFx.scaleY;
     OverlayUpdateShow(o, 1);
@@ -508,7 +522,15 @@ int UpdateOutput(void* self) {
     if (o->frameCount <= 1) return 0;
     bool visible = b.visible && (!o->idctMode || (o->face.idctWidth >= 1 && o->face.idctHeight >= 1));
     // The screen record holds the physical size, as VirtToPhy reads it.
-    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, b.screen.width, b.screen.height)) visible = false;
+    if (!ClipToScreen(&dst, &frameSrc, o->overlayRotation, b.screen.width, b.screen.height)) {
+        // Nothing of it is on screen: hidden, at the nearest place the chip takes.
+        visible = false;
+        int w = std::max(b.screen.width, 1), h = std::max(b.screen.height, 1);
+        int x0 = Clamp(dst.x, 0, w - 1), y0 = Clamp(dst.y, 0, h - 1);
+        int x1 = Clamp(static_cast<int>(std::min<int64_t>(static_cast<int64_t>(dst.x) + dst.width, INT32_MAX)), x0 + 1, w);
+        int y1 = Clamp(static_cast<int>(std::min<int64_t>(static_cast<int64_t>(dst.y) + dst.height, INT32_MAX)), y0 + 1, h);
+        dst = VRect{x0, y0, x1 - x0, y1 - y0};
+    }
 
     Attributes a{};
     a.magic = 0x77;
@@ -527,38 +549,48 @@ int UpdateOutput(void* self) {
     a.rotation = static_cast<uint16_t>(Swaps(rot) ? ((rot & DIR_MIRRORY) ? 90 : 270) : (rot & DIR_MIRRORY) ? 180 : 0);
     if (memcmp(&a, &o->lastAttributes, sizeof(a)) == 0) return 0;
     if (!o->layoutChanged && !o->firstShow) ThreadSleep(50);
+    // What the chip took last: a refused send leaves the overlay as it was.
+    bool taken = true;
+    auto send = [&](const Attributes& record, bool withVisibleWord) {
+        if (!taken) return;
+        taken = SendAttributes(o, record, withVisibleWord);
+        if (taken) o->lastAttributes = record;
+    };
     if (visible && o->firstShow) {
+        // The frame to show goes onto the overlay before anything makes it visible, so the
+        // overlay never scans out a frame the decoder is writing.
+        FlipCurrent(o);
         if (ElapsedMs(o->lastShowTick) > 500) {
             Attributes small = a;
             small.dstLeft = small.dstTop = small.srcLeft = small.srcTop = 0;
             small.dstRight = small.dstBottom = small.srcRight = small.srcBottom = 16;
             small.visible = QueryPlatform(25) > 499 ? 1 : 0;
-            SendAttributes(o, small, true);
-            FlipCurrent(o);
+            send(small, true);
             ThreadSleep(50);
         }
-        SendAttributes(o, a, true);
-        o->firstShow = 0;
-        o->lastShowTick = Now();
+        send(a, true);
+        if (taken) {
+            o->firstShow = 0;
+            o->lastShowTick = Now();
+        }
     } else if (visible) {
         if (o->lastAttributes.visible || o->lastAttributes.rotation != a.rotation) {
             Attributes hidden = a;
             hidden.visible = 0;
-            SendAttributes(o, hidden, false);
-            FlipCurrent(o);
+            send(hidden, false);
+            if (taken) FlipCurrent(o);
             ThreadSleep(50);
         } else if (o->reflip) {
             FlipCurrent(o);
             ThreadSleep(50);
         }
-        SendAttributes(o, a, true);
-        o->lastShowTick = Now();
+        send(a, true);
+        if (taken) o->lastShowTick = Now();
     } else {
-        SendAttributes(o, a, false);
+        send(a, false);
     }
     ThreadSleep(20);
-    o->lastAttributes = a;
-    return 0;
+    return taken ? 0 : ERR_DEVICE_ERROR;
 }
 
 int ShowOverlay(void* self, int) {
@@ -698,7 +730,7 @@ int Create(void* object) {
     o->rotateInCopy = 1;
     o->closeMediaPlayer = 1;
     o->frameRotation = -1;
-    o->current = o->previous = o->showIndex = o->heldBack = -1;
+    o->current = o->previous = o->showIndex = o->heldBack = o->decoding = -1;
     for (int& n : o->frameNumber) n = -1;
     QueryDisplay(o);
     return 0;

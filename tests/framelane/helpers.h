@@ -105,6 +105,10 @@ protected:
         Screen(800, 480);
     }
     void TearDown() override {
+        // Whatever a test does, the chip never decoded into the picture on screen.
+        char why[256] = {};
+        PVRSim_LastError(why, sizeof(why));
+        EXPECT_EQ(SimGet("screen_faults"), 0) << why;
         if (object) NodeDelete(object);
         object = nullptr;
         plugin.unreg();

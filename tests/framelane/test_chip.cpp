@@ -419,6 +419,41 @@ TEST_F(Chip, AttributesAreChecked) {
     EXPECT_EQ(VDISP_OverlayContrast(256), M24VA_INVALID_PARAM);
 }
 
+// The frame the overlay scans out is never a decode target: a frame begun into it, a flip
+// to the frame being decoded and visible attributes that would scan it out are refused.
+TEST_F(Chip, TheFrameOnScreenIsNoDecodeTarget) {
+    auto f = Frames(2, 32, 32);
+    ASSERT_EQ(VDISP_Initialise(0), M24VA_OK);
+    VDISP_ATTRIBUTES a = Attributes(0, 0, 32, 32, 0, 0, 32, 32, 0);
+    VDISP_ATTRIBUTES hidden = a;
+    hidden.visible = 0;
+    // Hidden, any frame may be decoded; shown, the one on screen may not.
+    ASSERT_EQ(VDISP_OverlaySetAttributes(&hidden, f[0], 0), M24VA_OK);
+    ASSERT_EQ(M24VA_BeginFrame(f[0], 1), M24VA_OK);
+    ASSERT_EQ(M24VA_EndFrame(1), M24VA_OK);
+    ASSERT_EQ(VDISP_OverlaySetAttributes(&a, f[0], 1), M24VA_OK);
+    EXPECT_EQ(M24VA_BeginFrame(f[0], 1), M24VA_INVALID_PARAM);
+    EXPECT_NE(LastError().find("on screen"), std::string::npos) << LastError();
+    EXPECT_EQ(Get("screen_faults"), 1);
+    ASSERT_EQ(M24VA_BeginFrame(f[1], 1), M24VA_OK);
+    // While f[1] is decoded it cannot go on screen, by a flip or by the attributes.
+    EXPECT_EQ(VDISP_OverlayFlipSurface(f[1], 0), M24VA_INVALID_PARAM);
+    EXPECT_EQ(PVRSim_ShownFrame(), nullptr);
+    EXPECT_EQ(VDISP_OverlaySetAttributes(&hidden, f[1], 0), M24VA_OK);  // hidden: nothing shown
+    EXPECT_EQ(VDISP_OverlaySetAttributes(&a, f[1], 1), M24VA_INVALID_PARAM);
+    EXPECT_EQ(Get("overlay_visible"), 0);
+    EXPECT_EQ(Get("screen_faults"), 3);
+    // Flipped to another frame, the attributes may go with any.
+    EXPECT_EQ(VDISP_OverlayFlipSurface(f[0], 0), M24VA_OK);
+    EXPECT_EQ(VDISP_OverlaySetAttributes(&a, f[1], 1), M24VA_OK);
+    EXPECT_EQ(PVRSim_ShownFrame(), f[0]);
+    EXPECT_EQ(Get("command_errors"), 3);
+    // Ended, it may go on screen.
+    M24VA_Reset(0);
+    EXPECT_EQ(VDISP_OverlayFlipSurface(f[1], 0), M24VA_OK);
+    EXPECT_EQ(Get("screen_faults"), 3);
+}
+
 // --- Frame buffer, registers, faults ---
 
 TEST_F(Chip, RawFrameBufferAddressesTheScreenAsSeen) {
@@ -477,6 +512,23 @@ TEST_F(Chip, FaultsAreInjected) {
     ASSERT_EQ(PVRSim_Set("vdisp_failures", 1), 0);
     EXPECT_EQ(VDISP_Initialise(0), M24VA_DEVICE_BUSY);
     EXPECT_EQ(VDISP_Initialise(0), M24VA_OK);
+
+    // Refused frame starts and attribute sends.
+    {
+        ASSERT_EQ(M24VA_FrameDimensions(32, 32), M24VA_OK);
+        M24VA_FRAME h = nullptr;
+        ASSERT_EQ(M24VA_FrameAllocate(&h, 1), M24VA_OK);
+        ASSERT_EQ(PVRSim_Set("begin_failures", 1), 0);
+        EXPECT_EQ(M24VA_BeginFrame(h, 1), M24VA_DEVICE_BUSY);
+        EXPECT_EQ(M24VA_BeginFrame(h, 1), M24VA_OK);
+        M24VA_Reset(0);
+        VDISP_ATTRIBUTES a = Attributes(0, 0, 16, 16, 0, 0, 16, 16, 0);
+        ASSERT_EQ(PVRSim_Set("attribute_failures", 1), 0);
+        EXPECT_EQ(VDISP_OverlaySetAttributes(&a, h, 1), M24VA_DEVICE_BUSY);
+        EXPECT_EQ(Get("overlay_visible"), 0);
+        EXPECT_EQ(VDISP_OverlaySetAttributes(&a, h, 1), M24VA_OK);
+        EXPECT_EQ(M24VA_FrameFree(&h, 1), M24VA_OK);
+    }
 
     // Losing the state: frame calls give 5 until the driver is started again.
     ASSERT_EQ(M24VA_FrameDimensions(32, 32), M24VA_OK);

@@ -2,6 +2,7 @@
 // every rotation of the frames, the IEEE 1180 accuracy procedure, the face's parameters.
 #include <cinttypes>
 #include <cstdio>
+#include <map>
 
 #include "face.h"
 
@@ -626,6 +627,236 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RefusedCountCase{"NoRoomForAny", 2, 0, 4}, RefusedCountCase{"RoomForOneOfTwo", 2, 1, 4},
                     RefusedCountCase{"CountOfOneNoRoom", 1, 0, 3}, RefusedCountCase{"CountOfOneNothingRefused", 1, 0, 0}),
     [](const testing::TestParamInfo<RefusedCountCase>& i) { return std::string(i.param.name); });
+
+// The Y plane of a frame as the chip hands it out: the same plane, the same frame.
+void* PlaneOf(M24VA_FRAME frame) {
+    void* planes[3] = {};
+    int pitch = 0;
+    if (!frame || M24VA_FrameBeginAccess(frame, planes, &pitch, 1) != 0) return nullptr;
+    M24VA_FrameEndAccess(frame);
+    return planes[0];
+}
+
+// The output with the chip's picture on screen and the frame begun last named by the
+// face's indexes.
+class Frames : public Face {
+protected:
+    void* PlaneAt(int index) {
+        void* planes[3] = {};
+        int brightness;
+        VideoFormat fmt{};
+        if (f->lockBuffer(f, index, planes, &brightness, &fmt) != 0) return nullptr;
+        f->unlockBuffer(f, index);
+        return planes[0];
+    }
+    int IndexOf(M24VA_FRAME frame) {
+        void* plane = PlaneOf(frame);
+        for (int i = 0; plane && i < GetFace(IDCT_COUNT); ++i)
+            if (PlaneAt(i) == plane) return i;
+        return -1;
+    }
+    int ShownIndex() { return IndexOf(PVRSim_ShownFrame()); }
+    // A shown output of 32 x 32 with `frames` frames and no memory for another.
+    void OpenShown(int frames) {
+        Open(32, 32, 0, frames);
+        ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+        ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        ASSERT_EQ(PVRSim_Set("local_memory", SimGet("local_memory_used")), 0);
+    }
+};
+
+// A stream with B-frames decoded as an MPEG-4 decoder hands it over: I0 P3 B1 B2 P6 in
+// three frames, B1 late. Every frame begun lies off screen, and what goes on screen is the
+// picture the decoder named, in the frame it was decoded into.
+TEST_F(Frames, LateBFramesHoldNothingOnScreenBack) {
+    OpenShown(3);
+    Scripts s(26);
+    const int n = mbw * mbh;
+    struct Step {
+        const char* name;
+        int number, target, forward, backward, show;
+        int late;     // the frame's lateness in ticks
+        int showing;  // the picture frameEnd shows (its number), -1 none
+    } steps[] = {
+        {"I0", 0, 0, -1, -1, -1, 0, -1}, {"P3", 3, 1, 0, -1, 0, 0, 0},   {"B1", 1, 2, 0, 1, 2, 700, -1},
+        {"B2", 2, 2, 0, 1, 2, 0, 2},     {"P6", 6, 0, 1, -1, 1, 0, 3},
+    };
+    std::map<int, Yuv420> pictures;   // by number
+    std::map<int, void*> decodedInto; // the chip's frame of each picture
+    int time = 10000;
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.name);
+        std::vector<Macroblock> mbs;
+        for (int i = 0; i < n; ++i)
+            mbs.push_back(st.forward < 0 ? s.Intra(true)
+                                         : s.Inter(Macroblock::OneVector, true, st.backward >= 0, true, false, false));
+        auto numberAt = [&](int index) { return index < 0 ? -1 : GetFace(IDCT_FRAME_NUMBER + index); };
+        const Yuv420* fwd = st.forward < 0 ? nullptr : &pictures[numberAt(st.forward)];
+        const Yuv420* bwd = st.backward < 0 ? nullptr : &pictures[numberAt(st.backward)];
+        Yuv420 want(32, 32);
+        CpuDecoder::Frame(mbs, mbw, fwd, bwd, false, want);
+        M24VA_FRAME shown = PVRSim_ShownFrame();
+        PVRSim_ClearLog();
+        int previous;
+        ASSERT_EQ(f->frameStart(f, st.number, &previous, st.target, st.forward, st.backward, st.show, 0), 0) << LastError();
+        M24VA_FRAME begun = BegunFrame();
+        EXPECT_NE(begun, shown);
+        Feed(f, mbs, mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+        pictures[st.number] = want;
+        decodedInto[st.number] = PlaneOf(begun);
+        IdctFrameEnd end{0, time - st.late};
+        int r = f->frameEnd(f, time, &end);
+        EXPECT_EQ(r, st.showing >= 0 ? 0 : st.show < 0 ? ERR_NO_FRAME : ERR_READ);
+        if (st.showing >= 0) {
+            int at = ShownIndex();
+            ASSERT_GE(at, 0);
+            EXPECT_EQ(PlaneOf(PVRSim_ShownFrame()), decodedInto[st.showing]);
+            EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + at), st.showing);
+            EXPECT_EQ(Compare(Read(at), pictures[st.showing], 1).first, 0);
+        }
+        time += 1000;
+    }
+    EXPECT_EQ(SimGet("command_errors"), 0) << LastError();
+}
+
+// The decoder names the held-back frame to show while it starts a frame into the one on
+// screen: nothing is free, so the start is refused and the held-back picture is what the
+// frame's end shows.
+TEST_F(Frames, TheHeldBackFrameToShowIsNotDecodedInto) {
+    OpenShown(3);
+    Scripts s(62);
+    std::vector<Macroblock> mbs[4];
+    for (auto& m : mbs)
+        for (int i = 0; i < mbw * mbh; ++i) m.push_back(s.Intra(true));
+    int previous;
+    auto decode = [&](int k, int target, int forward, int backward, int show) {
+        ASSERT_EQ(f->frameStart(f, k, &previous, target, forward, backward, show, 0), 0) << LastError();
+        Feed(f, mbs[k], mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+    };
+    decode(0, 0, -1, -1, 0);
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    decode(1, 1, 0, -1, 0);
+    decode(2, 2, 0, 1, 2);
+    end.frameTime = 2000;
+    ASSERT_EQ(f->frameEnd(f, 2700, &end), ERR_READ);  // late: frame 2 is held back
+    Yuv420 late = Read(2);
+    M24VA_FRAME shown = PVRSim_ShownFrame();
+    ASSERT_EQ(ShownIndex(), 0);
+    EXPECT_EQ(f->frameStart(f, 3, &previous, 0, 1, -1, 2, 0), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(PVRSim_ShownFrame(), shown);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + i), i);
+    end.frameTime = 3000;
+    ASSERT_EQ(f->frameEnd(f, 3000, &end), 0);
+    EXPECT_EQ(ShownIndex(), 2);
+    EXPECT_TRUE(Read(2) == late);
+}
+
+// A refused start leaves every index with its frame, number and picture, and the frame on
+// screen where it was; the next start goes off screen again.
+TEST_F(Frames, ARefusedStartUndoesTheExchange) {
+    OpenShown(3);
+    Scripts s(5);
+    std::vector<Macroblock> mbs;
+    for (int i = 0; i < mbw * mbh; ++i) mbs.push_back(s.Intra(true));
+    Decode(mbs, 0, -1, -1);
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    Decode(mbs, 1, 0, -1);
+    end.frameTime = 2000;
+    ASSERT_EQ(f->frameEnd(f, 2000, &end), 0);
+    ASSERT_EQ(ShownIndex(), 1);
+    void* planes[3] = {PlaneAt(0), PlaneAt(1), PlaneAt(2)};
+    M24VA_FRAME shown = PVRSim_ShownFrame();
+    ASSERT_EQ(PVRSim_Set("begin_failures", 1), 0);
+    int previous;
+    // Index 1 is on screen: the start trades it for index 2, then the chip refuses it.
+    EXPECT_EQ(f->frameStart(f, 9, &previous, 1, 0, -1, 1, 0), ERR_DEVICE_ERROR);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(PlaneAt(i), planes[i]) << i;
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 0), 100);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 1), 101);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + 2), -1);
+    EXPECT_EQ(PVRSim_ShownFrame(), shown);
+    PVRSim_ClearLog();
+    ASSERT_EQ(f->frameStart(f, 9, &previous, 1, 0, -1, 1, 0), 0);
+    EXPECT_NE(BegunFrame(), shown);
+    EXPECT_EQ(PlaneOf(BegunFrame()), planes[2]);
+    ASSERT_EQ(f->endChipFrame(f), 0);
+}
+
+// Before anything was shown no frame is the one on screen: each index is decoded into as
+// it is. Shown while the decoder writes frame 0, the overlay takes another frame, and frame
+// 0 goes on screen when its end shows it.
+TEST_F(Frames, NothingIsCurrentUntilTheFirstShow) {
+    Open(32, 32, 0, 3);
+    Scripts s(77);
+    std::vector<Macroblock> mbs[3];
+    for (auto& m : mbs)
+        for (int i = 0; i < mbw * mbh; ++i) m.push_back(s.Intra(true));
+    void* planes[3] = {PlaneAt(0), PlaneAt(1), PlaneAt(2)};
+    int previous;
+    for (int i : {1, 2, 0}) {
+        PVRSim_ClearLog();
+        ASSERT_EQ(f->frameStart(f, 50 + i, &previous, i, -1, -1, 0, 0), 0);
+        EXPECT_EQ(PlaneOf(BegunFrame()), planes[i]) << i;
+        Feed(f, mbs[i], mbw);
+        if (i) {
+            ASSERT_EQ(f->endChipFrame(f), 0);
+        }
+    }
+    // Frame 0 is still open: the first show.
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_NE(PVRSim_ShownFrame(), nullptr);
+    EXPECT_NE(PlaneOf(PVRSim_ShownFrame()), planes[0]);
+    ASSERT_EQ(f->endChipFrame(f), 0) << LastError();
+    IdctFrameEnd end{0, 1000};
+    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+    EXPECT_EQ(PlaneOf(PVRSim_ShownFrame()), planes[0]);
+    Yuv420 want(32, 32);
+    CpuDecoder::Frame(mbs[0], mbw, nullptr, nullptr, false, want);
+    EXPECT_EQ(Compare(Read(0), want, 1).first, 0);
+}
+
+// A quarter turn of the effects while a paused IDCT picture is shown turns the frames and
+// keeps that picture on screen, and the index to show still names it.
+TEST_F(Frames, AQuarterTurnKeepsThePictureOnScreen) {
+    Open(32, 32, 0, 3);
+    ASSERT_EQ(Viewport(0, 0, 32, 32), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    Scripts s(12);
+    Yuv420 pictures[3];
+    int previous;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<Macroblock> mbs;
+        for (int k = 0; k < mbw * mbh; ++k) mbs.push_back(s.Intra(true));
+        ASSERT_EQ(f->frameStart(f, 10 + i, &previous, i, -1, -1, i, 0), 0);
+        Feed(f, mbs, mbw);
+        ASSERT_EQ(f->endChipFrame(f), 0);
+        IdctFrameEnd end{0, 1000 * (i + 1)};
+        ASSERT_EQ(f->frameEnd(f, 1000 * (i + 1), &end), 0);
+    }
+    for (int i = 0; i < 3; ++i) pictures[i] = Read(i);
+    ASSERT_EQ(ShownIndex(), 2);
+    ASSERT_EQ(GetFace(IDCT_SHOW), 2);
+    const int turn = DIR_SWAPXY | DIR_MIRRORY;
+    VideoEffects fx = O()->fx;
+    fx.direction = turn;
+    ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_EQ(GetFace(IDCT_SHOW), 2);
+    int at = ShownIndex();
+    ASSERT_EQ(at, 2);
+    EXPECT_EQ(GetFace(IDCT_FRAME_NUMBER + at), 12);
+    EXPECT_TRUE(Read(at, turn) == pictures[2]);
+    // The chip turns nothing: the frame holds the picture turned.
+    VDISP_ATTRIBUTES a{};
+    ASSERT_EQ(PVRSim_Attributes(&a), 0);
+    EXPECT_EQ(a.rotation, 0);
+}
 
 // Backup and restore keep every frame's picture and number, across a turn of the frames.
 TEST_F(Face, BackupAndRestoreKeepThePictures) {

@@ -1,6 +1,9 @@
 // Frames made by ffmpeg pushed through the 270G overlay into the simulated chip, and the
 // chip's scan-out compared with ffmpeg's own RGB pictures of the same frames.
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -221,6 +224,256 @@ TEST_F(Pictures, ViewportPastTheScreenIsCut) {
         for (int x = 0; x < 160; ++x) part.row(y)[x] = ref->at(x, y);
     EXPECT_GE(Psnr(rgb, 800, VRect{640, 300, 160, 180}, part), 30);
     EXPECT_EQ(ChangedOutside(rgb, 800, 480, VRect{640, 300, 160, 180}), 0);
+}
+
+// Pixels of the screen the overlay shows (where the desktop holds the key colour and the
+// scan-out shows anything else).
+int OverlayPixels(const std::vector<uint8_t>& rgb) {
+    int n = 0;
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        if (rgb[i] != 0x21 || rgb[i + 1] != 0 || rgb[i + 2] != 0x21) ++n;  // 0x2004 widened
+    return n;
+}
+
+// A viewport moved wholly off the screen, past any edge, hides the overlay; so does hiding
+// it there; it shows again once back.
+TEST_F(Pictures, AViewportOffTheScreenHidesTheOverlay) {
+    struct Case {
+        const char* edge;
+        VRect viewport;
+    } cases[] = {
+        {"right", {900, 100, 200, 150}},   {"bottom", {100, 500, 200, 150}}, {"left", {-300, 100, 200, 150}},
+        {"top", {100, -300, 200, 150}},    {"right, 70000 wide", {900, 0, 70000, 100}},
+        {"left, 70000 wide", {-70100, 0, 70000, 100}},
+    };
+    ASSERT_NE(Create(), nullptr);
+    PVRSim_FillDesktop(0, 0, 800, 480, kKey565);
+    ASSERT_EQ(Start(Yuv(160, 120)), 0);
+    RawFrame frame("frame-160x120.i420", false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.edge);
+        ASSERT_EQ(Viewport(100, 100, 160, 120), 0);
+        ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+        ASSERT_EQ(SimGet("overlay_visible"), 1);
+        ASSERT_GT(OverlayPixels(ScanOut()), 10000);
+        // Moved off while shown.
+        EXPECT_EQ(Viewport(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+        // Shown there, then hidden there.
+        EXPECT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), 0);
+        EXPECT_EQ(SimGet("overlay_visible"), 0);
+        EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+    }
+}
+
+// A hide the chip refuses is reported, and the output knows the overlay is still up: the
+// next hide is sent again and hides it.
+TEST_F(Pictures, ARefusedHideIsReportedAndTriedAgain) {
+    ASSERT_NE(Create(), nullptr);
+    PVRSim_FillDesktop(0, 0, 800, 480, kKey565);
+    ASSERT_EQ(Start(Yuv(160, 120)), 0);
+    ASSERT_EQ(Viewport(100, 100, 160, 120), 0);
+    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+    RawFrame frame("frame-160x120.i420", false);
+    ASSERT_EQ(O()->blitFrame(O(), frame.planes, frame.pitches), 0);
+    ASSERT_GT(OverlayPixels(ScanOut()), 10000);
+    ASSERT_EQ(PVRSim_Set("attribute_failures", 2), 0);
+    EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), ERR_DEVICE_ERROR);
+    EXPECT_EQ(SimGet("overlay_visible"), 1);
+    EXPECT_EQ(Set(OVERLAY_VISIBLE, 0), 0);
+    EXPECT_EQ(SimGet("overlay_visible"), 0);
+    EXPECT_EQ(OverlayPixels(ScanOut()), 0);
+}
+
+// ffmpeg's output of `args` as raw bytes; empty when it fails.
+std::vector<uint8_t> Ffmpeg(const std::string& args) {
+    std::string cmd = "ffmpeg -nostdin -v error " + args + " -f rawvideo - 2>/dev/null";
+    std::vector<uint8_t> out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.insert(out.end(), buf, buf + n);
+    if (pclose(p) != 0) out.clear();
+    return out;
+}
+
+// PSNR of the luma of the scan-out's viewport against raw RGB rows of its size. The luma
+// alone: ffmpeg scales the chroma of an odd-sized picture as if it covered one luma column
+// and row more.
+double LumaPsnr(const std::vector<uint8_t>& rgb, int screenW, const VRect& at, const std::vector<uint8_t>& ref) {
+    EXPECT_EQ(ref.size(), static_cast<size_t>(at.width) * at.height * 3);
+    if (ref.size() != static_cast<size_t>(at.width) * at.height * 3) return 0;
+    auto luma = [](const uint8_t* p) { return 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2]; };
+    double sum = 0;
+    for (int y = 0; y < at.height; ++y)
+        for (int x = 0; x < at.width; ++x) {
+            double d = luma(&rgb[(static_cast<size_t>(at.y + y) * screenW + at.x + x) * 3]) -
+                       luma(&ref[(static_cast<size_t>(y) * at.width + x) * 3]);
+            sum += d * d;
+        }
+    double mse = sum / (static_cast<double>(at.width) * at.height);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The picture as the decoder leaves it in an IDCT frame turned by `direction`: the
+// macroblocks fill the 16-rounded frame, which is turned as a whole.
+void WriteDecoded(IdctFace* f, int index, int direction, const std::vector<uint8_t>& yuv, int w, int h) {
+    void* planes[3] = {};
+    int brightness;
+    VideoFormat fmt{};
+    ASSERT_EQ(f->lockBuffer(f, index, planes, &brightness, &fmt), 0);
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const int canvasW = (w + 15) / 16 * 16, canvasH = (h + 15) / 16 * 16;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int pw = plane ? cw : w, ph = plane ? ch : h;
+        const uint8_t* from = yuv.data() + (plane ? w * h + (plane - 1) * cw * ch : 0);
+        int tw = plane ? canvasW / 2 : canvasW, th = plane ? canvasH / 2 : canvasH;
+        if (direction & DIR_SWAPXY) std::swap(tw, th);
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                int fx = x, fy = y;
+                if (direction & DIR_SWAPXY) std::swap(fx, fy);
+                if (direction & DIR_MIRRORX) fx = tw - 1 - fx;
+                if (direction & DIR_MIRRORY) fy = th - 1 - fy;
+                static_cast<uint8_t*>(planes[plane])[static_cast<ptrdiff_t>(fy) * fmt.pitch + fx] = from[y * pw + x];
+            }
+    }
+    f->unlockBuffer(f, index);
+}
+
+// A picture of any size, odd or even, shows in every direction of the effects as ffmpeg
+// turns and scales it, blitted into the frames or decoded into them (turned by the four
+// rotations the decoder's writers have); an odd size scores as well as its even neighbour.
+TEST_F(Pictures, OddSizesShowAsTheirEvenNeighboursInEveryDirection) {
+    // ffmpeg's filters for the direction flags (1 exchanges the axes, 2 mirrors left-right,
+    // 4 top-bottom).
+    const char* turns[8] = {"null", "transpose=cclock_flip", "hflip", "transpose=clock", "vflip", "transpose=cclock",
+                            "hflip,vflip", "transpose=clock_flip"};
+    struct Size {
+        int w, h;
+    } sizes[] = {{318, 238}, {319, 239}};
+    struct Mode {
+        const char* name;
+        bool decoded;
+        std::vector<int> directions;
+    } modes[] = {{"blitted", false, {0, 1, 2, 3, 4, 5, 6, 7}},
+                 {"decoded", true, {0, DIR_SWAPXY | DIR_MIRRORY, DIR_MIRRORX | DIR_MIRRORY, DIR_SWAPXY | DIR_MIRRORX}}};
+    double scores[2][2][8] = {};
+    for (int k = 0; k < 2; ++k) {
+        const int w = sizes[k].w, h = sizes[k].h, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        std::string size = std::to_string(w) + "x" + std::to_string(h);
+        // The same softened picture cut to the size (the test source itself makes even sizes).
+        auto yuv = Ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=10,format=rgb24,crop=" + std::to_string(w) + ":" +
+                          std::to_string(h) + ":0:0,gblur=sigma=1.5 -frames:v 1 -pix_fmt yuv420p");
+        ASSERT_EQ(yuv.size(), static_cast<size_t>(w * h + 2 * cw * ch)) << "ffmpeg";
+        void* planes[3] = {yuv.data(), yuv.data() + w * h, yuv.data() + w * h + cw * ch};
+        int pitches[3] = {w, cw, cw};
+        std::string tmp = ::testing::TempDir() + "framelane-odd-" + std::to_string(getpid()) + ".yuv";
+        {
+            FILE* f = fopen(tmp.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            fwrite(yuv.data(), 1, yuv.size(), f);
+            fclose(f);
+        }
+        for (int m = 0; m < 2; ++m)
+            for (int d : modes[m].directions) {
+                SCOPED_TRACE(size + " " + modes[m].name + " direction " + std::to_string(d));
+                bool swap = d & DIR_SWAPXY;
+                const VRect view{40, 40, swap ? 300 : 400, swap ? 400 : 300};
+                auto ref = Ffmpeg("-f rawvideo -pix_fmt yuv420p -s " + size + " -i " + tmp + " -vf " + turns[d] +
+                                  ",scale=" + std::to_string(view.width) + ":" + std::to_string(view.height) +
+                                  ":flags=bilinear,format=rgb24 -frames:v 1");
+                ASSERT_FALSE(ref.empty()) << "ffmpeg";
+                PVRSim_Reset();
+                Screen(800, 480);
+                ASSERT_NE(Create(), nullptr);
+                PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+                PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+                VideoEffects fx{};
+                fx.scaleX = fx.scaleY = 0x10000;
+                fx.direction = d;
+                ASSERT_EQ(O()->node.setParam(O(), OVERLAY_EFFECTS, &fx, sizeof(fx)), 0);
+                if (modes[m].decoded) {
+                    IdctFace* f = O()->idctFace;
+                    int wv = w, hv = h;
+                    f->setParam(f, IDCT_WIDTH, &wv, sizeof(wv));
+                    f->setParam(f, IDCT_HEIGHT, &hv, sizeof(hv));
+                    VideoFormat v = Yuv(w, h);
+                    ASSERT_EQ(f->setParam(f, IDCT_FORMAT, &v, sizeof(v)), 0);
+                    ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+                    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+                    int previous;
+                    ASSERT_EQ(f->frameStart(f, 1, &previous, 1, -1, -1, 1, 0), 0);
+                    ASSERT_EQ(f->endChipFrame(f), 0);
+                    WriteDecoded(f, 1, d, yuv, w, h);
+                    IdctFrameEnd end{0, 1000};
+                    ASSERT_EQ(f->frameEnd(f, 1000, &end), 0);
+                } else {
+                    ASSERT_EQ(Start(Yuv(w, h)), 0);
+                    ASSERT_EQ(Viewport(view.x, view.y, view.width, view.height), 0);
+                    ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+                    ASSERT_EQ(O()->blitFrame(O(), planes, pitches), 0);
+                }
+                auto rgb = ScanOut();
+                scores[m][k][d] = LumaPsnr(rgb, 800, view, ref);
+                EXPECT_EQ(ChangedOutside(rgb, 800, 480, view), 0);
+                NodeDelete(object);
+                object = nullptr;
+            }
+        remove(tmp.c_str());
+    }
+    for (int m = 0; m < 2; ++m)
+        for (int d : modes[m].directions) {
+            SCOPED_TRACE(std::string(modes[m].name) + " direction " + std::to_string(d));
+            EXPECT_GE(scores[m][0][d], 40);
+            EXPECT_GE(scores[m][1][d], scores[m][0][d] - 3);
+        }
+}
+
+// The overlay covers every pixel of a viewport of odd place and size, down to a 1x1 picture
+// in a 1x1 viewport: none keeps the key colour.
+TEST_F(Pictures, EveryPixelOfTheViewportShowsThePicture) {
+    struct Case {
+        const char* what;
+        int w, h;  // the picture
+        VRect view;
+    } cases[] = {
+        {"odd place and size", 160, 120, {41, 31, 201, 151}},
+        {"odd size, even place", 160, 120, {40, 30, 161, 121}},
+        {"1x1 in 1x1", 1, 1, {50, 50, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PVRSim_Reset();
+        Screen(800, 480);
+        ASSERT_NE(Create(), nullptr);
+        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+        PVRSim_FillDesktop(c.view.x, c.view.y, c.view.width, c.view.height, kKey565);
+        ASSERT_EQ(Start(Yuv(c.w, c.h)), 0);
+        ASSERT_EQ(Viewport(c.view.x, c.view.y, c.view.width, c.view.height), 0);
+        ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
+        // A mid-grey picture: Y 128, no colour.
+        std::vector<uint8_t> y(static_cast<size_t>(c.w * c.h), 128), uv(static_cast<size_t>((c.w + 1) / 2 * ((c.h + 1) / 2)), 128);
+        void* planes[3] = {y.data(), uv.data(), uv.data()};
+        int pitches[3] = {c.w, (c.w + 1) / 2, (c.w + 1) / 2};
+        ASSERT_EQ(O()->blitFrame(O(), planes, pitches), 0);
+        auto rgb = ScanOut();
+        int keyed = 0;
+        for (int j = c.view.y; j < c.view.y + c.view.height; ++j)
+            for (int i = c.view.x; i < c.view.x + c.view.width; ++i) {
+                const uint8_t* p = &rgb[(static_cast<size_t>(j) * 800 + i) * 3];
+                if (std::abs(p[1] - static_cast<int>(std::lround((128 - 16) * 298 / 256.0))) > 1) ++keyed;
+            }
+        EXPECT_EQ(keyed, 0);
+        EXPECT_EQ(ChangedOutside(rgb, 800, 480, c.view), 0);
+        NodeDelete(object);
+        object = nullptr;
+    }
 }
 
 }  // namespace
