@@ -1,0 +1,273 @@
+// lumeo-probe on streams that cannot seek: chunked answers, HTTP/1.0 without a length and
+// ICY, beside a server that gives a length. Files whose readers must move far forward (a big
+// script tag, a dropped track's big chunks) and seeks. Each case lists exactly ffprobe's
+// packets, or ends with an error line and a non-zero exit status, never early with 0.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "probe_run.h"
+
+using namespace probe_run;
+
+namespace {
+
+struct Server {
+    const char* name;
+    bool seekable;
+    std::string (*body)(const std::string& file);
+    std::string (*head)(const std::string& body);
+};
+
+const Server kServers[] = {
+    {"Content-Length", true, [](const std::string& f) { return f; },
+     [](const std::string& b) { return "HTTP/1.1 200 OK\r\nAccept-Ranges: bytes\r\n" + Length(b.size()); }},
+    {"chunked, 4096-byte chunks", false, [](const std::string& f) { return Chunked(f, 4096, true); },
+     [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"); }},
+    {"HTTP/1.0 without a length", false, [](const std::string& f) { return f; },
+     [](const std::string&) { return std::string("HTTP/1.0 200 OK\r\n"); }},
+    {"ICY, metaint 16000", false, [](const std::string& f) { return WithMetadata(f, 16000); },
+     [](const std::string&) { return std::string("ICY 200 OK\r\nicy-name: Loopback\r\nicy-metaint: 16000\r\n"); }},
+    {"a length and Accept-Ranges: none", false, [](const std::string& f) { return f; },
+     [](const std::string& b) { return "HTTP/1.1 200 OK\r\nAccept-Ranges: none\r\n" + Length(b.size()); }},
+};
+
+// Serves `file` as the server answers: from a range where it takes them, else whole.
+class Serving {
+public:
+    Serving(const Server& kind, const std::string& file)
+        : server_([this, &kind, &file](int fd, const std::string& request, int) {
+              size_t from = kind.seekable ? RangeFrom(request) : 0;
+              if (from > 0 && from < file.size()) {
+                  SendHead(fd, "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                   std::to_string(file.size() - 1) + "/" + std::to_string(file.size()) + "\r\n" +
+                                   Length(file.size() - from));
+                  RawServer::SendAll(fd, file.substr(from));
+                  return;
+              }
+              std::string body = kind.body(file);
+              SendHead(fd, kind.head(body));
+              RawServer::SendAll(fd, body);
+          }, 64) {}
+    std::string url(const std::string& path) const { return server_.url(path); }
+
+private:
+    static size_t RangeFrom(const std::string& request) {
+        size_t at = request.find("Range: bytes=");
+        return at == std::string::npos ? 0 : std::stoul(request.substr(at + 13));
+    }
+    RawServer server_;
+};
+
+struct Made {
+    std::string bytes;
+    std::vector<Packet> packets;  // ffprobe's, numbered as the probe numbers the streams
+};
+
+TempDir& Folder() {
+    static TempDir dir;
+    return dir;
+}
+
+std::string Make(const std::string& name, const std::string& ffmpegArgs) {
+    std::string file = Folder().path() + "/" + name;
+    Ran made = Shell("ffmpeg -v error -y -bitexact " + ffmpegArgs + " '" + file + "' 2>&1");
+    EXPECT_EQ(made.status, 0) << made.out;
+    return file;
+}
+
+// The FLV's tags with a script-data tag of `size` bytes put in after half of them.
+std::string WithBigScriptTag(const std::string& flv, size_t size) {
+    auto u24 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(flv[at])) << 16 |
+               static_cast<size_t>(static_cast<unsigned char>(flv[at + 1])) << 8 |
+               static_cast<unsigned char>(flv[at + 2]);
+    };
+    size_t first = (static_cast<size_t>(static_cast<unsigned char>(flv[7])) << 8 | static_cast<unsigned char>(flv[8])) + 4;
+    std::vector<size_t> tags;
+    for (size_t at = first; at + 11 <= flv.size(); at += 11 + u24(at + 1) + 4) tags.push_back(at);
+    size_t at = tags[tags.size() / 2];
+    std::string data = std::string("\x02\x00\x06" "filler\x05", 10);
+    data.resize(size, '\0');
+    std::string tag;
+    tag += '\x12';
+    for (int shift : {16, 8, 0}) tag += static_cast<char>(size >> shift);
+    tag += flv.substr(at + 4, 4);  // the time of the tag it goes before
+    tag += std::string(3, '\0');
+    tag += data;
+    for (int shift : {24, 16, 8, 0}) tag += static_cast<char>((size + 11) >> shift);
+    return flv.substr(0, at) + tag + flv.substr(at);
+}
+
+// H.263 + MP3, 12 s, with a 200,000-byte script tag in the middle.
+const Made& BigScriptFlv() {
+    static Made m;
+    if (m.bytes.empty()) {
+        std::string plain = Make("av.flv", "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                                            "sine=frequency=440:sample_rate=22050 -t 12 -c:v flv -c:a libmp3lame -ar 22050 -ac 1");
+        m.bytes = WithBigScriptTag(ReadFile(plain), 200000);
+        std::string file = Folder().path() + "/big-script.flv";
+        std::ofstream(file, std::ios::binary) << m.bytes;
+        m.packets = FfprobePackets(file, true);
+    }
+    return m;
+}
+
+// H.264 with a 24-bit PCM track (which the reader drops) in chunks of 144,000 bytes, the
+// movie header first.
+const Made& Pcm24Mov() {
+    static Made m;
+    if (m.bytes.empty()) {
+        std::string file = Make("pcm24.mov", "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                                             "sine=frequency=440:sample_rate=48000 -af asetnsamples=n=24000 -ac 2 -t 12 "
+                                             "-c:v libx264 -bf 0 -c:a pcm_s24le -movflags +faststart");
+        m.bytes = ReadFile(file);
+        for (const Packet& p : FfprobePackets(file, false))
+            if (p.stream == 0) m.packets.push_back(p);
+    }
+    return m;
+}
+
+// MP3 alone, 12 s.
+const Made& AudioOnlyFlv() {
+    static Made m;
+    if (m.bytes.empty()) {
+        std::string file = Make("a.flv", "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 12 -c:a libmp3lame -ar 22050 -ac 1");
+        m.bytes = ReadFile(file);
+        m.packets = FfprobePackets(file, true);
+    }
+    return m;
+}
+
+void ExpectSame(const std::vector<Packet>& got, const std::vector<Packet>& wanted, size_t from = 0) {
+    ASSERT_EQ(got.size(), wanted.size() - from);
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], wanted[from + i]) << "packet " << i;
+}
+
+TEST(ProbeUnseekable, LongForwardMovesGiveEveryPacket) {
+    struct File {
+        const char* name;
+        const Made& made;
+    } files[] = {{"/big-script.flv", BigScriptFlv()}, {"/pcm24.mov", Pcm24Mov()}};
+    for (const File& f : files) {
+        ASSERT_GT(f.made.packets.size(), 100u) << f.name;
+        for (const Server& kind : kServers) {
+            SCOPED_TRACE(std::string(f.name) + " over " + kind.name);
+            Serving server(kind, f.made.bytes);
+            Ran run = Shell(Probe(server.url(f.name)));
+            EXPECT_EQ(run.status, 0) << run.out.substr(0, 3000);
+            EXPECT_FALSE(HasErrorLine(run.out)) << run.out.substr(run.out.size() > 3000 ? run.out.size() - 3000 : 0);
+            ExpectSame(PacketLines(run.out), f.made.packets);
+        }
+    }
+}
+
+// The index of the packet a seek to `ms` lands on as ffmpeg lands: the last start point at
+// or before it (a video keyframe; any audio packet of a file without video).
+size_t Landing(const std::vector<Packet>& packets, int ms, bool audioOnly) {
+    size_t at = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        bool start = audioOnly || packets[i].key;
+        if (start && packets[i].time <= Ticks(ms)) at = i;
+    }
+    return at;
+}
+
+TEST(ProbeUnseekable, FlvSeeksLandWhereFfmpegLands) {
+    struct Case {
+        const char* name;
+        const Made& made;
+        int ms;
+        bool audioOnly;
+    } cases[] = {
+        {"/big-script.flv", BigScriptFlv(), 8000, false},
+        {"/big-script.flv", BigScriptFlv(), 3000, false},
+        {"/a.flv", AudioOnlyFlv(), 8000, true},
+        {"/a.flv", AudioOnlyFlv(), 30000, true},
+    };
+    for (const Case& c : cases) {
+        size_t land = Landing(c.made.packets, c.ms, c.audioOnly);
+        ASSERT_GT(land, 0u);
+        // A local file, and every kind of server.
+        std::vector<std::string> where = {"local"};
+        for (const Server& kind : kServers) where.push_back(kind.name);
+        for (const std::string& w : where) {
+            SCOPED_TRACE(std::string(c.name) + " --seek " + std::to_string(c.ms) + " " + w);
+            Ran run;
+            if (w == "local") {
+                std::string file = Folder().path() + c.name;
+                run = Shell(Probe("--seek " + std::to_string(c.ms) + " '" + file + "'"));
+            } else {
+                const Server* kind = nullptr;
+                for (const Server& k : kServers) kind = w == k.name ? &k : kind;
+                Serving server(*kind, c.made.bytes);
+                run = Shell(Probe("--seek " + std::to_string(c.ms) + " " + server.url(c.name)));
+            }
+            std::vector<Packet> got = PacketLines(run.out);
+            if (w == "local" || w == kServers[0].name) {
+                EXPECT_EQ(run.status, 0) << run.out.substr(0, 3000);
+                ExpectSame(got, c.made.packets, land);
+                continue;
+            }
+            // Read forward: the landing, or the first start point after it when the stream
+            // could not go back to it; or an error. Never nothing with status 0.
+            if (run.status != 0) {
+                EXPECT_TRUE(HasErrorLine(run.out)) << run.out.substr(0, 3000);
+                continue;
+            }
+            size_t next = land + 1;
+            while (next < c.made.packets.size() && !c.audioOnly &&
+                   !c.made.packets[next].key)
+                ++next;
+            size_t first = c.made.packets.size() - got.size();
+            EXPECT_TRUE(first == land || first == next) << "starts at packet " << first << ", not " << land << " or "
+                                                        << next << "\n" << run.out.substr(0, 2000);
+            EXPECT_FALSE(got.empty()) << run.out.substr(0, 3000);
+            if (!got.empty()) ExpectSame(got, c.made.packets, first);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// MMS over HTTP: the first answer, without stream selection, carries the header chunk and
+// data chunks from the middle of the stream; the seek's request that selects streams (a
+// forced seek: a new request from 0) gets the whole stream. What the host kept of the first
+// answer must not stand for the second.
+TEST(ProbeUnseekable, ForcedSeekReadsTheNewAnswerNotTheKeptBytes) {
+    const std::string body = ReadFile(SourceDir() + "/tests/data/asf/wmv2-wma2.mms");
+    std::vector<size_t> chunks;
+    for (size_t at = 0; at + 4 <= body.size();
+         at += 4 + (static_cast<unsigned char>(body[at + 2]) | static_cast<unsigned char>(body[at + 3]) << 8))
+        chunks.push_back(at);
+    ASSERT_GT(chunks.size(), 6u);
+    const std::string first = body.substr(0, chunks[1]) + body.substr(chunks[chunks.size() / 2]);
+    std::vector<Packet> expected = FfprobePackets(SourceDir() + "/tests/data/asf/wmv2-wma2.asf", false);
+    ASSERT_FALSE(expected.empty());
+    TempDir plugins;
+    ASSERT_EQ(symlink((DistDir() + "/network.plg").c_str(), (plugins.path() + "/network.plg").c_str()), 0);
+    ASSERT_EQ(symlink((DistDir() + "/asf/splitter-asf.plg").c_str(), (plugins.path() + "/splitter-asf.plg").c_str()),
+              0);
+    RawServer server([&](int fd, const std::string& request, int) {
+        bool selected = request.find("stream-switch-entry=") != std::string::npos;
+        SendHead(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/x-mms-framed\r\n"
+                     "Pragma: no-cache,client-id=3\r\nPragma: features=\"broadcast\"\r\nConnection: close\r\n");
+        RawServer::SendAll(fd, selected ? body : first);
+    }, 8);
+    Ran run = Shell(Probe("--plugins " + plugins.path() + " --seek 1000 " + server.url("/live")));
+    EXPECT_EQ(run.status, 0) << run.out.substr(0, 3000);
+    std::vector<Packet> got = PacketLines(run.out);
+    ASSERT_EQ(got.size(), expected.size()) << run.out.substr(0, 3000);
+    for (size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE("packet " + std::to_string(i));
+        EXPECT_EQ(got[i].stream, expected[i].stream);
+        EXPECT_EQ(got[i].size, expected[i].size);
+        EXPECT_EQ(got[i].time, expected[i].time);
+    }
+}
+
+}  // namespace
