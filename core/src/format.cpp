@@ -21,11 +21,16 @@ BlockRef* CoreFill(FormatReaderInput* in, int wanted) {
     if (!s || !s->readStreamBlock || wanted <= 0) return nullptr;
     BlockRef* r = Format_AllocRef(wanted);
     if (!r) return nullptr;
-    // A broken network read reconnects and reports -1 once; the next read goes on.
+    // A broken network read reconnects and reports -1 once; the next read goes on. The end
+    // met right after a failure is a reconnect that failed, not the end of the data.
     int n = -1;
-    for (int tries = 0; tries < 3 && n < 0; ++tries) n = s->readStreamBlock(s, r->block, 0, wanted);
+    bool failed = false;
+    for (int tries = 0; tries < 3 && n < 0; ++tries) {
+        n = s->readStreamBlock(s, r->block, 0, wanted);
+        failed = failed || n < 0;
+    }
     if (n <= 0) {
-        if (n < 0) in->readError = 1;
+        if (failed) in->readError = 1;
         Format_ReleaseRef(r);
         return nullptr;
     }
@@ -155,7 +160,10 @@ BlockRef* InReadBlock(FormatReaderInput* in, int n) {
                 ++failures;
                 continue;
             }
-            if (got == 0) break;
+            if (got == 0) {
+                if (failures > 0) failures = 3;
+                break;
+            }
             done += got;
             in->inputPosition += got;
         }

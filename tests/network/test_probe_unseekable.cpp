@@ -234,6 +234,25 @@ TEST(ProbeUnseekable, FlvSeeksLandWhereFfmpegLands) {
 
 namespace {
 
+// A MOV whose movie header comes last, beyond what the host keeps of the start: the answer
+// breaks after 2,000 bytes and every reconnect is refused, while the readers are still
+// being tried. That is a failed read, not a file no reader takes.
+TEST(ProbeUnseekable, AReconnectRefusedWhileReadersAreTriedIsAReadFailure) {
+    std::string file = ReadFile(Make("tail-moov.mov", "-f lavfi -i testsrc=size=160x120:rate=25 -vf noise=alls=20:allf=t -t 1 -c:v libx264 -qp 10"));
+    ASSERT_GT(file.size(), 300000u);  // more than the host keeps of the start
+    RawServer server([&](int fd, const std::string&, int index) {
+        if (index == 0) {
+            SendHead(fd, "HTTP/1.1 200 OK\r\nAccept-Ranges: bytes\r\n" + Length(file.size()));
+            RawServer::SendAll(fd, file.substr(0, 2000));
+        } else {
+            SendHead(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n");
+        }
+    }, 16);
+    Ran run = Shell(Probe(server.url("/tail-moov.mov")));
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.out.find("error -1 read failed"), std::string::npos) << run.out;
+}
+
 // MMS over HTTP: the first answer, without stream selection, carries the header chunk and
 // data chunks from the middle of the stream; the seek's request that selects streams (a
 // forced seek: a new request from 0) gets the whole stream. What the host kept of the first
