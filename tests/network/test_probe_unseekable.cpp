@@ -4,6 +4,7 @@
 // packets, or ends with an error line and a non-zero exit status, never early with 0.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -233,6 +234,56 @@ TEST(ProbeUnseekable, FlvSeeksLandWhereFfmpegLands) {
 }  // namespace
 
 namespace {
+
+// A MOV (movie header first) whose last audio chunk the table puts far behind the one
+// before it: a stream that cannot go back there ends with an error, not as if the data
+// had ended.
+TEST(ProbeUnseekable, AChunkBehindTheReaderIsAnErrorWhereTheStreamCannotGoBack) {
+    std::string file = ReadFile(Make("va.mov", "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                                               "sine=frequency=440:sample_rate=48000 -t 12 -c:v libx264 -bf 0 -b:v 1M "
+                                               "-c:a aac -movflags +faststart"));
+    ASSERT_GT(file.size(), 420000u);
+    const uint32_t behind = 400000;  // past what the host keeps of the start
+    size_t video = file.find("stco"), audio = file.find("stco", video + 4);
+    ASSERT_NE(audio, std::string::npos);
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(file[at + static_cast<size_t>(i)]);
+        return v;
+    };
+    size_t last = audio + 12 + 4 * (u32(audio + 8) - 1);
+    ASSERT_GT(u32(last), behind + 65536);
+    for (int i = 0; i < 4; ++i) file[last + static_cast<size_t>(i)] = static_cast<char>(behind >> (24 - 8 * i));
+    std::string path = Folder().path() + "/behind.mov";
+    std::ofstream(path, std::ios::binary) << file;
+    // Read where it can seek: each stream's packets as ffprobe lists them (the streams
+    // interleave in the reader's order; AAC times leave out the priming).
+    Ran local = Shell(Probe("'" + path + "'"));
+    ASSERT_EQ(local.status, 0) << local.out.substr(0, 2000);
+    std::vector<Packet> whole = PacketLines(local.out);
+    auto sizes = [](const std::vector<Packet>& packets, int stream) {
+        std::vector<int> out;
+        for (const Packet& p : packets)
+            if (p.stream == stream) out.push_back(p.size);
+        return out;
+    };
+    std::vector<Packet> wanted = FfprobePackets(path, false);
+    for (int stream : {0, 1}) {
+        EXPECT_FALSE(sizes(wanted, stream).empty());
+        EXPECT_EQ(sizes(whole, stream), sizes(wanted, stream)) << "stream " << stream;
+    }
+    for (const Server& kind : kServers) {
+        if (kind.seekable) continue;
+        SCOPED_TRACE(kind.name);
+        Serving server(kind, file);
+        Ran run = Shell(Probe(server.url("/behind.mov")));
+        EXPECT_NE(run.status, 0);
+        EXPECT_TRUE(HasErrorLine(run.out)) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0);
+        std::vector<Packet> got = PacketLines(run.out);
+        ASSERT_LT(got.size(), whole.size());
+        for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], whole[i]) << "packet " << i;
+    }
+}
 
 // A MOV whose movie header comes last, beyond what the host keeps of the start: the answer
 // breaks after 2,000 bytes and every reconnect is refused, while the readers are still
