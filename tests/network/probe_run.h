@@ -167,6 +167,22 @@ inline std::string Chunked(const std::string& body, size_t piece, bool last) {
     return out;
 }
 
+// Where a request's Range header starts, 0 without one.
+inline size_t RangeStart(const std::string& request) {
+    size_t at = request.find("Range: bytes=");
+    return at == std::string::npos ? 0 : std::stoul(request.substr(at + 13));
+}
+
 inline std::string Length(size_t n) { return "Content-Length: " + std::to_string(n) + "\r\n"; }
+
+// The answer to a range (a drop's reconnect, a seek): the part of `file` from `from`, as a
+// 206 with its range (a request from 0 gets a 200).
+inline void SendFrom(int fd, const std::string& file, size_t from) {
+    std::string head = from ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                  std::to_string(file.size() - 1) + "/" + std::to_string(file.size()) + "\r\n"
+                            : "HTTP/1.1 200 OK\r\n";
+    SendHead(fd, head + Length(file.size() - from));
+    RawServer::SendAll(fd, file.substr(from));
+}
 
 }  // namespace probe_run

@@ -47,21 +47,6 @@ const Flv& TestFlv() {
     return flv;
 }
 
-size_t RangeStart(const std::string& request) {
-    size_t at = request.find("Range: bytes=");
-    return at == std::string::npos ? 0 : std::stoul(request.substr(at + 13));
-}
-
-// The answer to a drop's reconnect: the part of `file` from `from`, as a 206 with its range
-// (the first request, from 0, gets a 200).
-void SendFrom(int fd, const std::string& file, size_t from) {
-    std::string head = from ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-                                  std::to_string(file.size() - 1) + "/" + std::to_string(file.size()) + "\r\n"
-                            : "HTTP/1.1 200 OK\r\n";
-    SendHead(fd, head + Length(file.size() - from));
-    RawServer::SendAll(fd, file.substr(from));
-}
-
 TEST(ProbeStreams, AwkwardServersGiveEveryPacketOrAnError) {
     const Flv& flv = TestFlv();
     ASSERT_GT(flv.bytes.size(), 300000u);
