@@ -41,7 +41,7 @@ const Server kServers[] = {
 class Serving {
 public:
     Serving(const Server& kind, const std::string& file)
-        : server_([this, &kind, &file](int fd, const std::string& request, int) {
+        : server_([&kind, &file](int fd, const std::string& request, int) {
               size_t from = kind.seekable ? RangeStart(request) : 0;
               if (from > 0 && from < file.size()) {
                   SendFrom(fd, file, from);
