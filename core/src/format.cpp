@@ -21,11 +21,16 @@ BlockRef* CoreFill(FormatReaderInput* in, int wanted) {
     if (!s || !s->readStreamBlock || wanted <= 0) return nullptr;
     BlockRef* r = Format_AllocRef(wanted);
     if (!r) return nullptr;
-    // A broken network read reconnects and reports -1 once; the next read goes on.
+    // A broken network read reconnects and reports -1 once; the next read goes on. The end
+    // met right after a failure is a reconnect that failed, not the end of the data.
     int n = -1;
-    for (int tries = 0; tries < 3 && n < 0; ++tries) n = s->readStreamBlock(s, r->block, 0, wanted);
+    bool failed = false;
+    for (int tries = 0; tries < 3 && n < 0; ++tries) {
+        n = s->readStreamBlock(s, r->block, 0, wanted);
+        failed = failed || n < 0;
+    }
     if (n <= 0) {
-        if (n < 0) in->readError = 1;
+        if (failed) in->readError = 1;
         Format_ReleaseRef(r);
         return nullptr;
     }
@@ -155,7 +160,10 @@ BlockRef* InReadBlock(FormatReaderInput* in, int n) {
                 ++failures;
                 continue;
             }
-            if (got == 0) break;
+            if (got == 0) {
+                if (failures > 0) failures = 3;
+                break;
+            }
             done += got;
             in->inputPosition += got;
         }
@@ -171,6 +179,21 @@ BlockRef* InReadBlock(FormatReaderInput* in, int n) {
     return r;
 }
 
+// Reads and drops the bytes up to `target`, from the next byte the reader expects: how a
+// stream that cannot seek moves forward. 0 when it stands there, -1 when the data ended
+// (or a read failed) before it.
+int ReadForward(FormatReaderInput* in, int target) {
+    while (in->inputPosition < target) {
+        if (!Ensure(in)) return -1;
+        int take = std::min(target - in->inputPosition, in->bufferLength - in->bufferPos);
+        in->bufferPos += take;
+        in->inputPosition += take;
+    }
+    return 0;
+}
+
+// A seek the stream refuses leaves the stream, the buffer and the position as they were:
+// a stream reports -1 only when it did not move.
 int InSeek(FormatReaderInput* in, int pos, int whence) {
     long long target;
     int windowStart = in->inputPosition - in->bufferPos;
@@ -183,14 +206,10 @@ int InSeek(FormatReaderInput* in, int pos, int whence) {
             target = static_cast<long long>(in->bufferLength) + pos;
         } else {
             Stream* s = in->inputStream;
-            if (!s) return -1;
-            DropBuffer(in);
+            if (!s || in->inputFill != CoreFill) return -1;
             int r = s->seekStream(s, pos, 2);
-            if (r < 0) {
-                // Put the stream back where the record stands.
-                s->seekStream(s, in->inputPosition, 0);
-                return -1;
-            }
+            if (r < 0) return -1;
+            DropBuffer(in);
             in->inputPosition = r;
             in->atEnd = 0;
             return 0;
@@ -213,27 +232,19 @@ int InSeek(FormatReaderInput* in, int pos, int whence) {
         in->atEnd = 0;
         return 0;
     }
-    if (in->inputFill != CoreFill) {
-        // Another fill can only go forward.
-        if (t < in->inputPosition) return -1;
-        uint8_t scratch[4096];
-        while (in->inputPosition < t) {
-            int want = std::min<int>(static_cast<int>(sizeof(scratch)), t - in->inputPosition);
-            if (InRead(in, scratch, want) < want) return -1;
-        }
-        return 0;
-    }
     Stream* s = in->inputStream;
-    if (!s) return -1;
-    DropBuffer(in);
-    int r = s->seekStream(s, t, 0);
-    if (r < 0) {
-        s->seekStream(s, in->inputPosition, 0);
-        return -1;
+    if (in->inputFill == CoreFill && s) {
+        int r = s->seekStream(s, t, 0);
+        if (r >= 0) {
+            DropBuffer(in);
+            in->inputPosition = r;
+            in->atEnd = 0;
+            return 0;
+        }
     }
-    in->inputPosition = r;
-    in->atEnd = 0;
-    return 0;
+    // The stream stands where the buffer ends: a way forward is read from the position.
+    if (t < in->inputPosition) return -1;
+    return ReadForward(in, t);
 }
 
 int InSkip(FormatReaderInput* in, int n) {
@@ -245,15 +256,7 @@ int InSkip(FormatReaderInput* in, int n) {
         return 0;
     }
     if (InSeek(in, n, 1) == 0) return 0;
-    // Streams that cannot seek are skipped by reading.
-    uint8_t scratch[4096];
-    while (n > 0) {
-        int want = std::min<int>(static_cast<int>(sizeof(scratch)), n);
-        int got = InRead(in, scratch, want);
-        if (got <= 0) return ERR_END_OF_FILE;
-        n -= got;
-    }
-    return 0;
+    return in->readError ? ERR_READ : ERR_END_OF_FILE;
 }
 
 void InitInput(Format* f, FormatReaderInput* in, int number) {

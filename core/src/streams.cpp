@@ -203,6 +203,22 @@ int CatchUp(HeadStream* h) {
     }
     if (h->innerPosition != h->position) {
         int r = in->seekStream(in, h->position, 0);
+        if (r < 0 && h->innerPosition >= 0 && h->innerPosition < h->position) {
+            // A stream that cannot seek stood still: it is read on up to the position.
+            unsigned char gap[8192];
+            while (h->innerPosition < h->position) {
+                int want = h->position - h->innerPosition < static_cast<int>(sizeof(gap))
+                               ? h->position - h->innerPosition
+                               : static_cast<int>(sizeof(gap));
+                int got = in->readStream(in, gap, want);
+                if (got <= 0) {
+                    if (got < 0) h->innerPosition = -1;
+                    return got;
+                }
+                h->innerPosition += got;
+            }
+            return 1;
+        }
         h->innerPosition = r;
         if (r != h->position) return -1;
     }
@@ -259,8 +275,7 @@ int HeadSeek(void* self, int offset, int whence) {
         case 2:
             if (length < 0) {
                 int r = in->seekStream(in, offset, 2);
-                h->innerPosition = r;
-                if (r >= 0) h->position = r;
+                if (r >= 0) h->innerPosition = h->position = r;
                 return r;
             }
             target = static_cast<long long>(length) + offset;
@@ -276,8 +291,8 @@ int HeadSeek(void* self, int offset, int whence) {
         return h->position;
     }
     int r = in->seekStream(in, static_cast<int>(target), 0);
-    h->innerPosition = r;
-    if (r >= 0) h->position = r;
+    // A refused seek leaves the stream where it stood.
+    if (r >= 0) h->innerPosition = h->position = r;
     return r;
 }
 

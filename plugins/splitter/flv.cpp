@@ -37,11 +37,14 @@ bool IsNetworkInput(const FormatReaderInput* in) {
     return cls == HTTP_CLASS || cls == MMS_CLASS;
 }
 
-void OfferKey(FlvReader* r, int pos) {
+void OfferKey(FlvReader* r, int pos, int time) {
     int v = MulDiv(pos, 50000, r->base.fileSize);
     // Positions already passed (met again after a seek) must not break the order.
     if (r->keyCount > 0 && pos <= r->keyPositions[r->keyCount - 1]) return;
-    if (r->keyCount * 1000 + 1000 < v && r->keyCount < FLV_KEYS) r->keyPositions[r->keyCount++] = pos;
+    if (r->keyCount * 1000 + 1000 < v && r->keyCount < FLV_KEYS) {
+        r->keyPositions[r->keyCount] = pos;
+        r->keyTimes[r->keyCount++] = time;
+    }
 }
 
 int Open(void* self) {
@@ -58,6 +61,9 @@ int Open(void* self) {
     if (!IsNetworkInput(in) && in->inputSeek(in, 0, SeekEnd) == 0) r->base.fileSize = in->inputPosition;
     if (in->inputSeek(in, r->dataStart, SeekSet) != 0) return ERR_INVALID_DATA;
     r->keyCount = 0;
+    r->pending = 0;
+    r->readTime = -1;
+    r->lastStartPos = -1;
     return ERR_NONE;
 }
 
@@ -102,19 +108,35 @@ int AddStream(FlvReader* r, int isAudio, int flags, FlvStream** out) {
 // The end of the data: a file that ends before any audio or video tag has nothing to play.
 int End(const FlvReader* r) { return r->base.streamCount > 0 ? ERR_END_OF_FILE : ERR_NOT_SUPPORTED; }
 
+// Whether a tag of this kind and flags byte is a point playback may start from: a video
+// keyframe, or any audio tag while no video has shown.
+bool IsStart(int type, int flags, bool videoSeen) {
+    if (type == TagVideo) return (flags >> 4) == 1;
+    return type == TagAudio && !videoSeen;
+}
+
 int ReadPacket(void* self, FormatReaderInput* in, Packet* packet) {
     FlvReader* r = static_cast<FlvReader*>(self);
     for (;;) {
         int tagPos = in->inputPosition;
         TagHeader tag;
-        if (!ReadTagHeader(in, &tag)) return End(r);
-        if (tag.size == 0) continue;
-        if (tag.type != TagAudio && tag.type != TagVideo) {
-            in->inputSkip(in, tag.size);
-            continue;
+        int flags;
+        if (r->pending) {
+            // The seek stopped behind this tag's flags byte.
+            r->pending = 0;
+            tagPos = r->pendingPos;
+            tag = {r->pendingType, r->pendingSize, r->pendingTime};
+            flags = r->pendingFlags;
+        } else {
+            if (!ReadTagHeader(in, &tag)) return End(r);
+            if (tag.size == 0) continue;
+            if (tag.type != TagAudio && tag.type != TagVideo) {
+                if (in->inputSkip(in, tag.size) != 0) return End(r);
+                continue;
+            }
+            flags = in->inputRead8(in);
+            if (flags < 0) return End(r);
         }
-        int flags = in->inputRead8(in);
-        if (flags < 0) return End(r);
         int isAudio = tag.type == TagAudio;
         FlvStream* s = FindStream(r, isAudio);
         if (!s) {
@@ -125,6 +147,12 @@ int ReadPacket(void* self, FormatReaderInput* in, Packet* packet) {
                 return result;
             }
         }
+        r->readTime = tag.time;
+        if (IsStart(tag.type, flags, FindStream(r, 0) != nullptr)) {
+            r->lastStartPos = tagPos;
+            r->lastStartTime = tag.time;
+            OfferKey(r, tagPos, tag.time);
+        }
         // A tag of nothing but its flags byte carries no packet.
         if (tag.size == 1) continue;
         BlockRef* data = in->inputReadBlock(in, tag.size - 1);
@@ -132,42 +160,61 @@ int ReadPacket(void* self, FormatReaderInput* in, Packet* packet) {
         packet->data = data;
         packet->time = MulDiv(tag.time, TICKSPERSEC, 1000);
         packet->stream = &s->base;
-        packet->key = 0;
-        if (!isAudio) {
-            packet->key = (flags >> 4) == 1;
-            if (packet->key) OfferKey(r, tagPos);
-        }
+        packet->key = !isAudio && (flags >> 4) == 1;
         return ERR_NONE;
     }
 }
 
-int Seek(void* self, int /*time*/, int target, int /*preferEarlierKey*/) {
+// Seeks to the last start point at or before the target: a time (ms) when one is given,
+// else a file position. Where the stream cannot go back, the target is reached by reading
+// forward from the reader's position; it then lands on the first start point after the
+// target when the last one before it lies behind.
+int Seek(void* self, int time, int target, int /*preferEarlierKey*/) {
     FlvReader* r = static_cast<FlvReader*>(self);
     FormatReaderInput* in = &r->base.input[0];
-    if (target < 0) return ERR_INVALID_PARAM;
-    // Start from the nearest indexed keyframe below the target (or the first tag).
-    if (target < in->inputPosition) {
-        int start = r->dataStart;
-        for (int k = r->keyCount - 1; k >= 0; --k) {
-            if (r->keyPositions[k] < target) {
-                start = r->keyPositions[k];
-                break;
-            }
+    int ms = time >= 0 ? MulDiv(time, 1000, TICKSPERSEC) : -1;
+    if (ms < 0 && target < 0) return ERR_INVALID_PARAM;
+    auto beyond = [&](int pos, int t) { return ms >= 0 ? t > ms : pos >= target; };
+    auto failed = [&] { return in->readError ? ERR_READ : ERR_NOT_SUPPORTED; };
+    // The scan starts at the latest start point known not to lie beyond the target.
+    int from = r->dataStart;
+    for (int k = r->keyCount - 1; k >= 0; --k) {
+        if (!beyond(r->keyPositions[k], r->keyTimes[k])) {
+            from = r->keyPositions[k];
+            break;
         }
-        in->inputSeek(in, start, SeekSet);
-    } else if (r->keyCount > 0) {
-        int start = r->keyPositions[r->keyCount - 1];
-        for (int k = 0; k < r->keyCount; ++k) {
-            if (r->keyPositions[k] > target) {
-                start = k > 0 ? r->keyPositions[k - 1] : r->dataStart;
-                break;
-            }
-        }
-        if (start != in->inputPosition) in->inputSeek(in, start, SeekSet);
     }
-    // Scan on to the target, remembering the last keyframe met.
-    int lastKey = r->dataStart;
-    do {
+    if (r->lastStartPos > from && !beyond(r->lastStartPos, r->lastStartTime)) from = r->lastStartPos;
+    int here = r->pending ? r->pendingPos : in->inputPosition;
+    bool ahead = ms >= 0 ? r->readTime >= 0 && r->readTime <= ms : target >= here;
+    bool forwardOnly = false;
+    if (from != here || r->pending) {
+        if (in->inputSeek(in, from, SeekSet) == 0) r->pending = 0;
+        else if (ahead) forwardOnly = true;
+        else return failed();
+    }
+    int lastKey = forwardOnly ? -1 : from, lastTime = from == r->dataStart ? 0 : r->lastStartTime;
+    if (!forwardOnly && from != r->dataStart) {
+        for (int k = 0; k < r->keyCount; ++k)
+            if (r->keyPositions[k] == from) lastTime = r->keyTimes[k];
+    }
+    bool passed = false;
+    bool videoSeen = FindStream(r, 0) != nullptr;
+    if (r->pending) {
+        // Reading on from the tag the last seek stopped in.
+        r->pending = 0;
+        bool start = IsStart(r->pendingType, r->pendingFlags, videoSeen);
+        if (start && beyond(r->pendingPos, r->pendingTime)) {
+            r->pending = passed = true;
+        } else {
+            if (start) {
+                lastKey = r->pendingPos;
+                lastTime = r->pendingTime;
+            }
+            if (in->inputSkip(in, r->pendingSize - 1) != 0) return failed();
+        }
+    }
+    while (!passed) {
         int tagPos = in->inputPosition;
         TagHeader tag;
         if (!ReadTagHeader(in, &tag)) break;
@@ -176,14 +223,41 @@ int Seek(void* self, int /*time*/, int target, int /*preferEarlierKey*/) {
             int flags = in->inputRead8(in);
             if (flags < 0) break;
             --rest;
-            if (tag.type == TagVideo && (flags >> 4) == 1) {
+            // Streams are made at their first tags, scanned or read, so that they keep
+            // the file's order.
+            FlvStream* s;
+            if (!FindStream(r, tag.type == TagAudio)) AddStream(r, tag.type == TagAudio, flags, &s);
+            videoSeen = videoSeen || tag.type == TagVideo;
+            if (IsStart(tag.type, flags, videoSeen)) {
+                if (beyond(tagPos, tag.time)) {
+                    r->pending = 1;
+                    r->pendingPos = tagPos;
+                    r->pendingType = tag.type;
+                    r->pendingSize = tag.size;
+                    r->pendingTime = tag.time;
+                    r->pendingFlags = flags;
+                    passed = true;
+                    break;
+                }
                 lastKey = tagPos;
-                OfferKey(r, tagPos);
+                lastTime = tag.time;
+                OfferKey(r, tagPos, tag.time);
             }
         }
         if (in->inputSkip(in, rest) != 0) break;
-    } while (in->inputPosition < target);
-    in->inputSeek(in, lastKey, SeekSet);
+    }
+    if (lastKey >= 0 && in->inputSeek(in, lastKey, SeekSet) == 0) {
+        r->pending = 0;
+    } else if (passed) {
+        lastKey = r->pendingPos;
+        lastTime = r->pendingTime;
+    } else {
+        // No start point to go back to, and none ahead.
+        return failed();
+    }
+    r->lastStartPos = lastKey;
+    r->lastStartTime = lastTime;
+    r->readTime = lastTime;
     Format_AfterSeek(r);
     return ERR_NONE;
 }
@@ -193,6 +267,7 @@ int Create(void* self) {
     r->base.openFormat = Open;
     r->base.seekFormat = Seek;
     r->base.readPacket = ReadPacket;
+    r->base.timeSeek = 1;
     return ERR_NONE;
 }
 

@@ -128,9 +128,12 @@ const int32_t* LastChunk(const Mp4Track* t) { return ARRAYEND(t->chunkOffsets, c
 Mp4Track* TrackAt(Mp4Reader* r, int i) { return reinterpret_cast<Mp4Track*>(r->base.streams[i]); }
 
 // Among the selected tracks of this input, the one whose next chunk comes first in the
-// file; its chunk is started and the input sought there.
-Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
+// file; its chunk is started and the input sought there. Null when none is left, or when
+// the seek failed: then *error says why (the data ended before the chunk, or the stream
+// cannot go back to it).
+Mp4Track* ChooseChunk(Mp4Reader* r, In* in, int* error)
 {
+    *error = 0;
     in->user = nullptr;
     for (;;) {
         Mp4Track* best = nullptr;
@@ -155,8 +158,10 @@ Mp4Track* ChooseChunk(Mp4Reader* r, In* in)
             continue;  // it now shows no further chunk
         // Chunks mostly follow each other: then there is nothing to seek.
         int offset = best->cursor.chunkEntry[-1];
-        if (in->inputPosition != offset && in->inputSeek(in, offset, 0) < 0)
+        if (in->inputPosition != offset && in->inputSeek(in, offset, 0) < 0) {
+            *error = in->readError ? ERR_READ : in->atEnd ? ERR_END_OF_FILE : ERR_NOT_SUPPORTED;
             return nullptr;
+        }
         in->user = best;
         return best;
     }
@@ -729,8 +734,9 @@ void BindTracks(Mp4Reader* r)
     }
     for (In& in : r->base.input) {
         in.user = nullptr;
+        int error;
         if (in.inputStream)
-            ChooseChunk(r, &in);
+            ChooseChunk(r, &in, &error);  // a failure shows again at the first read
     }
 }
 
@@ -741,9 +747,10 @@ int ReadPacket(void* self, In* in, Packet* packet)
     Mp4Reader* r = static_cast<Mp4Reader*>(self);
     Mp4Track* t = static_cast<Mp4Track*>(in->user);
     if (!t || t->cursor.chunkLeft <= 0 || !t->base.selected) {
-        t = ChooseChunk(r, in);
+        int error;
+        t = ChooseChunk(r, in, &error);
         if (!t)
-            return r->fragmentError ? r->fragmentError : ERR_END_OF_FILE;
+            return r->fragmentError ? r->fragmentError : error ? error : ERR_END_OF_FILE;
     }
     Mp4Cursor& c = t->cursor;
     packet->time = Ticks(c.time, t->timescale);
