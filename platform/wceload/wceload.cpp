@@ -11,6 +11,7 @@
 // running Lumeo of that folder is given a bounded time to end first. Each run appends
 // one line to Log\wceload.txt in the program folder.
 // Exit status 0 when installed, 1 when refused.
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <climits>
@@ -22,16 +23,6 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/wceload.h"
-
-namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");  // member names come as UTF-8
@@ -52,7 +43,7 @@ int main(int argc, char** argv) {
     std::string parent = up == std::string::npos ? "." : (up == 0 ? "/" : updateDir.substr(0, up));
     char resolved[PATH_MAX];
     struct stat st{};
-    if (given.empty() || Lower(updateName) != "update" || !::realpath(parent.c_str(), resolved) ||
+    if (given.empty() || ::strcasecmp(updateName.c_str(), "update") != 0 || !::realpath(parent.c_str(), resolved) ||
         ::stat(package.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         std::fprintf(stderr, "wceload: %s: refused: not a package file in a program folder's Update folder\n",
                      given.c_str());
