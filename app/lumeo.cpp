@@ -17,6 +17,7 @@
 #include "platform/aygshell.h"
 #include "platform/gdi.h"
 #include "platform/ui.h"
+#include "platform/wceload.h"
 
 HINSTANCE g_hInst;
 HWND g_hFrame;
@@ -71,6 +72,9 @@ int MyInitialize() {
         g_appDir[0] = 0;
         return -1;
     }
+    // An update cut short (a kill, a flat battery) is finished or undone before any of the
+    // program's files is read.
+    platform::RecoverInstalls(g_appDir);
     RegisterGifDecoder();
     wchar_t logDir[512];
     _snwprintf(logDir, 512, L"%s\\Log\\", g_appDir);

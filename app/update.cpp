@@ -104,6 +104,11 @@ int checkUpdate(HWND owner, const wchar_t* appDir) {
     }
     // The copy an earlier update started; missing is fine.
     DeleteFileW(files.copy);
+    // A package download cut short by a kill leaves its part file; the version it was for
+    // may never be offered again.
+    CStringW updateDir;
+    if (BuildPath(updateDir, L"%s\\Update", appDir) && DeleteAllFiles(updateDir, L"*.part.CAB") != 0)
+        LOG(LOG_WARNING, L"DeleteAllFiles failed.");
 
     CStringW url, xmlPath;
     if (BuildVersionRequest(url, xmlPath) != 0) {

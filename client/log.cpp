@@ -104,6 +104,25 @@ bool WriteState(const wchar_t* statePath, const int v[4]) {
     return std::fclose(f) == 0 && ok;
 }
 
+// Appends one line whole or not at all: a write cut short (a full disk) is cut off
+// again, so that no half character stays and the next line starts on a line of its own.
+void AppendLine(const std::string& bytes) {
+    HANDLE f = CreateFileW(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD high = 0;
+    DWORD low = GetFileSize(f, &high);
+    DWORD written = 0;
+    bool whole = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                 written == bytes.size();
+    if (!whole && low != INVALID_FILE_SIZE) {
+        LONG at = static_cast<LONG>(high);
+        SetFilePointer(f, static_cast<LONG>(low), &at, FILE_BEGIN);
+        SetEndOfFile(f);
+    }
+    CloseHandle(f);
+}
+
 }  // namespace
 
 int InitLog(const wchar_t* dir, const wchar_t* name, int level) {
@@ -178,12 +197,7 @@ void LogWrite(int level, const char* sourceFile, int line, const std::wstring& m
     std::string bytes = platform::WideToUtf8(text);
     {
         std::lock_guard<std::mutex> g(LogLock());
-        if (g_logPath[0]) {
-            if (FILE* f = _wfopen(g_logPath, L"a+")) {
-                std::fwrite(bytes.data(), 1, bytes.size(), f);
-                std::fclose(f);
-            }
-        }
+        if (g_logPath[0]) AppendLine(bytes);
     }
     SetLastError(keep);
 }

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -146,6 +153,69 @@ TEST_F(LogTest, LoggingKeepsTheLastError) {
     SetLastError(ERROR_ALREADY_EXISTS);
     LOG(LOG_WARNING, L"x");
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+}
+
+// A small file system of its own (tmpfs) where the test may mount one; else the same
+// short writes come from a file size limit.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& dir, const char* size) : dir_(dir) {
+        std::filesystem::create_directories(dir);
+        mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+    }
+    ~SmallDisk() {
+        Free();
+        if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    }
+    // Leaves about `bytes` free on the disk (or below the size limit for the file `log`).
+    void Fill(size_t bytes, const std::string& log) {
+        if (!mounted_) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &saved_);
+            rlimit r = saved_;
+            r.rlim_cur = std::filesystem::file_size(log) + bytes;
+            limited_ = ::setrlimit(RLIMIT_FSIZE, &r) == 0;
+            return;
+        }
+        FILE* f = std::fopen((dir_ + "/filler").c_str(), "wb");
+        std::string block(4096, 'f');
+        while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+        }
+        std::fclose(f);
+        std::filesystem::resize_file(dir_ + "/filler", std::filesystem::file_size(dir_ + "/filler") - bytes);
+    }
+    void Free() {
+        if (limited_) ::setrlimit(RLIMIT_FSIZE, &saved_);
+        limited_ = false;
+        std::error_code ec;
+        std::filesystem::remove(dir_ + "/filler", ec);
+    }
+
+private:
+    std::string dir_;
+    bool mounted_ = false, limited_ = false;
+    rlimit saved_{};
+};
+
+TEST_F(LogTest, ALineThatDoesNotFitIsNotWrittenAndTheNextStandsAlone) {
+    SmallDisk disk(Native("small"), "5m");
+    CStringW dir = Phone("small") + L"\\";
+    InitLog(dir, L"Lumeo", 3);
+    LOG(LOG_NOTICE, L"before");
+    disk.Fill(20000, Native("small/Lumeo_log_0.txt"));
+    // 60,000 three-byte characters: far more than the disk has left.
+    LOG(LOG_NOTICE, L"big %s", CStringW(L'\x70ed', 60000));
+    disk.Free();
+    LOG(LOG_NOTICE, L"after");
+    // The next start goes on in the same file.
+    InitLog(dir, L"Lumeo", 3);
+    LOG(LOG_NOTICE, L"next run");
+    std::string text = Read("small/Lumeo_log_0.txt");
+    std::regex lines(
+        "NOTICE [0-9]+ [0-9:]+ \\.\\\\test_log\\.cpp\\([0-9]+\\): before\n"
+        "NOTICE [0-9]+ [0-9:]+ \\.\\\\test_log\\.cpp\\([0-9]+\\): after\n"
+        "NOTICE [0-9]+ [0-9:]+ \\.\\\\test_log\\.cpp\\([0-9]+\\): next run\n");
+    EXPECT_TRUE(std::regex_match(text, lines)) << text.size() << " bytes: " << text.substr(0, 200);
 }
 
 TEST(GetErrorMsg, SystemTextOrFallback) {

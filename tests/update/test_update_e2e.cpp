@@ -3,10 +3,16 @@
 // program, runs the updater and installs the package into the program folder.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
+
+#include <httplib.h>
 
 #include "../netclient/helpers.h"
 #include "helpers.h"
@@ -45,12 +51,12 @@ protected:
     }
     // Starts Lumeo with a headless script; after its last line the program runs on until it
     // ends by itself or the test ends it.
-    void Start(const std::string& commands) {
+    void Start(const std::string& commands, const std::string& host = "") {
         updtest::KillGroup(lumeo_);
         tree_.Write("script.txt", commands);
         lumeo_ = updtest::Spawn({tree_.At("prog/Lumeo"), "--script", tree_.At("script.txt"), "--screen", "480x800"},
                                 {"LUMEO_RUNTIME_DIR=" + tree_.At("rt"), "LUMEO_REGISTRY_FILE=" + tree_.At("registry.db"),
-                                 "LUMEO_API_HOST=" + service_->host(), "LUMEO_WINDOWS_DIR", "LUMEO_HEADLESS",
+                                 "LUMEO_API_HOST=" + (host.empty() ? service_->host() : host), "LUMEO_WINDOWS_DIR", "LUMEO_HEADLESS",
                                  "LUMEO_SCREEN"},
                                 true);
         ASSERT_GT(lumeo_, 0);
@@ -75,6 +81,13 @@ protected:
         return r == ERROR_SUCCESS ? std::wstring(value) : L"<none>";
     }
     std::string LumeoLog() const { return tree_.Read("prog/Log/Lumeo_log_0.txt"); }
+    // The files of the Update folder whose names hold `part`.
+    std::vector<std::string> UpdateFiles(const std::string& part) const {
+        std::vector<std::string> out;
+        for (auto& e : fs::directory_iterator(tree_.At("prog/Update")))
+            if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename());
+        return out;
+    }
     TempTree tree_;
     std::unique_ptr<nettest::SampleService> service_;
     pid_t lumeo_ = -1;
@@ -172,6 +185,93 @@ TEST_F(EndToEnd, APackageDownloadThatDropsLetsStartUpGoOn) {
     EXPECT_NE(log.find("checkUpdate failed : ret=-1"), std::string::npos) << log;
     EXPECT_FALSE(tree_.Exists("prog/Log/LMUpdate_log_0.txt"));
     EXPECT_EQ(tree_.Read("prog/version.txt"), "v1.01.15.06007\n");
+}
+
+// A web API host that offers an update and sends half of its package, then nothing more
+// until it is stopped: a download the program is killed in.
+class StallingHost {
+public:
+    StallingHost() {
+        server_.Get(R"(/openapi-common/getVersionInfo)", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel>\n  <status>success</status>\n"
+                            "  <update type=\"2\">\n    <ver>v1.01.16.00001</ver>\n    <desc>new</desc>\n"
+                            "    <down>http://" + host() + "/packages/Lumeo_v1.01.16.00001.CAB</down>\n"
+                            "  </update>\n</channel>\n",
+                            "text/xml; charset=utf-8");
+        });
+        server_.Get(R"(/packages/.*)", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(100000, "application/octet-stream",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0) return sink.write(std::string(50000, 'c').data(), 50000);
+                                         std::unique_lock<std::mutex> l(lock_);
+                                         stopped_.wait(l, [this] { return stopping_; });
+                                         return false;
+                                     });
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        updtest::WaitFor(10000, [this] { return server_.is_running(); });
+    }
+    ~StallingHost() {
+        {
+            std::lock_guard<std::mutex> l(lock_);
+            stopping_ = true;
+        }
+        stopped_.notify_all();
+        server_.stop();
+        thread_.join();
+    }
+    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex lock_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+};
+
+TEST_F(EndToEnd, APartFileOfAKilledDownloadGoesAtTheNextCheck) {
+    {
+        StallingHost stalling;
+        Start("answer yes\n", stalling.host());
+        ASSERT_TRUE(updtest::WaitFor(kBound, [this] { return !UpdateFiles(".part").empty(); }));
+        updtest::KillGroup(lumeo_);
+        lumeo_ = -1;
+    }
+    ASSERT_EQ(UpdateFiles(".part").size(), 1u);
+    // That version is no longer offered.
+    Serve({"--update-type", "0"});
+    Start("");
+    EXPECT_TRUE(WentOn());
+    EXPECT_TRUE(UpdateFiles(".part").empty()) << UpdateFiles(".part")[0];
+    EXPECT_TRUE(tree_.Exists("prog/Update/LMUpdate.exe"));
+}
+
+TEST_F(EndToEnd, TheStartMendsAnInstallCutShortBeforeReadingItsFiles) {
+    tree_.Write("src/version.txt", "v1.01.16.00001\n");
+    tree_.Write("src/Skins/new.txt", "new\n");
+    tree_.Write("src/zz.txt", "new\n");
+    ASSERT_TRUE(updtest::MakeCab(tree_.At("src"), {"version.txt", "Skins/new.txt", "zz.txt"},
+                                 tree_.At("prog/Update/Lumeo_v1.01.16.00001.CAB"), true));
+    std::string package = platform::WideToUtf8(tree_.Phone("prog/Update/Lumeo_v1.01.16.00001.CAB"));
+    // The installer dies two files into replacing.
+    pid_t installer = updtest::Spawn({tree_.At("prog/Windows/wceload.exe"), "\"" + package + "\""},
+                                     {"LUMEO_WCELOAD_FAULT=replace:2", "LUMEO_WINDOWS_DIR"});
+    EXPECT_EQ(updtest::WaitExit(installer, kBound), 128 + SIGKILL);
+    EXPECT_EQ(tree_.Read("prog/version.txt"), "v1.01.16.00001\n");
+
+    Serve({"--update-type", "0"});
+    Start("");
+    EXPECT_TRUE(WentOn());
+    EXPECT_EQ(tree_.Read("prog/version.txt"), "v1.01.15.06007\n");
+    EXPECT_FALSE(tree_.Exists("prog/Skins"));
+    EXPECT_FALSE(tree_.Exists("prog/zz.txt"));
+    for (auto& e : fs::directory_iterator(tree_.At("prog")))
+        EXPECT_EQ(e.path().filename().string().rfind(".wceload", 0), std::string::npos) << e.path();
+    std::string log = tree_.Read("prog/Log/wceload.txt");
+    EXPECT_NE(log.find(package + ": interrupted install rolled back: 2 of 3 files undone"), std::string::npos) << log;
 }
 
 }  // namespace

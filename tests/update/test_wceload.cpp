@@ -2,15 +2,18 @@
 // lists; damaged, foreign and hostile ones change nothing.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
 #include "helpers.h"
 #include "platform/codepage.h"
+#include "platform/wceload.h"
 
 namespace fs = std::filesystem;
 using updtest::TempTree;
@@ -183,6 +186,21 @@ TEST_F(Installer, RefusesMalformedMemberSets) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.log.find("refused: member appears twice: a.txt"), std::string::npos) << r.log;
 
+    // Names that differ only in case are one file on the phone.
+    tree_.Write("src/VERSION.TXT", "v9\n");
+    auto before = Installed();
+    r = Install(Cab({"version.txt", "VERSION.TXT"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.log.find("refused: member appears twice: VERSION.TXT"), std::string::npos) << r.log;
+    EXPECT_EQ(Installed(), before);
+
+    // The installer's own staging folder is no place for a member.
+    tree_.Write("src/.wceload-AAAAAA/journal", "wceload journal 1\n");
+    r = Install(Cab({"version.txt", ".wceload-AAAAAA/journal"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.log.find("refused: member in the installer's own folder"), std::string::npos) << r.log;
+    EXPECT_EQ(Installed(), before);
+
     // A folder where the package has a file.
     fs::create_directories(tree_.At("prog/a.txt"));
     r = Install(Cab({"a.txt"}));
@@ -217,6 +235,146 @@ TEST_F(Installer, AFailurePartWayPutsTheOldFilesBack) {
     EXPECT_NE(r.log.find("refused: cannot install q/y"), std::string::npos) << r.log;
     EXPECT_EQ(Installed(), before);
     EXPECT_EQ(tree_.Read("prog/version.txt"), "v1.01.15.06007\n");
+}
+
+// A folder of many files and a package replacing them all and adding more, the installer
+// killed at points of its work (its test hook stops it as a flat battery would); then the
+// next start of the program or of the installer finds the folder wholly old or wholly new.
+class KilledInstall : public Installer {
+protected:
+    void SetUp() override {
+        Installer::SetUp();
+        unsetenv("LUMEO_WCELOAD_FAULT");
+        for (int i = 0; i < kOld + kAdded; ++i) {
+            std::string name = i < kOld ? "many/" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt"
+                                        : "added/a" + std::to_string(i) + ".txt";
+            names_.push_back(name);
+            tree_.Write("src/" + name, "new " + std::to_string(i) + "\n");
+        }
+        cab_ = Cab(names_);
+        PutOld();
+        old_ = Installed();
+        ASSERT_EQ(Install(cab_).code, 0);
+        new_ = Installed();
+        PutOld();
+    }
+    void PutOld() {
+        fs::remove_all(tree_.At("prog/many"));
+        fs::remove_all(tree_.At("prog/added"));
+        for (int i = 0; i < kOld; ++i) tree_.Write("prog/" + names_[i], "old " + std::to_string(i) + "\n");
+    }
+    // The installer killed at `fault`: it leaves its staging folder and no line.
+    void Kill(const std::string& fault) {
+        Result r = Install(cab_, "Lumeo_v1.01.16.00001.CAB", {"LUMEO_WCELOAD_FAULT=" + fault});
+        EXPECT_EQ(r.code, 128 + SIGKILL);
+        EXPECT_EQ(r.log, "");
+        EXPECT_TRUE(Staging());
+    }
+    bool Staging() {
+        for (auto& e : fs::directory_iterator(tree_.At("prog")))
+            if (e.path().filename().string().rfind(".wceload", 0) == 0) return true;
+        return false;
+    }
+    std::string Log() { return tree_.Read("prog/Log/wceload.txt"); }
+    static constexpr int kOld = 600, kAdded = 20;
+    std::vector<std::string> names_;
+    std::string cab_;
+    std::map<std::string, std::string> old_, new_;
+};
+
+TEST_F(KilledInstall, TheNextStartFinishesOrUndoesIt) {
+    struct Case {
+        std::string fault;
+        bool installed;
+        std::string logged;
+        std::string tail = "";  // added to the journal: the start of a done mark, cut
+    } cases[] = {
+        {"stage:300", false, "interrupted before any file was replaced: nothing to undo"},
+        {"journal:150", false, "interrupted before any file was replaced: nothing to undo"},
+        {"replace:0", false, "interrupted install rolled back: 0 of 620 files undone"},
+        {"replace:1", false, "interrupted install rolled back: 1 of 620 files undone"},
+        {"replace:310", false, "interrupted install rolled back: 310 of 620 files undone"},
+        {"replace:619", false, "interrupted install rolled back: 619 of 620 files undone"},
+        {"replace:620", false, "interrupted install rolled back: 620 of 620 files undone"},
+        {"replace:620", false, "interrupted install rolled back: 620 of 620 files undone", "do"},
+        {"done:0", true, "interrupted install finished: installed 620 files"},
+    };
+    const std::string package = platform::WideToUtf8(tree_.Phone("prog/Update/Lumeo_v1.01.16.00001.CAB"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        Kill(c.fault);
+        if (!c.tail.empty()) {
+            for (auto& e : fs::directory_iterator(tree_.At("prog")))
+                if (e.path().filename().string().rfind(".wceload", 0) == 0)
+                    std::ofstream(e.path() / "journal", std::ios::app) << c.tail;
+        }
+        size_t logged = Log().size();
+        // The program's start mends it before it reads any of its files.
+        EXPECT_EQ(platform::RecoverInstalls(tree_.Phone("prog").c_str()), 1);
+        EXPECT_EQ(Installed(), c.installed ? new_ : old_);
+        EXPECT_FALSE(Staging());
+        std::string line = Log().substr(logged);
+        // Before its journal the install is known by its staging folder alone.
+        bool named = c.fault.rfind("stage", 0) == 0
+                         ? std::regex_match(line, std::regex("[-0-9]+ [0-9:]+ \\.wceload-[A-Za-z0-9]{6}: .*\n"))
+                         : line.find(package + ": ") != std::string::npos;
+        EXPECT_TRUE(named) << line;
+        EXPECT_NE(line.find(c.logged), std::string::npos) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        // Nothing is left to mend.
+        EXPECT_EQ(platform::RecoverInstalls(tree_.Phone("prog").c_str()), 0);
+        PutOld();
+    }
+}
+
+TEST_F(KilledInstall, TheNextInstallMendsItFirst) {
+    for (const std::string fault : {"stage:300", "replace:310"}) {
+        SCOPED_TRACE(fault);
+        Kill(fault);
+        Result r = Install(cab_);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(std::regex_match(r.log, std::regex(".*: interrupted [^\n]*\n.*: installed 620 files\n"))) << r.log;
+        EXPECT_EQ(Installed(), new_);
+        EXPECT_FALSE(Staging());
+        PutOld();
+    }
+    // A package refused for itself still has the folder mended first.
+    Kill("replace:310");
+    Result r = Install("not a cabinet");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.log.find("interrupted install rolled back: 310 of 620 files undone"), std::string::npos) << r.log;
+    EXPECT_EQ(Installed(), old_);
+    EXPECT_FALSE(Staging());
+}
+
+TEST_F(KilledInstall, AMendingCutShortIsTakenUpAgain) {
+    Kill("replace:310");
+    // The next installer is killed too, a hundred files into putting the old ones back.
+    Kill("undo:100");
+    EXPECT_EQ(platform::RecoverInstalls(tree_.Phone("prog").c_str()), 1);
+    EXPECT_NE(Log().find("interrupted install rolled back: 210 of 620 files undone"), std::string::npos) << Log();
+    EXPECT_EQ(Installed(), old_);
+    EXPECT_FALSE(Staging());
+}
+
+TEST_F(KilledInstall, AnInstallerAtWorkIsLeftAlone) {
+    // A Lumeo of the folder keeps the installer waiting with its lock held.
+    fs::copy_file("/bin/sleep", tree_.At("prog/Lumeo"), fs::copy_options::overwrite_existing);
+    pid_t lumeo = updtest::Spawn({tree_.At("prog/Lumeo"), "60"});
+    tree_.Write("prog/Update/Lumeo_v2.CAB", cab_);
+    pid_t installer = updtest::Spawn({kInstaller, platform::WideToUtf8(tree_.Phone("prog/Update/Lumeo_v2.CAB"))},
+                                     {"LUMEO_WCELOAD_WAIT=60"});
+    std::string exe = fs::canonical(tree_.At("prog/Lumeo")).string();
+    ASSERT_TRUE(updtest::WaitFor(10000, [&] {
+        std::error_code ec;
+        return fs::read_symlink("/proc/" + std::to_string(lumeo) + "/exe", ec).string() == exe;
+    }));
+    // The lock is taken at once: once it is held, the program's start does nothing.
+    ASSERT_TRUE(updtest::WaitFor(10000, [&] { return platform::RecoverInstalls(tree_.Phone("prog").c_str()) == -1; }));
+    kill(lumeo, SIGKILL);
+    updtest::WaitExit(lumeo, 10000);
+    EXPECT_EQ(updtest::WaitExit(installer, 120000), 0);
+    EXPECT_EQ(tree_.Read("prog/many/0/f0.txt"), "new 0\n");
 }
 
 TEST_F(Installer, WaitsForARunningLumeoOfTheFolder) {

@@ -414,9 +414,10 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD, HANDLE) {
     std::string p = ToNativePath(path);
     int flags = O_CLOEXEC;
-    if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) flags |= O_RDWR;
-    else if (access & GENERIC_WRITE) flags |= O_WRONLY;
+    if ((access & GENERIC_READ) && (access & (GENERIC_WRITE | FILE_APPEND_DATA))) flags |= O_RDWR;
+    else if (access & (GENERIC_WRITE | FILE_APPEND_DATA)) flags |= O_WRONLY;
     else flags |= O_RDONLY;
+    if (access & FILE_APPEND_DATA) flags |= O_APPEND;
     switch (creation) {
         case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
         case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
@@ -517,4 +518,14 @@ BOOL FlushFileBuffers(HANDLE file) {
         return FALSE;
     }
     return ::fsync(f->fd) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    auto f = LookupAs<FileObject>(file);
+    if (!f) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    off_t at = ::lseek(f->fd, 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(f->fd, at) == 0 ? TRUE : Fail(errno);
 }

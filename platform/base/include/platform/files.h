@@ -18,6 +18,8 @@
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+// Every write goes to the file's end, wherever others have written meanwhile.
+#define FILE_APPEND_DATA 0x00000004u
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define CREATE_NEW 1
@@ -72,6 +74,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, DWORD* written, void*
 DWORD GetFileSize(HANDLE file, DWORD* high);
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* high, DWORD method);
 BOOL FlushFileBuffers(HANDLE file);
+// Ends the file at its pointer (cutting or extending it).
+BOOL SetEndOfFile(HANDLE file);
 
 namespace platform {
 
