@@ -402,9 +402,11 @@ void VideoFragment(std::string& file, int n, uint64_t decodeTime, uint32_t seed,
 
 // The three rules no ffmpeg file exercises: each fixture's packets differ when the reader
 // gets its rule wrong.
-TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
+using Named = std::vector<std::pair<std::string, std::string>>;
+
+Named RuleFiles()
 {
-    std::vector<std::pair<const char*, std::string>> files;
+    Named files;
     {
         // The 'trex' defaults: duration 512, size 300, non-key; tfhd gives none; the first
         // sample's flags make it a key.
@@ -415,7 +417,7 @@ TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
                 v[0].runs[0].dataOffset = int32_t(data - moof);
             });
         }
-        files.emplace_back("trex defaults", f);
+        files.emplace_back("frag-trex.mp4", f);
     }
     {
         // Runs whose data offsets count from the tfhd base (the 'mdat'), 100 bytes apart.
@@ -431,7 +433,7 @@ TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
                 v[0].runs[1].dataOffset = int32_t(8 + Bytes(a) + 100);
             });
         }
-        files.emplace_back("data offsets from the base", f);
+        files.emplace_back("frag-base-offset.mp4", f);
     }
     {
         // Both tracks' bases at the 'moof' (default-base-is-moof), the audio data first.
@@ -449,9 +451,14 @@ TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
                 t[1].runs[0].dataOffset = int32_t(start - moof);
             });
         }
-        files.emplace_back("bases at the moof", f);
+        files.emplace_back("frag-moof-bases.mp4", f);
     }
-    for (const auto& [name, bytes] : files) {
+    return files;
+}
+
+TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
+{
+    for (const auto& [name, bytes] : RuleFiles()) {
         SCOPED_TRACE(name);
         std::string path = Folder() + "/built.mp4";
         WriteFile(path, bytes);
@@ -527,7 +534,7 @@ TEST_F(Mp4Fragments, AFragmentThatCannotBeIsAnErrorAndTheOthersAreRead)
 }
 
 // ffmpeg refuses a file whose 'moof' comes before the 'moov' (it names tracks not known yet).
-TEST_F(Mp4Fragments, AFragmentBeforeTheMovieHeaderRefusesTheFile)
+std::string MoofFirst()
 {
     std::string movie = Movie();
     size_t moov = movie.find("moov") - 4;
@@ -535,6 +542,12 @@ TEST_F(Mp4Fragments, AFragmentBeforeTheMovieHeaderRefusesTheFile)
     VideoFragment(f, 5, 0, 1);
     f += movie.substr(moov);
     VideoFragment(f, 5, 5 * 1024, 2);
+    return f;
+}
+
+TEST_F(Mp4Fragments, AFragmentBeforeTheMovieHeaderRefusesTheFile)
+{
+    std::string f = MoofFirst();
     std::string path = Folder() + "/moof-first.mp4";
     WriteFile(path, f);
     EXPECT_NE(FfprobeOf(path).status, 0);
@@ -577,17 +590,37 @@ TEST_F(Mp4Fragments, RunsThatClaimMoreSamplesThanTheFileHoldsAreRefusedAtOnce)
 
 // 'moof', 'free', 'mdat': on a stream that cannot seek the 'mdat' is found by reading on
 // through the atoms between, not by passing it and seeking back.
-TEST_F(Mp4Fragments, AtomsBetweenTheMoofAndItsDataAreReadThrough)
+std::string WithFree()
 {
     std::string f = Movie();
     for (uint32_t k = 0; k < 4; ++k)
         VideoFragment(f, 10, k * 10 * 1024, k, Atom("free", std::string(100 + k * 3000, '\0')));
+    return f;
+}
+
+TEST_F(Mp4Fragments, AtomsBetweenTheMoofAndItsDataAreReadThrough)
+{
+    std::string f = WithFree();
     std::string path = Folder() + "/free.mp4";
     WriteFile(path, f);
     Probe probe = FfprobeOf(path);
     ASSERT_EQ(probe.status, 0);
     ASSERT_EQ(probe.packets.size(), 40u);
     ExpectPackets(f, probe.packets, ERR_END_OF_FILE);
+}
+
+// The hand-built files are fuzz seeds of the reader (tests/data/mp4); this writes them
+// there anew (run with --gtest_also_run_disabled_tests).
+TEST(Mp4FragmentSeeds, DISABLED_WriteTheHandBuiltFilesAsFuzzSeeds)
+{
+    Named files = RuleFiles();
+    for (size_t i = 0; i < sizeof(kBad) / sizeof(kBad[0]); ++i)
+        files.emplace_back("frag-bad-" + std::to_string(i + 1) + ".mp4", WithBadFragment(&kBad[i]));
+    files.emplace_back("frag-moof-first.mp4", MoofFirst());
+    files.emplace_back("frag-amplifying.mp4", Amplifying(64, 1u << 14, 16384));
+    files.emplace_back("frag-free.mp4", WithFree());
+    for (const auto& [name, bytes] : files)
+        WriteFile(std::string(LUMEO_TEST_SOURCE_DIR) + "/tests/data/mp4/" + name, bytes);
 }
 
 }  // namespace
