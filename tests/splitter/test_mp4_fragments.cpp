@@ -24,8 +24,10 @@
 #include "mp4.h"
 #include "mp4probe.h"
 #include "plugin/frame.h"
+#include "raw_server.h"
 
 using namespace mp4test;
+using testing_support::RawServer;
 
 namespace {
 
@@ -372,11 +374,11 @@ void AddFragment(std::string& file, std::vector<Traf> trafs, const std::string& 
     file += Moof(trafs) + between + Atom("mdat", data);
 }
 
-std::vector<Sample> VideoSamples(int n, uint32_t seed)
+std::vector<Sample> VideoSamples(int n, uint32_t seed, uint32_t scale = 1)
 {
     std::vector<Sample> out;
     for (int i = 0; i < n; ++i)
-        out.push_back({1024, 100 + (seed * 37 + uint32_t(i) * 53) % 400, i == 0 ? kKey : kNonKey});
+        out.push_back({1024, (100 + (seed * 37 + uint32_t(i) * 53) % 400) * scale, i == 0 ? kKey : kNonKey});
     return out;
 }
 
@@ -390,9 +392,10 @@ uint32_t Bytes(const std::vector<Sample>& samples)
 
 // One video fragment of `n` samples at `decodeTime`: sizes, durations and flags per sample,
 // the data right behind the 'moof'.
-void VideoFragment(std::string& file, int n, uint64_t decodeTime, uint32_t seed, const std::string& between = "")
+void VideoFragment(std::string& file, int n, uint64_t decodeTime, uint32_t seed, const std::string& between = "",
+                   uint32_t scale = 1)
 {
-    std::vector<Sample> s = VideoSamples(n, seed);
+    std::vector<Sample> s = VideoSamples(n, seed, scale);
     Traf t{1, 0x020000, 0, 0, 0, 0, decodeTime, {{0x701, uint32_t(n), 0, 0, s}}};
     AddFragment(
         file, {t}, Payload(Bytes(s), seed),
@@ -590,11 +593,11 @@ TEST_F(Mp4Fragments, RunsThatClaimMoreSamplesThanTheFileHoldsAreRefusedAtOnce)
 
 // 'moof', 'free', 'mdat': on a stream that cannot seek the 'mdat' is found by reading on
 // through the atoms between, not by passing it and seeking back.
-std::string WithFree()
+std::string WithFree(uint32_t scale = 1)
 {
     std::string f = Movie();
     for (uint32_t k = 0; k < 4; ++k)
-        VideoFragment(f, 10, k * 10 * 1024, k, Atom("free", std::string(100 + k * 3000, '\0')));
+        VideoFragment(f, 10, k * 10 * 1024, k, Atom("free", std::string(100 + k * 3000, '\0')), scale);
     return f;
 }
 
@@ -607,6 +610,72 @@ TEST_F(Mp4Fragments, AtomsBetweenTheMoofAndItsDataAreReadThrough)
     ASSERT_EQ(probe.status, 0);
     ASSERT_EQ(probe.packets.size(), 40u);
     ExpectPackets(f, probe.packets, ERR_END_OF_FILE);
+}
+
+// ---- over HTTP without a length ----
+
+// lumeo-probe's packet lines: "packet STREAM TIME SIZE KEY".
+std::vector<Got> ProbeLines(const std::string& out)
+{
+    std::vector<Got> packets;
+    size_t at = 0;
+    while (at < out.size()) {
+        size_t end = out.find('\n', at);
+        std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? out.size() : end + 1;
+        Got g{};
+        if (std::sscanf(line.c_str(), "packet %d %d %d %d", &g.stream, &g.time, &g.size, &g.key) == 4)
+            packets.push_back(g);
+    }
+    return packets;
+}
+
+std::string Chunked(const std::string& body, size_t piece)
+{
+    std::string out;
+    char size[32];
+    for (size_t at = 0; at < body.size(); at += piece) {
+        std::string part = body.substr(at, piece);
+        std::snprintf(size, sizeof(size), "%zx\r\n", part.size());
+        out += size + part + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+// The fragment files served once (as a live stream is: no second request is answered),
+// chunked and as HTTP/1.0 without a length: the probe lists every packet ffprobe lists,
+// and ends with status 0.
+TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
+{
+    // Fragments of about 300 KB, more than the input keeps.
+    std::vector<std::pair<std::string, std::string>> files = {{"free.mp4", WithFree(100)}};
+    files.emplace_back("pcm-frag.mov", ReadFile(Ffmpeg("served.mov",
+                                                       "-f lavfi -i testsrc=size=64x48:rate=10:duration=4 "
+                                                       "-f lavfi -i sine=frequency=440:duration=4:sample_rate=22050",
+                                                       "-c:v mpeg4 -g 10 -c:a pcm_s16be -movflags +frag_keyframe -f mov")));
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        std::string path = Folder() + "/" + name;
+        WriteFile(path, bytes);
+        std::vector<Got> want = FfprobeOf(path).packets;
+        ASSERT_FALSE(want.empty());
+        for (Got& g : want)
+            g.crc = 0;
+        for (bool chunked : {true, false}) {
+            SCOPED_TRACE(chunked ? "chunked" : "HTTP/1.0 without a length");
+            RawServer server([&](int fd, const std::string&, int) {
+                RawServer::SendAll(fd, chunked ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(bytes, 4096)
+                                               : "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\n\r\n" + bytes);
+            }, 1);
+            std::string out = Folder() + "/probe.txt";
+            int status = Shell(std::string(LUMEO_TEST_DIST_DIR) + "/lumeo-probe " + server.url("/" + name) + " > '" + out +
+                               "' 2>&1");
+            std::string printed = ReadFile(out);
+            EXPECT_EQ(status, 0) << printed.substr(0, 2000);
+            EXPECT_EQ(printed.find("error "), std::string::npos) << printed.substr(0, 2000);
+            EXPECT_EQ(ProbeLines(printed), want);
+        }
+    }
 }
 
 // The hand-built files are fuzz seeds of the reader (tests/data/mp4); this writes them
