@@ -139,6 +139,7 @@ struct Bytes {
 struct Fragment {
     int64_t moofStart, moofEnd;
     int64_t dataEnd;  // behind the data of the last run: the next track fragment's base
+    int64_t limit;    // no sample lies behind: the end of the file, or of a stream's 'mdat' behind
 };
 
 const Mp4Extends* FindExtends(const Mp4Reader* r, uint32_t id)
@@ -182,7 +183,7 @@ bool FramesOf(const Mp4Track* t, uint32_t size, uint32_t duration, uint32_t* fra
 // track) is walked all the same, as its data moves the implied base of the next one.
 bool TrackFragment(Mp4Reader* r, Bytes traf, Fragment* fragment, int64_t* claimed, bool take)
 {
-    const int64_t limit = r->fileLength > 0 ? r->fileLength : INT_MAX;
+    const int64_t limit = fragment->limit;
     Mp4Track* t = nullptr;
     bool read = false;
     uint32_t defaultDuration = 0, defaultSize = 0, defaultFlags = 0;
@@ -424,9 +425,24 @@ bool ReadFragment(Mp4Reader* r, In* in)
             r->fragmentError = length > kMaxMoof || !body ? ERR_NOT_SUPPORTED : ERR_READ;
             return false;
         }
+        // The 'mdat' behind holds the samples, to be read as packets: the next fragment is
+        // looked for behind it, without passing through it now. Atoms between ('free',
+        // 'skip', ...) are read through. On a stream of unknown length the data a fragment
+        // can have ends with that 'mdat'.
+        Fragment fragment = {h.start, h.end, h.start, limit};
+        Header next;
+        while (r->nextFragment >= 0 && MoveTo(in, r->nextFragment) && ReadHeader(in, limit, &next)) {
+            if (next.type == FCC("moof"))
+                break;
+            r->nextFragment = next.end < INT_MAX ? int(next.end) : -1;
+            if (next.type == FCC("mdat")) {
+                if (r->fileLength <= 0 && next.end < limit)
+                    fragment.limit = next.end;
+                break;
+            }
+        }
         // Every run is checked before any is taken: a fragment that holds one that cannot
         // be is left out whole, and reported when the packets end.
-        Fragment fragment = {h.start, h.end, h.start};
         int64_t claimed = r->claimed;
         Bytes moof = {body, body + length};
         if (WalkFragment(r, moof, &fragment, &claimed, false)) {
@@ -437,17 +453,6 @@ bool ReadFragment(Mp4Reader* r, In* in)
             r->fragmentError = ERR_INVALID_DATA;
         }
         free_win32(body);
-        // The 'mdat' behind holds the samples just read, to be read as packets: the next
-        // fragment is looked for behind it, without passing through it now. Atoms between
-        // ('free', 'skip', ...) are read through.
-        Header next;
-        while (r->nextFragment >= 0 && MoveTo(in, r->nextFragment) && ReadHeader(in, limit, &next)) {
-            if (next.type == FCC("moof"))
-                break;
-            r->nextFragment = next.end < INT_MAX ? int(next.end) : -1;
-            if (next.type == FCC("mdat"))
-                break;
-        }
         return true;
     }
     return false;

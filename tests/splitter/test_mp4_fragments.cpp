@@ -137,7 +137,8 @@ Probe FfprobeOf(const std::string& path, const std::set<int>& dropped = {})
     return probe;
 }
 
-// A stream that cannot seek back (as one read over the network skips ahead by reading).
+// A stream that cannot seek back (as one read over the network skips ahead by reading) and
+// tells no length.
 int (*g_memSeek)(void*, int, int) = nullptr;
 int ForwardOnlySeek(void* self, int offset, int whence)
 {
@@ -145,9 +146,10 @@ int ForwardOnlySeek(void* self, int offset, int whence)
     int target = whence == 0 ? offset : whence == 1 ? at + offset : -1;
     return target >= at ? g_memSeek(self, target, 0) : -1;
 }
+int NoLength(void*, int, void*, int) { return ERR_INVALID_PARAM; }
 
 // The reader on a file in memory, as the host drives it; `forwardOnly` puts it on a stream
-// that cannot seek back, read in small fills.
+// that cannot seek back and has no length, read in small fills.
 class Mp4Fragments : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -175,6 +177,7 @@ protected:
         if (forwardOnly) {
             g_memSeek = stream->seekStream;
             stream->seekStream = ForwardOnlySeek;
+            stream->node.getParam = NoLength;
             format->fillSize = 512;
         }
         Format_SetInput(format, 0, stream);
@@ -202,7 +205,7 @@ protected:
     void ExpectPackets(const std::string& bytes, const std::vector<Got>& want, int end)
     {
         for (bool forwardOnly : {false, true}) {
-            SCOPED_TRACE(forwardOnly ? "on a stream that cannot seek back" : "on a file");
+            SCOPED_TRACE(forwardOnly ? "on a stream that cannot seek back, without a length" : "on a file");
             ASSERT_EQ(Open(bytes, forwardOnly), 0);
             int code = 0;
             std::vector<Got> got = ReadAll(&code);
