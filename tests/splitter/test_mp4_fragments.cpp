@@ -646,8 +646,8 @@ std::string Chunked(const std::string& body, size_t piece)
 }
 
 // The fragment files served once (as a live stream is: no second request is answered),
-// chunked and as HTTP/1.0 without a length: the probe lists every packet ffprobe lists,
-// and ends with status 0.
+// chunked, as HTTP/1.0 without a length and as ICY: the probe lists every packet ffprobe
+// lists, and ends with status 0.
 TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
 {
     // Fragments of about 300 KB, more than the input keeps.
@@ -664,12 +664,18 @@ TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
         ASSERT_FALSE(want.empty());
         for (Got& g : want)
             g.crc = 0;
-        for (bool chunked : {true, false}) {
-            SCOPED_TRACE(chunked ? "chunked" : "HTTP/1.0 without a length");
-            RawServer server([&](int fd, const std::string&, int) {
-                RawServer::SendAll(fd, chunked ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(bytes, 4096)
-                                               : "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\n\r\n" + bytes);
-            }, 1);
+        // ICY: an empty metadata block (its length byte, 0) after every 16000 bytes.
+        std::string icy;
+        for (size_t at = 0; at < bytes.size(); at += 16000)
+            icy += bytes.substr(at, 16000) + (at + 16000 <= bytes.size() ? std::string(1, '\0') : "");
+        const std::pair<const char*, std::string> answers[] = {
+            {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(bytes, 4096)},
+            {"HTTP/1.0 without a length", "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\n\r\n" + bytes},
+            {"ICY, metaint 16000", "ICY 200 OK\r\nicy-name: Loopback\r\nicy-metaint: 16000\r\n\r\n" + icy},
+        };
+        for (const auto& [kind, answer] : answers) {
+            SCOPED_TRACE(kind);
+            RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, answer); }, 1);
             std::string out = Folder() + "/probe.txt";
             int status = Shell(std::string(LUMEO_TEST_DIST_DIR) + "/lumeo-probe " + server.url("/" + name) + " > '" + out +
                                "' 2>&1");
