@@ -673,9 +673,9 @@ TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
             {"HTTP/1.0 without a length", "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\n\r\n" + bytes},
             {"ICY, metaint 16000", "ICY 200 OK\r\nicy-name: Loopback\r\nicy-metaint: 16000\r\n\r\n" + icy},
         };
-        for (const auto& [kind, answer] : answers) {
-            SCOPED_TRACE(kind);
-            RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, answer); }, 1);
+        for (const auto& answer : answers) {
+            SCOPED_TRACE(answer.first);
+            RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, answer.second); }, 1);
             std::string out = Folder() + "/probe.txt";
             int status = Shell(std::string(LUMEO_TEST_DIST_DIR) + "/lumeo-probe " + server.url("/" + name) + " > '" + out +
                                "' 2>&1");
