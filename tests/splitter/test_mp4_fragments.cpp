@@ -49,17 +49,27 @@ int Shell(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A folder of this test process's own.
+// A folder of this test process's own, removed when it ends.
 const std::string& Folder()
 {
-    static std::string path = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/lumeo-mp4-fragments-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        return std::string(mkdtemp(buf.data()) ? buf.data() : "/tmp");
-    }();
-    return path;
+    static struct Made {
+        std::string path;
+        Made()
+        {
+            const char* base = std::getenv("TMPDIR");
+            std::string pattern = std::string(base && *base ? base : "/tmp") + "/lumeo-mp4-fragments-XXXXXX";
+            std::vector<char> buf(pattern.begin(), pattern.end());
+            buf.push_back('\0');
+            if (mkdtemp(buf.data()))
+                path = buf.data();
+        }
+        ~Made()
+        {
+            if (!path.empty())
+                Shell("rm -rf '" + path + "'");
+        }
+    } folder;
+    return folder.path;
 }
 
 struct Got {
