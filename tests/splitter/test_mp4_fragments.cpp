@@ -52,9 +52,9 @@ int Shell(const std::string& command)
 // A folder of this test process's own, removed when it ends.
 const std::string& Folder()
 {
-    static struct Made {
+    static struct Owned {
         std::string path;
-        Made()
+        Owned()
         {
             const char* base = std::getenv("TMPDIR");
             std::string pattern = std::string(base && *base ? base : "/tmp") + "/lumeo-mp4-fragments-XXXXXX";
@@ -63,7 +63,7 @@ const std::string& Folder()
             if (mkdtemp(buf.data()))
                 path = buf.data();
         }
-        ~Made()
+        ~Owned()
         {
             if (!path.empty())
                 Shell("rm -rf '" + path + "'");
@@ -241,31 +241,41 @@ std::string Ffmpeg(const std::string& name, const std::string& inputs, const std
     return path;
 }
 
+// The ffmpeg files, made once per test process: the path and the streams the reader drops.
+struct Made {
+    std::string path;
+    std::set<int> dropped;
+};
+
+const std::vector<Made>& FfmpegFiles()
+{
+    static const std::vector<Made> made = [] {
+        const std::string video = "-f lavfi -i testsrc=size=64x48:rate=10:duration=4 ";
+        const std::string tone = "-f lavfi -i sine=frequency=440:duration=4:sample_rate=";
+        return std::vector<Made>{
+            // Whole-chunk audio: chunks in the 'moov', samples of 1024 frames in the fragments.
+            {Ffmpeg("pcm-frag.mov", video + tone + "44100",
+                    "-c:v mpeg4 -g 10 -c:a pcm_s16be -ac 2 -movflags +frag_keyframe -f mov"), {}},
+            {Ffmpeg("alaw-frag.mov", video + tone + "8000", "-c:v mpeg4 -g 10 -c:a pcm_alaw -movflags +frag_keyframe -f mov"),
+             {}},
+            // The HEVC track is dropped; the AAC track's bases lie behind the HEVC data.
+            {Ffmpeg("hevc-aac.mp4", video + tone + "8000",
+                    "-c:v libx265 -x265-params log-level=error:pools=1:frame-threads=1 -pix_fmt yuv420p -g 10 "
+                    "-c:a aac -b:a 16k -ac 1 -movflags +frag_keyframe+empty_moov+omit_tfhd_offset"),
+             {0}},
+        };
+    }();
+    return made;
+}
+
 TEST_F(Mp4Fragments, FfmpegsFragmentedMoviesGiveFfprobesPackets)
 {
-    const std::string video = "-f lavfi -i testsrc=size=64x48:rate=10:duration=4 ";
-    const std::string tone = "-f lavfi -i sine=frequency=440:duration=4:sample_rate=";
-    struct Case {
-        const char* name;
-        std::string inputs, options;
-        std::set<int> dropped;  // ffprobe's streams the reader drops
-    } cases[] = {
-        // Whole-chunk audio: chunks in the 'moov', samples of 1024 frames in the fragments.
-        {"pcm-frag.mov", video + tone + "44100", "-c:v mpeg4 -g 10 -c:a pcm_s16be -ac 2 -movflags +frag_keyframe -f mov", {}},
-        {"alaw-frag.mov", video + tone + "8000", "-c:v mpeg4 -g 10 -c:a pcm_alaw -movflags +frag_keyframe -f mov", {}},
-        // The HEVC track is dropped; the AAC track's bases lie behind the HEVC data.
-        {"hevc-aac.mp4", video + tone + "8000",
-         "-c:v libx265 -x265-params log-level=error:pools=1:frame-threads=1 -pix_fmt yuv420p "
-                        "-g 10 -c:a aac -b:a 16k -ac 1 -movflags +frag_keyframe+empty_moov+omit_tfhd_offset",
-         {0}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string path = Ffmpeg(c.name, c.inputs, c.options);
-        Probe probe = FfprobeOf(path, c.dropped);
+    for (const Made& m : FfmpegFiles()) {
+        SCOPED_TRACE(m.path);
+        Probe probe = FfprobeOf(m.path, m.dropped);
         ASSERT_EQ(probe.status, 0);
         ASSERT_FALSE(probe.packets.empty());
-        ExpectPackets(ReadFile(path), probe.packets, ERR_END_OF_FILE);
+        ExpectPackets(ReadFile(m.path), probe.packets, ERR_END_OF_FILE);
     }
 }
 
@@ -655,22 +665,20 @@ std::string Chunked(const std::string& body, size_t piece)
     return out + "0\r\n\r\n";
 }
 
-// The fragment files served once (as a live stream is: no second request is answered),
-// chunked, as HTTP/1.0 without a length and as ICY: the probe lists every packet ffprobe
-// lists, and ends with status 0.
+// The fragment files (atoms between 'moof' and 'mdat', and ffmpeg's) served once, as a live
+// stream is (no second request is answered), chunked, as HTTP/1.0 without a length and as
+// ICY: the probe lists every packet ffprobe lists, and ends with status 0.
 TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
 {
-    // Fragments of about 300 KB, more than the input keeps.
-    std::vector<std::pair<std::string, std::string>> files = {{"free.mp4", WithFree(100)}};
-    files.emplace_back("pcm-frag.mov", ReadFile(Ffmpeg("served.mov",
-                                                       "-f lavfi -i testsrc=size=64x48:rate=10:duration=4 "
-                                                       "-f lavfi -i sine=frequency=440:duration=4:sample_rate=22050",
-                                                       "-c:v mpeg4 -g 10 -c:a pcm_s16be -movflags +frag_keyframe -f mov")));
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        std::string path = Folder() + "/" + name;
-        WriteFile(path, bytes);
-        std::vector<Got> want = FfprobeOf(path).packets;
+    // Fragments of about 300 KB, more than the input keeps; and ffmpeg's files.
+    std::string free = Folder() + "/free.mp4";
+    WriteFile(free, WithFree(100));
+    std::vector<Made> files = {{free, {}}};
+    files.insert(files.end(), FfmpegFiles().begin(), FfmpegFiles().end());
+    for (const Made& m : files) {
+        SCOPED_TRACE(m.path);
+        std::string bytes = ReadFile(m.path);
+        std::vector<Got> want = FfprobeOf(m.path, m.dropped).packets;
         ASSERT_FALSE(want.empty());
         for (Got& g : want)
             g.crc = 0;
@@ -687,7 +695,7 @@ TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
             SCOPED_TRACE(answer.first);
             RawServer server([&](int fd, const std::string&, int) { RawServer::SendAll(fd, answer.second); }, 1);
             std::string out = Folder() + "/probe.txt";
-            int status = Shell(std::string(LUMEO_TEST_DIST_DIR) + "/lumeo-probe " + server.url("/" + name) + " > '" + out +
+            int status = Shell(std::string(LUMEO_TEST_DIST_DIR) + "/lumeo-probe " + server.url(m.path.substr(m.path.rfind('/'))) + " > '" + out +
                                "' 2>&1");
             std::string printed = ReadFile(out);
             EXPECT_EQ(status, 0) << printed.substr(0, 2000);
