@@ -72,29 +72,12 @@ const std::string& Folder()
     return folder.path;
 }
 
-struct Got {
-    int stream, time, size, key;
-    uint32_t crc;
-    bool operator==(const Got& o) const
-    {
-        return stream == o.stream && time == o.time && size == o.size && key == o.key && crc == o.crc;
-    }
-};
-
-void PrintTo(const Got& g, std::ostream* os)
-{
-    char crc[16];
-    std::snprintf(crc, sizeof(crc), "%08x", g.crc);
-    *os << "{s" << g.stream << " t" << g.time << " n" << g.size << " k" << g.key << " crc " << crc << "}";
-}
+using Got = Expect;
 
 // What ffprobe makes of a file: its exit status and its packets as the reader should
-// deliver them, in file order. Times are decode times from the track's first sample, in
-// ticks of 1/16384 s; whole-chunk audio ('twos', 'alaw', ...) comes as runs of packets that
-// follow each other in the file, one packet each.
+// deliver them, with the CRC of each payload.
 struct Probe {
     int status = -1;
-    std::vector<Section> streams;
     std::vector<Got> packets;
 };
 
@@ -104,46 +87,7 @@ Probe FfprobeOf(const std::string& path, const std::set<int>& dropped = {})
     std::string report = path + ".report";
     probe.status = Shell("ffprobe -v error -show_streams -show_packets -show_data_hash CRC32 '" + path + "' > '" + report +
                          "' 2>/dev/null");
-    std::vector<Section> all = ReadReport(report);
-    probe.streams = OfKind(all, "STREAM");
-    std::vector<Section> packets = OfKind(all, "PACKET");
-    std::map<int, int> number, scale;
-    std::map<int, bool> chunked;
-    static const std::set<std::string> kChunkTags = {"twos", "sowt", "raw ", "ulaw", "alaw", "ima4"};
-    int next = 0;
-    for (const Section& s : probe.streams) {
-        int index = int(s.Int("index"));
-        if (dropped.count(index))
-            continue;
-        number[index] = next++;
-        scale[index] = TimeBaseDen(s);
-        chunked[index] = kChunkTags.count(s.Get("codec_tag_string")) != 0;
-    }
-    std::map<int, long long> first;
-    for (const Section& p : packets) {
-        int s = int(p.Int("stream_index"));
-        if (!first.count(s) || p.Int("dts") < first[s])
-            first[s] = p.Int("dts");
-    }
-    std::stable_sort(packets.begin(), packets.end(), [](const Section& a, const Section& b) { return a.Int("pos") < b.Int("pos"); });
-    long long lastEnd = -1;
-    int lastStream = -1;
-    for (const Section& p : packets) {
-        int s = int(p.Int("stream_index"));
-        if (!number.count(s))
-            continue;
-        int size = int(p.Int("size"));
-        uint32_t crc = uint32_t(std::stoul(p.Get("data_hash").substr(6), nullptr, 16));
-        if (chunked[s] && lastStream == s && lastEnd == p.Int("pos")) {
-            probe.packets.back().crc = uint32_t(crc32_combine(probe.packets.back().crc, crc, size));
-            probe.packets.back().size += size;
-        } else {
-            int ticks = MulDiv(int(p.Int("dts") - first[s]), 16384, scale[s]);
-            probe.packets.push_back({number[s], ticks, size, p.Get("flags").find('K') != std::string::npos, crc});
-        }
-        lastStream = s;
-        lastEnd = p.Int("pos") + size;
-    }
+    probe.packets = ExpectedPackets(ReadReport(report), dropped);
     return probe;
 }
 
@@ -160,21 +104,8 @@ int NoLength(void*, int, void*, int) { return ERR_INVALID_PARAM; }
 
 // The reader on a file in memory, as the host drives it; `forwardOnly` puts it on a stream
 // that cannot seek back and has no length, read in small fills.
-class Mp4Fragments : public ::testing::Test {
+class Mp4Fragments : public ReaderTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!NodeFindClass(MP4_CLASS))
-            NodeRegisterClass(&Mp4Class);
-    }
-    void TearDown() override { Close(); }
-    void Close()
-    {
-        NodeDelete(format);
-        NodeDelete(stream);
-        format = nullptr;
-        stream = nullptr;
-    }
     int Open(const std::string& bytes, bool forwardOnly = false)
     {
         Close();
@@ -225,8 +156,6 @@ protected:
     }
 
     std::string held;
-    Format* format = nullptr;
-    Stream* stream = nullptr;
 };
 
 // ---- files made by ffmpeg ----
