@@ -424,6 +424,39 @@ TEST_F(Mp4Fragments, TrexDefaultsRunOffsetsAndBasesAtTheMoof)
     }
 }
 
+// A track fragment of a track id the movie does not have, between the video and the audio,
+// all bases implied: its data still moves the audio's base. ffprobe refuses the id, so the
+// expectation is its packets of the twin whose audio names its offset from the 'moof'.
+std::string WithUnknownTrack(bool twin)
+{
+    std::string f = Movie();
+    for (uint32_t k = 0; k < 3; ++k) {
+        std::vector<Sample> v = VideoSamples(5, k), a;
+        for (int i = 0; i < 6; ++i)
+            a.push_back({1024, 60 + uint32_t(i) * 7, 0});
+        std::vector<Traf> trafs = {{1, 0, 0, 0, 0, 0, k * 5 * 1024, {{0x701, 5, 0, 0, v}}}};
+        if (!twin)
+            trafs.push_back({9, 0x10, 0, 0, 50, 0, 0, {{0, 3, 0, 0, {}}}});
+        trafs.push_back({2, twin ? 0x020000u | 0x20 : 0x20u, 0, 0, 0, kKey, k * 6 * 1024, {{twin ? 0x301u : 0x300u, 6, 0, 0, a}}});
+        std::string data = Payload(Bytes(v), k + 60) + Payload(150, k) + Payload(Bytes(a), k + 80);
+        AddFragment(f, trafs, data, [&](std::vector<Traf>& t, uint64_t moof, uint64_t start) {
+            t[0].runs[0].dataOffset = int32_t(start - moof);
+            t.back().runs[0].dataOffset = int32_t(start - moof + Bytes(v) + 150);
+        });
+    }
+    return f;
+}
+
+TEST_F(Mp4Fragments, ATrackFragmentOfNoTrackStillMovesTheBaseBehind)
+{
+    std::string twin = Folder() + "/twin.mp4";
+    WriteFile(twin, WithUnknownTrack(true));
+    Probe probe = FfprobeOf(twin);
+    ASSERT_EQ(probe.status, 0);
+    ASSERT_EQ(probe.packets.size(), 33u);
+    ExpectPackets(WithUnknownTrack(false), probe.packets, ERR_END_OF_FILE);
+}
+
 // A fragment with a field that cannot be, between two good ones: it is left out with an
 // error at the end, the good ones are read whole (ffprobe's packets of the file without it;
 // ffprobe itself lists only the first fragment of most of these, with status 0, reads the
@@ -644,6 +677,7 @@ TEST(Mp4FragmentSeeds, DISABLED_WriteTheHandBuiltFilesAsFuzzSeeds)
     files.emplace_back("frag-moof-first.mp4", MoofFirst());
     files.emplace_back("frag-amplifying.mp4", Amplifying(64, 1u << 14, 16384));
     files.emplace_back("frag-free.mp4", WithFree());
+    files.emplace_back("frag-unknown-track.mp4", WithUnknownTrack(false));
     for (const auto& [name, bytes] : files)
         WriteFile(std::string(LUMEO_TEST_SOURCE_DIR) + "/tests/data/mp4/" + name, bytes);
 }
