@@ -197,7 +197,11 @@ bool TrackFragment(Mp4Reader* r, Bytes traf, Fragment* fragment, int64_t* claime
             uint32_t id = atom.U32();
             t = FindTrack(r, id);
             read = t && t->extended;
-            const Mp4Extends* e = FindExtends(r, id);
+            // The track's own defaults, or those kept for a track dropped.
+            const Mp4Extends* kept = FindExtends(r, id);
+            Mp4Extends e = t ? Mp4Extends{id, uint32_t(t->defaultDuration), uint32_t(t->defaultSize),
+                                          uint32_t(t->defaultFlags)}
+                             : kept ? *kept : Mp4Extends{id, 0, 0, 0};
             if (flags & kTfhdBaseOffset) {
                 uint64_t b = atom.U64();
                 // Offsets are 32-bit, as 'stco' is: a base beyond is no place in the file.
@@ -209,9 +213,9 @@ bool TrackFragment(Mp4Reader* r, Bytes traf, Fragment* fragment, int64_t* claime
             }
             if (flags & kTfhdDescription)
                 atom.U32();
-            defaultDuration = flags & kTfhdDuration ? atom.U32() : e ? e->duration : 0;
-            defaultSize = flags & kTfhdSize ? atom.U32() : e ? e->size : 0;
-            defaultFlags = flags & kTfhdFlags ? atom.U32() : e ? e->flags : 0;
+            defaultDuration = flags & kTfhdDuration ? atom.U32() : e.duration;
+            defaultSize = flags & kTfhdSize ? atom.U32() : e.size;
+            defaultFlags = flags & kTfhdFlags ? atom.U32() : e.flags;
             next = base;
         } else if (type == FCC("tfdt") && read && take) {
             // The decode time of the fragment's first sample: a gap before it lengthens
