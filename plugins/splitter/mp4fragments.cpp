@@ -422,7 +422,7 @@ bool ReadFragment(Mp4Reader* r, In* in)
         if (h.type != FCC("moof"))
             continue;  // an 'mdat' whose fragment was read, 'free', 'mfra', ...
         int64_t length = h.end - Pos(in);
-        uint8_t* body = length > 0 && length <= kMaxMoof ? static_cast<uint8_t*>(malloc_win32(size_t(length))) : nullptr;
+        uint8_t* body = length >= 0 && length <= kMaxMoof ? static_cast<uint8_t*>(malloc_win32(size_t(length) + 1)) : nullptr;
         if (!body || in->inputRead(in, body, int(length)) != int(length)) {
             free_win32(body);
             r->nextFragment = -1;
