@@ -88,6 +88,13 @@ struct Mp4AppendMark {
     bool ok;            // every sample went in
 };
 
+// The sample defaults a 'trex' gives a track id, kept for tracks the reader drops too: their
+// fragments' data still moves the implied base of the track fragments behind.
+struct Mp4Extends {
+    uint32_t trackId;
+    uint32_t duration, size, flags;
+};
+
 struct Mp4Reader {
     Format base;
     int moovSeen;
@@ -103,6 +110,11 @@ struct Mp4Reader {
     int fragmented;         // the movie has 'mvex': samples follow in 'moof' atoms
     int nextFragment;       // file offset of the next top-level atom to read, -1 = no more
     int fragmentError;      // what reading the fragments met (0, or the code to report)
+    int moovStart, moovEnd; // the top-level 'moov': no fragment's samples lie in it
+    int moofFirst;          // a 'moof' came before the 'moov'
+    int64_t claimed;        // bytes the fragments' samples claim so far (a sample claims 1 at least)
+    int extendsCount;
+    Mp4Extends extends[16];
 };
 
 extern const NodeClassDef Mp4Class;

@@ -753,6 +753,16 @@ void Walk(Mp4Reader* r, In* in, int end, fourcc_t parent)
         }
         if (type == FCC("mdat") && r->moovSeen)
             break;
+        if (r->depth == 1 && !r->inflated) {
+            // A fragment before the movie header names tracks not known yet: the file is
+            // refused, not read without it.
+            if (type == FCC("moof") && !r->moovSeen)
+                r->moofFirst = 1;
+            if (type == FCC("moov") && !r->moovSeen) {
+                r->moovStart = start;
+                r->moovEnd = atomEnd;
+            }
+        }
         for (const AtomRow& row : kAtoms) {
             if (row.type == type) {
                 Handle(r, in, row, atomEnd, parent);
@@ -820,6 +830,10 @@ int Open(void* self)
     r->fragmented = 0;
     r->nextFragment = -1;
     r->fragmentError = 0;
+    r->moovStart = r->moovEnd = 0;
+    r->moofFirst = 0;
+    r->claimed = 0;
+    r->extendsCount = 0;
     In* in = &r->base.input[0];
     r->fileLength = 0;
     if (in->inputStream && in->inputStream->node.getParam) {
@@ -829,7 +843,7 @@ int Open(void* self)
     }
     // Atoms end where the file does, whatever their sizes claim.
     Walk(r, in, r->fileLength > 0 ? r->fileLength : INT_MAX, 0);
-    if (!r->moovSeen)
+    if (!r->moovSeen || r->moofFirst)
         return ERR_INVALID_DATA;
     if (r->fragmented) {
         PrepareFragments(r);
