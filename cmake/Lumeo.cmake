@@ -19,12 +19,14 @@ function(lumeo_add_existing_subdirs)
 endfunction()
 
 # lumeo_test(NAME [REST] SOURCES ... LIBS ...): one GoogleTest executable; each test is a CTest case.
+# It starts with none of the user's LUMEO_* values and a runtime folder and registry of its own
+# (tests/environment.cpp).
 # Every test_*.cpp of a tests folder is built without being listed: the files that no
 # lumeo_test of the folder names go into the folder's program marked REST (one per folder).
 function(lumeo_test name)
     cmake_parse_arguments(T "REST" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock lumeo_test_environment)
     # Where the sources and the program folder are, for tests that read fixtures or load plug-ins.
     target_compile_definitions(${name} PRIVATE
         LUMEO_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMEO_TEST_DIST_DIR="${LUMEO_DIST_DIR}")
