@@ -200,4 +200,21 @@ TEST_F(SampleServiceTest, FaultsPerRequestQueuedAndPerRun) {
     EXPECT_FALSE(cut.empty());
 }
 
+// A second service on a port the first listens on is refused: two would split the requests,
+// and faults and resets would reach one of them only.
+TEST(SampleServiceStart, APortTakenIsRefused) {
+    nettest::SampleService first;
+    std::string second = Shell(std::string(SAMPLE_SERVICE_PATH) + " --port " + std::to_string(first.port()) +
+                               " --lifetime 3 2>&1; echo \"status $?\"");
+    EXPECT_NE(second.find("port " + std::to_string(first.port()) + " on 127.0.0.1 is taken"), std::string::npos) << second;
+    EXPECT_EQ(second.find("listening"), std::string::npos) << second;
+    EXPECT_NE(second.find("status 1"), std::string::npos) << second;
+    // Every request still reaches the first.
+    first.Get("/control/reset");
+    for (int i = 0; i < 20; ++i) first.Get("/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=1&pg=" + std::to_string(i + 1));
+    int seen = 0;
+    for (const auto& line : first.Requests()) seen += line.rfind("GET /openapi-common/getTopVideos", 0) == 0;
+    EXPECT_EQ(seen, 20);
+}
+
 }  // namespace

@@ -3,12 +3,16 @@
 #include <httplib.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
@@ -571,6 +575,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    // SIGTERM and SIGINT stop the service, which then ends with status 0, so that a shell's
+    // `kill $!; wait $!` stops it cleanly. Every thread leaves them to the one that waits.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(100000);
@@ -597,12 +609,28 @@ int main(int argc, char** argv) {
                    [filesDir](const httplib::Request& req, httplib::Response& res) { ServeFile(filesDir, req, res); });
     }
 
+    // Not the library's default options, whose SO_REUSEPORT lets a second service bind a port
+    // that one already listens on, and the two split the requests between them. SO_REUSEADDR
+    // alone lets a stopped service's port be taken again at once, but not a listening one.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
-        std::fprintf(stderr, "lumeo-sample-service: cannot listen on 127.0.0.1:%d\n", port);
+        int error = errno;
+        if (error == EADDRINUSE)
+            std::fprintf(stderr, "lumeo-sample-service: port %d on 127.0.0.1 is taken (is another sample service running?)\n", port);
+        else
+            std::fprintf(stderr, "lumeo-sample-service: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(error));
         return 1;
     }
     g.port = bound;
+    std::thread([&server, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    }).detach();
     if (lifetime > 0) {
         std::thread([&server, lifetime] {
             std::this_thread::sleep_for(std::chrono::seconds(lifetime));
