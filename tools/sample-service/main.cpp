@@ -36,6 +36,8 @@
 #define SAMPLE_PACKAGE_FILE ""
 #endif
 
+#define FAULT_MODES "delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid"
+
 namespace {
 
 const char kUsage[] =
@@ -51,7 +53,7 @@ const char kUsage[] =
     "  --fault MODE          fault applied to every request (see below)\n"
     "  --videos N            catalogue size (default 150, at least 1)\n"
     "  --lifetime S          exit after S seconds (default: run until stopped)\n"
-    "fault modes: delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid\n"
+    "fault modes: " FAULT_MODES "\n"
     "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n"
     "GET /control/release?count=N ends N delays early, under way or still to come\n"
     "GET /control/drops lists the dropped answers as \"BYTES TARGET\", the bytes sent before the close\n";
@@ -314,6 +316,20 @@ std::string VersionAnswer(const std::string& fault) {
     return o;
 }
 
+// A mode the service knows (FAULT_MODES; "delay=MS" and "status=CODE" are taken too).
+bool KnownFault(const std::string& mode) {
+    for (const char* kind : {"delay", "status"}) {
+        std::string k = kind;
+        if (mode.size() > k.size() + 1 && mode.compare(0, k.size(), k) == 0 && (mode[k.size()] == ':' || mode[k.size()] == '=')) {
+            std::string n = mode.substr(k.size() + 1);
+            return n.find_first_not_of("0123456789") == std::string::npos && n.size() <= 9;
+        }
+    }
+    for (const char* m : {"drop", "malformed", "empty", "failstatus", "nototal", "badvid"})
+        if (mode == m) return true;
+    return false;
+}
+
 // The fault for this request: its own query's, a queued one that matches, or the run's.
 std::string TakeFault(const httplib::Request& req) {
     if (req.has_param("fault")) return req.get_param_value("fault");
@@ -496,6 +512,11 @@ void Control(const httplib::Request& req, httplib::Response& res) {
         f.mode = req.get_param_value("mode");
         f.count = req.has_param("count") ? std::max(1, std::atoi(req.get_param_value("count").c_str())) : -1;
         f.match = req.get_param_value("match");
+        if (!f.mode.empty() && !KnownFault(f.mode)) {
+            res.status = 400;
+            res.set_content("unknown fault mode " + f.mode + "; the modes: " FAULT_MODES "\n", "text/plain");
+            return;
+        }
         if (f.mode.empty()) g.faults.clear();
         else g.faults.push_back(f);
         res.set_content("ok\n", "text/plain");
@@ -552,7 +573,14 @@ int main(int argc, char** argv) {
         else if (a == "--package") packageFile = next();
         else if (a == "--media") mediaDir = next();
         else if (a == "--files") filesDir = next();
-        else if (a == "--fault") g.runFault.mode = next();
+        else if (a == "--fault") {
+            g.runFault.mode = next();
+            if (!KnownFault(g.runFault.mode)) {
+                std::fprintf(stderr, "lumeo-sample-service: unknown fault mode %s; the modes: %s\n",
+                             g.runFault.mode.c_str(), FAULT_MODES);
+                return 2;
+            }
+        }
         else if (a == "--videos") videos = number(1, 100000);
         else if (a == "--lifetime") lifetime = number(0, 86400 * 365);
         else if (a == "--help" || a == "-h") {
