@@ -2,7 +2,7 @@
 // user's LUMEO_* values (a runtime folder, a registry, a screen, an API host, the Connection
 // Manager, device facts) reaches the test or what it runs, and the runtime folder and the
 // registry file are this process's, so parallel tests, and a Lumeo the user has open, do not
-// meet. A test that needs a value sets it itself.
+// meet, nor meet a sample service the user runs. A test that needs a value sets it itself.
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -42,6 +42,9 @@ __attribute__((constructor(101))) void OwnEnvironment() {
     setenv("LUMEO_RUNTIME_DIR", (folder + "/run").c_str(), 1);
     setenv("LUMEO_REGISTRY_FILE", (folder + "/registry.db").c_str(), 1);
     setenv("LUMEO_HEADLESS", "1", 1);
+    // No web API but the one a test starts: not the default 127.0.0.1:18080, where a reader's
+    // sample service may listen, but a port that refuses at once.
+    setenv("LUMEO_API_HOST", "127.0.0.1:1", 1);
 }
 
 }  // namespace
