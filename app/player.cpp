@@ -261,6 +261,8 @@ int SetDriver() {
             CallSetAudioOutput(audio);
         int stored = -1;
         if (GetVideoDriverReg(g_hKeyDriver, stored) == 0 && stored >= 0 && stored < count) {
+            LOG(LOG_NOTICE, L"video driver %d \"%s\": the stored choice", stored,
+                DriverName(g_playerInfo.videoDrivers[stored]).GetString());
             CallSetVideoOutput(stored);
             return 0;
         }
@@ -283,7 +285,13 @@ int SetDriver() {
         if (chosen < 0) chosen = 0;
     }
     // A core without video drivers has nothing to choose from.
-    if (count > 0) CallSetVideoOutput(chosen);
+    if (count > 0) {
+        LOG(LOG_NOTICE, L"video driver %d \"%s\" for the device \"%s\"", chosen,
+            DriverName(g_playerInfo.videoDrivers[chosen]).GetString(), oem);
+        CallSetVideoOutput(chosen);
+    } else {
+        LOG(LOG_NOTICE, L"no video driver to choose for the device \"%s\"", oem);
+    }
     return 0;
 }
 

@@ -18,17 +18,49 @@ function(lumeo_add_existing_subdirs)
     endforeach()
 endfunction()
 
-# lumeo_test(NAME SOURCES ... LIBS ...): one GoogleTest executable; each test is a CTest case.
+# lumeo_test(NAME [REST] SOURCES ... LIBS ...): one GoogleTest executable; each test is a CTest case.
+# It starts with none of the user's LUMEO_* values and a runtime folder and registry of its own
+# (tests/environment.cpp).
+# Every test_*.cpp of a tests folder is built without being listed: the files that no
+# lumeo_test of the folder names go into the folder's program marked REST (one per folder).
 function(lumeo_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "REST" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock lumeo_test_environment)
     # Where the sources and the program folder are, for tests that read fixtures or load plug-ins.
     target_compile_definitions(${name} PRIVATE
         LUMEO_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMEO_TEST_DIST_DIR="${LUMEO_DIST_DIR}")
     # (Test properties cannot carry a list of variables through test discovery, so the
     # folders come as compile definitions rather than as environment.)
     gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    foreach(source ${T_SOURCES})
+        get_filename_component(source ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        set_property(DIRECTORY APPEND PROPERTY LUMEO_TEST_NAMED ${source})
+    endforeach()
+    if(T_REST)
+        set_property(DIRECTORY PROPERTY LUMEO_TEST_REST ${name})
+    endif()
+    get_property(deferred DIRECTORY PROPERTY LUMEO_TEST_DEFERRED)
+    if(NOT deferred)
+        set_property(DIRECTORY PROPERTY LUMEO_TEST_DEFERRED ON)
+        cmake_language(DEFER CALL lumeo_test_rest)
+    endif()
+endfunction()
+
+# At the end of a tests folder: its test_*.cpp files that no lumeo_test named, into its REST program.
+function(lumeo_test_rest)
+    file(GLOB rest CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+    get_property(named DIRECTORY PROPERTY LUMEO_TEST_NAMED)
+    if(named)
+        list(REMOVE_ITEM rest ${named})
+    endif()
+    get_property(program DIRECTORY PROPERTY LUMEO_TEST_REST)
+    if(rest AND NOT program)
+        message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}: no lumeo_test(... REST ...) builds ${rest}")
+    endif()
+    if(rest)
+        target_sources(${program} PRIVATE ${rest})
+    endif()
 endfunction()
 
 # lumeo_plugin(NAME SOURCES ... LIBS ...): a player-core plug-in file NAME.plg in the program folder.

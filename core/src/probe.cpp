@@ -96,15 +96,17 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? "." : p.substr(0, slash);
 }
 
-int Usage() {
-    std::fprintf(stderr,
+// The usage to standard error and status 2 for a wrong command line; with --help, to standard
+// output and status 0.
+int Usage(bool asked = false) {
+    std::fprintf(asked ? stdout : stderr,
                  "usage: lumeo-probe [--seek MS] [--quiet] [--plugins DIR] FILE|URL\n"
                  "       lumeo-probe [--plugins DIR] --links URL\n"
                  "       lumeo-probe [--plugins DIR] --classes\n"
                  "       lumeo-probe [--plugins DIR] --video-out CLASS --yuv FILE --size WxH [--screen WxH]\n"
                  "                   [--rect X,Y,W,H] [--direction D] --shot OUT.png\n"
                  "       lumeo-probe [--plugins DIR] --idct-check CLASS\n");
-    return 2;
+    return asked ? 0 : 2;
 }
 
 int Fail(int code) {
@@ -196,7 +198,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
-        if (a == "--classes") {
+        if (a == "--help" || a == "-h") {
+            return Usage(true);
+        } else if (a == "--classes") {
             classes = true;
         } else if (a == "--video-out" && more) {
             video.cls = argv[++i];

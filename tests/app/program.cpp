@@ -51,9 +51,8 @@ int RunProgram(int width, int height, std::function<void()> driver) {
         ADD_FAILURE() << "the program runs once per process; run this test alone (ctest does)";
         return -1;
     }
-    // Each run has its own registry of running frames, so parallel tests do not see each other.
-    std::string runtime = testing::TempDir() + "/lumeo-apptest-" + std::to_string(getpid());
-    setenv("LUMEO_RUNTIME_DIR", runtime.c_str(), 0);
+    // Each run has its own registry of running frames (tests/environment.cpp), so parallel
+    // tests, and a Lumeo the user has open, do not see each other.
     std::string screen = std::to_string(width) + "x" + std::to_string(height);
     const char* argv[] = {"Lumeo", "--headless", "--screen", screen.c_str()};
     platform::ui::DisplayOptions options = platform::ui::ParseDisplayOptions(4, argv);

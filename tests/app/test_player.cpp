@@ -194,9 +194,19 @@ TEST_F(Binding, SetDriverChoosesByPhoneModelThenGdiThenTheFrameBuffer) {
         fake.video.clear();
         SetNames(fake.info.videoDrivers, &fake.info.videoDriverCount, c.drivers);
         platform::SetOemInfoText(c.oem);
+        ClearLog();
         EXPECT_EQ(SetDriver(), 0);
         EXPECT_EQ(fake.video, c.expected < 0 ? std::vector<int>{} : std::vector<int>{c.expected});
         EXPECT_TRUE(fake.audio.empty());
+        // The choice is logged with the device text it was made for.
+        std::string oem = platform::WideToUtf8(c.oem);
+        std::string line = "no video driver to choose for the device \"" + oem + "\"";
+        if (c.expected >= 0) {
+            const std::u16string& name = c.drivers[c.expected];
+            line = "video driver " + std::to_string(c.expected) + " \"" +
+                   platform::WideToUtf8(std::wstring(name.begin(), name.end())) + "\" for the device \"" + oem + "\"";
+        }
+        EXPECT_TRUE(Logged(line)) << line << "\n" << LogText();
     }
 }
 

@@ -292,6 +292,17 @@ TEST(Probe, ReportsFailuresWithAnErrorLineAndExitStatus) {
     unlink(path.c_str());
 }
 
+// --help prints the usage and ends with status 0, as Lumeo's does; a wrong command line prints
+// it as an error, with status 2.
+TEST(Probe, HelpPrintsTheUsageAndSucceeds) {
+    for (const char* help : {"--help", "-h"}) {
+        std::string out = RunProbe(std::string(help) + " 2>/dev/null");
+        EXPECT_EQ(out.rfind("usage: lumeo-probe ", 0), 0u) << out;
+        EXPECT_NE(out.find("\nexit 0\n"), std::string::npos) << out;
+    }
+    EXPECT_EQ(RunProbe("--bogus 2>/dev/null"), "exit 2\n");
+}
+
 // A seek time that is not a number is refused with the usage, not read as 0.
 TEST(Probe, ASeekTimeThatIsNotANumberIsRefused) {
     auto path = WriteTemp(Container({{0, 0, 100, 1}}, 1000));

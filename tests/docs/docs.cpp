@@ -174,6 +174,17 @@ int FreePort() {
     return port;
 }
 
+bool Listening(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return up;
+}
+
 Sandbox::Sandbox() {
     std::string templ = (fs::temp_directory_path() / "lumeo-docs-XXXXXX").string();
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
@@ -193,6 +204,7 @@ Sandbox::Sandbox() {
 }
 
 Sandbox::~Sandbox() {
+    for (int group : groups_) kill(-group, SIGKILL);
     std::error_code ec;
     fs::remove_all(path_, ec);
 }
@@ -200,10 +212,12 @@ Sandbox::~Sandbox() {
 std::string Sandbox::Read(const std::string& relative) const { return ReadFile(path_ + "/" + relative); }
 
 int Sandbox::Run(const std::string& script, const std::map<std::string, std::string>& env, int limitMs,
-                 std::string* output) const {
-    std::string scriptFile = path_ + "/.block.sh", outFile = path_ + "/.block.out";
-    // Whatever the script leaves running in the background ends with it.
-    std::ofstream(scriptFile) << "set -e\ntrap 'rc=$?; set +e; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; exit $rc' EXIT\n"
+                 std::string* output, bool leaveRunning) const {
+    // A file of its own per run: what an earlier run left running may still write to its own.
+    std::string n = std::to_string(runs_++);
+    std::string scriptFile = path_ + "/.block" + n + ".sh", outFile = path_ + "/.block" + n + ".out";
+    std::ofstream(scriptFile) << "set -e\n"
+                              << (leaveRunning ? "" : "trap 'rc=$?; set +e; kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; exit $rc' EXIT\n")
                               << script << "\n";
     std::map<std::string, std::string> vars;
     for (char** e = environ; *e; ++e) {
@@ -250,7 +264,11 @@ int Sandbox::Run(const std::string& script, const std::map<std::string, std::str
         ended = waitpid(pid, &status, WNOHANG) == pid;
         if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill(-pid, SIGKILL);  // the group: what the script started and left
+    if (ended && leaveRunning) {
+        groups_.push_back(pid);
+    } else {
+        kill(-pid, SIGKILL);  // the group: what the script started and left
+    }
     if (!ended) waitpid(pid, &status, 0);
     if (output) *output = ReadFile(outFile);
     if (!ended) return -1;

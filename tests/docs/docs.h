@@ -38,6 +38,8 @@ bool HoldsInOrder(const std::string& output, const std::vector<std::string>& exp
 
 // A port nobody listens on at the moment of asking.
 int FreePort();
+// True when something accepts connections on 127.0.0.1:`port`.
+bool Listening(int port);
 
 class Sandbox {
 public:
@@ -55,12 +57,15 @@ public:
     // Runs `script` with bash in the folder, the environment of a reader's shell here (its
     // own HOME, runtime folder, no display) plus `env`; its exit status, or -1 when it had
     // not ended after `limitMs` (everything it started is then killed). Standard output and
-    // error go to `output`.
+    // error go to `output`. What the script leaves running in the background ends with it,
+    // or with `leaveRunning` goes on, as in a reader's shell, until the sandbox ends.
     int Run(const std::string& script, const std::map<std::string, std::string>& env, int limitMs,
-            std::string* output) const;
+            std::string* output, bool leaveRunning = false) const;
 
 private:
     std::string path_;
+    mutable std::vector<int> groups_;  // of the scripts whose background work goes on
+    mutable int runs_ = 0;
 };
 
 }  // namespace docs

@@ -65,10 +65,10 @@ std::string Prepare(const Block& b, int port) {
     return out;
 }
 
-class Page : public testing::TestWithParam<const char*> {};
-
-TEST_P(Page, EveryCommandRunsAndPrintsWhatThePageShows) {
-    const std::string page = GetParam();
+// Runs a page's blocks in page order in `box`, as one reader at one shell: what a block left
+// running (a sample service started with "&") is there for the next blocks, and all of them
+// use the one `port`. Checks each block as the page states it; the number of blocks run.
+int RunBlocks(const std::string& page, const docs::Sandbox& box, int port) {
     std::vector<Block> blocks = docs::Blocks(page);
     std::vector<std::string> ciLines;
     std::istringstream ci(docs::ReadSource(".ci/run"));
@@ -91,7 +91,8 @@ TEST_P(Page, EveryCommandRunsAndPrintsWhatThePageShows) {
         std::vector<std::string> commands;
         for (const auto& l : b.lines)
             if (std::string c = Command(l); !c.empty() && c[0] != '#') commands.push_back(c);
-        ASSERT_FALSE(commands.empty()) << Where(b) << ": an empty command block";
+        EXPECT_FALSE(commands.empty()) << Where(b) << ": an empty command block";
+        if (commands.empty()) continue;
         std::vector<std::string> expected;
         if (i + 1 < blocks.size() && blocks[i + 1].info == "output") expected = blocks[i + 1].lines;
 
@@ -108,23 +109,60 @@ TEST_P(Page, EveryCommandRunsAndPrintsWhatThePageShows) {
         bool bench = std::any_of(commands.begin(), commands.end(), IsBenchmark);
         if (bench && !LUMEO_DOCS_BENCH) continue;  // this tree builds no benchmarks
 
-        docs::Sandbox box;
-        int port = docs::FreePort();
-        ASSERT_GT(port, 0);
         std::string output;
         // Benchmarks run as short as they can: the test checks that they work, not how fast.
         int status = box.Run(Prepare(b, port),
                              {{"LUMEO_API_HOST", "127.0.0.1:" + std::to_string(port)},
                               {"LUMEO_BENCH_QUICK", "1"},
                               {"BENCHMARK_MIN_TIME", "0.01"}},
-                             600000, &output);
+                             600000, &output, true);
         ++ran;
         EXPECT_EQ(status, 0) << Where(b) << ": the commands failed:\n" << output;
         std::string why;
         EXPECT_TRUE(docs::HoldsInOrder(output, expected, &why))
             << Where(b) << ": the output is not what the page shows: " << why << "\n" << output;
     }
+    return ran;
+}
+
+// After a page, nothing it started goes on listening: a block that starts the sample service
+// stops it too.
+void ExpectNothingLeftListening(const std::string& page, int port) {
+    EXPECT_EQ(docs::Listening(port), false) << page << ": a sample service started on it is still running";
+}
+
+class Page : public testing::TestWithParam<const char*> {};
+
+// A reader of this page alone, in a folder and on a port of its own.
+TEST_P(Page, EveryCommandRunsAndPrintsWhatThePageShows) {
+    docs::Sandbox box;
+    int port = docs::FreePort();
+    ASSERT_GT(port, 0);
+    RecordProperty("blocks_run", RunBlocks(GetParam(), box, port));
+    ExpectNothingLeftListening(GetParam(), port);
+}
+
+// One reader who follows README.md and every page after it in order, on one machine: one
+// folder, one port for the whole run, and what a page left is met by the next.
+TEST(Pages, EveryBlockOfEveryPageInOrderByOneReader) {
+    docs::Sandbox box;
+    int port = docs::FreePort();
+    ASSERT_GT(port, 0);
+    auto entries = [&] {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(box.path()))
+            if (e.path().filename().string().rfind(".block", 0) != 0) names.insert(e.path().filename().string());
+        return names;
+    };
+    std::set<std::string> before = entries();
+    int ran = 0;
+    for (const char* page : kPages) {
+        ran += RunBlocks(page, box, port);
+        ExpectNothingLeftListening(page, port);
+    }
     RecordProperty("blocks_run", ran);
+    // What the pages make goes to build/; nothing lands in the checkout beside it.
+    EXPECT_EQ(entries(), before);
 }
 
 // Where the pages say a tap, a long press or a drag lands, an example makes it and its test

@@ -200,4 +200,50 @@ TEST_F(SampleServiceTest, FaultsPerRequestQueuedAndPerRun) {
     EXPECT_FALSE(cut.empty());
 }
 
+// A second service on a port the first listens on is refused: two would split the requests,
+// and faults and resets would reach one of them only.
+TEST(SampleServiceStart, APortTakenIsRefused) {
+    nettest::SampleService first;
+    std::string second = Shell(std::string(SAMPLE_SERVICE_PATH) + " --port " + std::to_string(first.port()) +
+                               " --lifetime 3 2>&1; echo \"status $?\"");
+    EXPECT_NE(second.find("port " + std::to_string(first.port()) + " on 127.0.0.1 is taken"), std::string::npos) << second;
+    EXPECT_EQ(second.find("listening"), std::string::npos) << second;
+    EXPECT_NE(second.find("status 1"), std::string::npos) << second;
+    // Every request still reaches the first.
+    first.Get("/control/reset");
+    for (int i = 0; i < 20; ++i) first.Get("/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=1&pg=" + std::to_string(i + 1));
+    int seen = 0;
+    for (const auto& line : first.Requests()) seen += line.rfind("GET /openapi-common/getTopVideos", 0) == 0;
+    EXPECT_EQ(seen, 20);
+}
+
+// Fault modes the service does not know are refused, at the start and per request, with the
+// list of those it knows.
+TEST(SampleServiceStart, UnknownFaultModesAreRefusedWithTheModes) {
+    const std::string modes = "delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid";
+    for (const char* mode : {"bogus", "Drop", "delay", "delay:", "delay:soon", "status:", "status:50x", ""}) {
+        std::string out = Shell(std::string(SAMPLE_SERVICE_PATH) + " --port 0 --lifetime 2 --fault '" + mode +
+                                "' 2>&1; echo \"status $?\"");
+        EXPECT_NE(out.find(std::string("unknown fault mode ") + mode), std::string::npos) << mode << ": " << out;
+        EXPECT_NE(out.find(modes), std::string::npos) << mode << ": " << out;
+        EXPECT_NE(out.find("status 2"), std::string::npos) << mode << ": " << out;
+    }
+    for (const char* mode : {"delay:5", "delay=5", "status:503", "status=503", "drop", "malformed", "empty", "failstatus",
+                             "nototal", "badvid"}) {
+        std::string out = Shell(std::string(SAMPLE_SERVICE_PATH) + " --port 0 --lifetime 1 --fault '" + mode +
+                                "' 2>&1; echo \"status $?\"");
+        EXPECT_NE(out.find("listening 127.0.0.1:"), std::string::npos) << mode << ": " << out;
+        EXPECT_NE(out.find("status 0"), std::string::npos) << mode << ": " << out;
+    }
+    nettest::SampleService service;
+    httplib::Client c("127.0.0.1", service.port());
+    auto r = c.Get("/control/fault?mode=bogus&count=1");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_NE(r->body.find(modes), std::string::npos) << r->body;
+    r = c.Get("/openapi-common/getTopVideos?pid=4f7be1c09a2d6e53&pz=2&pg=1");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << "nothing was queued";
+}
+
 }  // namespace

@@ -3,12 +3,16 @@
 #include <httplib.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
@@ -32,6 +36,8 @@
 #define SAMPLE_PACKAGE_FILE ""
 #endif
 
+#define FAULT_MODES "delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid"
+
 namespace {
 
 const char kUsage[] =
@@ -47,7 +53,7 @@ const char kUsage[] =
     "  --fault MODE          fault applied to every request (see below)\n"
     "  --videos N            catalogue size (default 150, at least 1)\n"
     "  --lifetime S          exit after S seconds (default: run until stopped)\n"
-    "fault modes: delay:MS, status:CODE, drop, malformed, empty, failstatus, nototal, badvid\n"
+    "fault modes: " FAULT_MODES "\n"
     "per request: add fault=MODE to the query, or GET /control/fault?mode=MODE&count=N&match=TEXT\n"
     "GET /control/release?count=N ends N delays early, under way or still to come\n"
     "GET /control/drops lists the dropped answers as \"BYTES TARGET\", the bytes sent before the close\n";
@@ -310,6 +316,20 @@ std::string VersionAnswer(const std::string& fault) {
     return o;
 }
 
+// A mode the service knows (FAULT_MODES; "delay=MS" and "status=CODE" are taken too).
+bool KnownFault(const std::string& mode) {
+    for (const char* kind : {"delay", "status"}) {
+        std::string k = kind;
+        if (mode.size() > k.size() + 1 && mode.compare(0, k.size(), k) == 0 && (mode[k.size()] == ':' || mode[k.size()] == '=')) {
+            std::string n = mode.substr(k.size() + 1);
+            return n.find_first_not_of("0123456789") == std::string::npos && n.size() <= 9;
+        }
+    }
+    for (const char* m : {"drop", "malformed", "empty", "failstatus", "nototal", "badvid"})
+        if (mode == m) return true;
+    return false;
+}
+
 // The fault for this request: its own query's, a queued one that matches, or the run's.
 std::string TakeFault(const httplib::Request& req) {
     if (req.has_param("fault")) return req.get_param_value("fault");
@@ -492,6 +512,11 @@ void Control(const httplib::Request& req, httplib::Response& res) {
         f.mode = req.get_param_value("mode");
         f.count = req.has_param("count") ? std::max(1, std::atoi(req.get_param_value("count").c_str())) : -1;
         f.match = req.get_param_value("match");
+        if (!f.mode.empty() && !KnownFault(f.mode)) {
+            res.status = 400;
+            res.set_content("unknown fault mode " + f.mode + "; the modes: " FAULT_MODES "\n", "text/plain");
+            return;
+        }
         if (f.mode.empty()) g.faults.clear();
         else g.faults.push_back(f);
         res.set_content("ok\n", "text/plain");
@@ -548,7 +573,14 @@ int main(int argc, char** argv) {
         else if (a == "--package") packageFile = next();
         else if (a == "--media") mediaDir = next();
         else if (a == "--files") filesDir = next();
-        else if (a == "--fault") g.runFault.mode = next();
+        else if (a == "--fault") {
+            g.runFault.mode = next();
+            if (!KnownFault(g.runFault.mode)) {
+                std::fprintf(stderr, "lumeo-sample-service: unknown fault mode %s; the modes: %s\n",
+                             g.runFault.mode.c_str(), FAULT_MODES);
+                return 2;
+            }
+        }
         else if (a == "--videos") videos = number(1, 100000);
         else if (a == "--lifetime") lifetime = number(0, 86400 * 365);
         else if (a == "--help" || a == "-h") {
@@ -570,6 +602,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+
+    // SIGTERM and SIGINT stop the service, which then ends with status 0, so that a shell's
+    // `kill $!; wait $!` stops it cleanly. Every thread leaves them to the one that waits.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
@@ -597,12 +637,28 @@ int main(int argc, char** argv) {
                    [filesDir](const httplib::Request& req, httplib::Response& res) { ServeFile(filesDir, req, res); });
     }
 
+    // Not the library's default options, whose SO_REUSEPORT lets a second service bind a port
+    // that one already listens on, and the two split the requests between them. SO_REUSEADDR
+    // alone lets a stopped service's port be taken again at once, but not a listening one.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
-        std::fprintf(stderr, "lumeo-sample-service: cannot listen on 127.0.0.1:%d\n", port);
+        int error = errno;
+        if (error == EADDRINUSE)
+            std::fprintf(stderr, "lumeo-sample-service: port %d on 127.0.0.1 is taken (is another sample service running?)\n", port);
+        else
+            std::fprintf(stderr, "lumeo-sample-service: cannot listen on 127.0.0.1:%d: %s\n", port, std::strerror(error));
         return 1;
     }
     g.port = bound;
+    std::thread([&server, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    }).detach();
     if (lifetime > 0) {
         std::thread([&server, lifetime] {
             std::this_thread::sleep_for(std::chrono::seconds(lifetime));

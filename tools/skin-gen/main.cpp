@@ -474,9 +474,22 @@ bool DrawSize(const std::filesystem::path& dir, const Size& z) {
 
 }  // namespace
 
+const char kUsage[] =
+    "usage: skin-gen OUTPUT-FOLDER\n"
+    "Draws the default skin (every picture, strip and animation of the five screen sizes,\n"
+    "def_<long>_<short>_<file>) into OUTPUT-FOLDER, which is made if missing.\n"
+    "  -h, --help   this text\n";
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: skin-gen OUTPUT-FOLDER\n");
+    std::string arg = argc == 2 ? argv[1] : "";
+    if (arg == "--help" || arg == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // An option it does not know is not a folder name.
+    if (argc != 2 || arg.empty() || arg[0] == '-') {
+        if (argc == 2) std::fprintf(stderr, "skin-gen: unknown option %s\n", arg.c_str());
+        std::fputs(kUsage, stderr);
         return 2;
     }
     std::filesystem::path dir(argv[1]);
