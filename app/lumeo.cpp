@@ -325,6 +325,8 @@ int OnCommand(HWND hwnd, int id, int code, LPARAM lParam) {
     // Until the start-up has finished only exit acts: the pages, the lists and the tab state
     // belong to the init thread until then.
     if (g_initDone != 1 && id != IDM_EXIT) return IsOwnCommand(id) ? 1 : 0;
+    // Behind the wait dialog only exit acts as well: the lists belong to its worker.
+    if (g_hWaitDlg && id != IDM_EXIT) return IsOwnCommand(id) ? 1 : 0;
     switch (id) {
     case IDM_TAB_HOT: PostMessageW(g_hMainWnd, WM_COMMAND, IDC_TAB_HOT, 0); return 1;
     case IDM_TAB_CLASSIFY: PostMessageW(g_hMainWnd, WM_COMMAND, IDC_TAB_CLASSIFY, 0); return 1;

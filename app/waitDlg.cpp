@@ -55,6 +55,21 @@ struct WaitJob {
 std::shared_ptr<WaitJob> g_waitJob;
 bool g_waitBusy;
 HDC g_waitDc;
+// The dialog's own copy of the frame's soft-key bar: the frame is disabled behind the
+// dialog, so its bar takes no input, yet the user may leave during a load.
+SHMENUBARINFO g_waitBar;
+
+// The frame's commands from the dialog's bar and keys; the frame acts only on exit while
+// the dialog is up.
+void ForwardToFrame(WPARAM wParam, LPARAM lParam) { PostMessageW(g_hFrame, WM_COMMAND, wParam, lParam); }
+
+void MakeWaitBar(HWND dialog) {
+    g_waitBar = SHMENUBARINFO{};
+    UINT barId = g_menuBar.nToolBarId;
+    if (!barId) return;
+    HWND owner = dialog;
+    if (MyCreateMenu(&g_waitBar, &owner, static_cast<int>(barId)) != 0) LOG(LOG_WARNING, L"MyCreateMenu Failed");
+}
 
 Scroller* CurrentScroller() { return g_orientation == 1 ? &g_scrollerPortrait : &g_scrollerLandscape; }
 
@@ -135,6 +150,7 @@ std::shared_ptr<WaitJob> TakeJob(LPVOID param) {
 
 void EndWaitDialog(HWND dialog) {
     if (g_hWaitDlg == dialog) g_hWaitDlg = nullptr;
+    if (g_waitBar.hwndParent == dialog) DestroyMenuBar(&g_waitBar);
     StopGif(&g_waitGif);
     if (g_waitDc) {
         ReleaseDC(dialog, g_waitDc);
@@ -303,6 +319,7 @@ INT_PTR WaitDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
             EndDialog(dialog, -1);
             return 0;
         }
+        MakeWaitBar(dialog);
         g_waitDlgParam = dialog;
         job->dialog = dialog;
         auto* param = new std::shared_ptr<WaitJob>(job);
@@ -330,6 +347,24 @@ INT_PTR WaitDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
         // Gone with the frame at exit: the worker's result is not wanted any more.
         EndWaitDialog(dialog);
         return 0;
+    case WM_COMMAND: {
+        // From the dialog's soft-key bar and its menu; the 取消 button (and the dialog's own
+        // OK and cancel) have no action.
+        int id = LOWORD(wParam);
+        if (id != IDC_WAIT_CANCEL && id != IDOK && id != IDCANCEL) ForwardToFrame(wParam, lParam);
+        return 1;
+    }
+    case WM_KEYDOWN: {
+        // The soft keys work the dialog's bar; the frame's key commands (Ctrl+0 is exit)
+        // go to the frame.
+        if ((wParam == VK_TSOFT1 || wParam == VK_TSOFT2) && g_waitBar.hwndMB) {
+            PostMessageW(g_waitBar.hwndMB, WM_KEYDOWN, wParam, lParam);
+            return 1;
+        }
+        static HACCEL accel = LoadAcceleratorsW(g_hInst, MAKEINTRESOURCEW(IDA_LUMEO));
+        MSG key{dialog, msg, wParam, lParam, 0, {0, 0}};
+        return TranslateAcceleratorW(g_hFrame, accel, &key) ? 1 : 0;
+    }
     case WM_SIZE:
         g_waitWidth = LOWORD(lParam);
         g_waitHeight = HIWORD(lParam);

@@ -207,6 +207,18 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
         return -1;
     }
 
+    // The whole answer must have come within the session's receive time-out, counted from
+    // the request: a server that trickles its bytes restarts no clock. (The wait for the
+    // answer's headers is bounded so by WinINet itself.)
+    DWORD limit = 0, limitLen = sizeof(limit);
+    if (!InternetQueryOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &limit, &limitLen) || limit == 0)
+        limit = DOWNLOAD_TIMEOUT_MS;
+    const DWORD start = GetTickCount();
+    auto timedOut = [&] {
+        LOG(LOG_WARNING, L"Download timeout: %dms, Url=%s", static_cast<int>(limit), url.GetString());
+        return DOWNLOAD_TIMED_OUT;
+    };
+
     HINTERNET request = InternetOpenUrlW(session, url, headers, static_cast<DWORD>(std::wcslen(headers)), 0, 0);
     if (!request) {
         g_errno = GetLastError();
@@ -221,7 +233,7 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
             LOG(LOG_WARNING, L"dwError=%d, why=%s", serverError, why);
         }
         GiveBack(dm, session);
-        return -1;
+        return g_errno == ERROR_INTERNET_TIMEOUT ? timedOut() : -1;
     }
     // The request is closed before its session goes back: once back, the session is
     // another thread's.
@@ -231,10 +243,12 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
         return result;
     };
 
-    // An error answer is a failed download: its page is nobody's answer, picture or package.
+    // Only a success answer is a download: an error page, or a redirection that was not
+    // followed, is nobody's answer, picture or package.
     DWORD status = 0, statusLen = sizeof(status);
-    if (HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusLen, nullptr) &&
-        status >= 400) {
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusLen, nullptr))
+        status = 0;
+    if (status < 200 || status > 299) {
         LOG(LOG_WARNING, L"HTTP error answer : status=%d, Url=%s", static_cast<int>(status), url.GetString());
         return finish(-1);
     }
@@ -248,11 +262,21 @@ int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query
     std::string body;
     char buffer[DOWNLOAD_CHUNK + 1];
     for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(request, buffer, DOWNLOAD_CHUNK, &read)) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= limit) {
+            g_errno = ERROR_INTERNET_TIMEOUT;
+            return finish(timedOut());
+        }
+        // Each wait for bytes ends by the deadline, and a read takes only what has come, so
+        // that the deadline is looked at again however slowly the bytes arrive.
+        DWORD left = limit - elapsed, available = 0, read = 0;
+        InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+        if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0 || available > DOWNLOAD_CHUNK)
+            available = DOWNLOAD_CHUNK;  // the read says why, or that the body has ended
+        if (!InternetReadFile(request, buffer, available, &read)) {
             g_errno = GetLastError();
             LOG(LOG_WARNING, L"InternetReadFile return FALSE : errno=%d, msg=%s", g_errno, GetErrorMsg(g_errno));
-            return finish(-1);
+            return finish(g_errno == ERROR_INTERNET_TIMEOUT ? timedOut() : -1);
         }
         if (read == 0) break;
         if (read > DOWNLOAD_CHUNK) read = DOWNLOAD_CHUNK;
@@ -292,6 +316,11 @@ int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* que
     if (first == 0) return 0;
     LOG(LOG_ERROR, L"Download failed.");
     if (first == DOWNLOAD_BAD_QUERY) return -1;
+    // A load that used up its time is not tried again: it is bounded as a whole.
+    if (first == DOWNLOAD_TIMED_OUT) {
+        if (showMessage) MessageBoxW(nullptr, L"无法连接网络，请检查网络设置。", L"提示", MB_ICONINFORMATION);
+        return -1;
+    }
     int connectResult, status;
     {
         platform::CsLock lock(&dm->csConnect);

@@ -67,14 +67,18 @@ extern DownloadManager g_downloader;
 // One GET of `urlFormat` (its one "%s" replaced by the URL-encoded query) into `filePath`
 // ("wb" when isBinary, else "w"), or appended to `out` when filePath is null.
 // 0 when the whole body was stored, -1 on any failure, DOWNLOAD_BAD_QUERY when the query
-// cannot be encoded within its bound (nothing was sent). An answer with an HTTP status of
-// 400 or above is a failure. The file is written under a part name and takes the place of
-// `filePath` only once whole; after a failure `filePath` and `out` are as they were.
+// cannot be encoded within its bound (nothing was sent), DOWNLOAD_TIMED_OUT when the answer
+// had not come whole within the session's receive time-out counted from the request. Only
+// an answer with a 2xx status is a download. The file is written under a part name and
+// takes the place of `filePath` only once whole; after a failure `filePath` and `out` are
+// as they were.
 #define DOWNLOAD_BAD_QUERY (-2)
+#define DOWNLOAD_TIMED_OUT (-3)
 int Download(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
              int isBinary, CStringA& out, int sendUserAgent);
 // Download with one reconnect and retry; the "not connected" message box when showMessage.
-// A query that cannot be encoded fails at once: no network would help it.
+// A query that cannot be encoded fails at once: no network would help it; a download that
+// timed out is not tried again, so that a load is bounded by one time-out.
 int DownloadEx(DownloadManager* dm, const wchar_t* urlFormat, const wchar_t* query, const wchar_t* filePath,
                int isBinary, int sendUserAgent, CStringA& out, int showMessage);
 // DownloadEx calls under way on any thread (their message boxes included).

@@ -179,8 +179,13 @@ int InitLog(const wchar_t* dir, const wchar_t* name, int level) {
 
 const wchar_t* GetErrorMsg(DWORD code) {
     thread_local wchar_t text[ERROR_MSG_LEN];
-    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, ERROR_MSG_LEN, nullptr) == 0)
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, ERROR_MSG_LEN, nullptr);
+    if (n == 0) {
         platform::FormatInto(text, ERROR_MSG_LEN, L"FormatMessage failed, errno=%d", GetLastError());
+        return text;
+    }
+    // System texts end with a line break; a log line holding one must stay one line.
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n')) text[--n] = 0;
     return text;
 }
 

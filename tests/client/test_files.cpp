@@ -18,7 +18,7 @@ TEST_F(Files, CreateDirectoryExistingOrWithoutParent) {
     std::string log = LogText();
     EXPECT_EQ(log.rfind("WARNING ", 0), 0u);
     EXPECT_NE(log.find(".\\tools.cpp("), std::string::npos);
-    EXPECT_NE(log.find("Can't create directory : errno=3, msg=The system cannot find the path specified.\r\n, path="),
+    EXPECT_NE(log.find("Can't create directory : errno=3, msg=The system cannot find the path specified., path="),
               std::string::npos);
 
     EXPECT_EQ(MyCreateDirectory(nullptr), -1);

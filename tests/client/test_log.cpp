@@ -219,7 +219,7 @@ TEST_F(LogTest, ALineThatDoesNotFitIsNotWrittenAndTheNextStandsAlone) {
 }
 
 TEST(GetErrorMsg, SystemTextOrFallback) {
-    EXPECT_EQ(std::wstring(GetErrorMsg(ERROR_FILE_NOT_FOUND)), L"The system cannot find the file specified.\r\n");
+    EXPECT_EQ(std::wstring(GetErrorMsg(ERROR_FILE_NOT_FOUND)), L"The system cannot find the file specified.") << "one line in the log";
     EXPECT_EQ(std::wstring(GetErrorMsg(0x7FFF1234)), L"FormatMessage failed, errno=317");
 }
 

@@ -95,7 +95,7 @@ TEST_F(Registry, TextOver255CharactersFailsTheRead) {
     EXPECT_EQ(words_[0], CStringW(L'a', 255));
     EXPECT_TRUE(words_[1].IsEmpty());
     EXPECT_TRUE(words_[2].IsEmpty());
-    EXPECT_TRUE(Logged("RegQueryValueEx failed, errno=234, msg=More data is available.\r\n"));
+    EXPECT_TRUE(Logged("RegQueryValueEx failed, errno=234, msg=More data is available.\n"));
     EXPECT_TRUE(Logged(".\\registry.cpp("));
 
     // 128 characters outside the 16-bit range take 514 bytes on the phone: too long as well.
@@ -182,7 +182,7 @@ TEST_F(Registry, QuerySizesAndBadHandles) {
     EXPECT_EQ(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
     HKEY k = nullptr;
     EXPECT_EQ(MyOpenReg(bogus, L"x", &k), -1);
-    EXPECT_TRUE(Logged("RegCreateKeyEx failed, errno=6, msg=The handle is invalid.\r\n"));
+    EXPECT_TRUE(Logged("RegCreateKeyEx failed, errno=6, msg=The handle is invalid.\n"));
 }
 
 // The machine's keys are a tree of their own: the same path under the user's root is another key.

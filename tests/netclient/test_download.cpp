@@ -20,6 +20,8 @@
 #include "phoneInfo.h"
 #include "platform/codepage.h"
 #include "platform/connmgr.h"
+#include "platform/wininet.h"
+#include "raw_server.h"
 
 namespace {
 
@@ -239,16 +241,20 @@ TEST_F(DownloadTest, FailuresGiveTheSessionBack) {
     EXPECT_EQ(FreeSessions(), 20u);
 }
 
-// An answer with an error status is a failed download: its page goes nowhere an answer is
-// kept, neither into the file (nor beside it) nor into the text.
+// Only a success answer is a download: an error page, or a redirection that was not
+// followed (the service sends no Location), goes nowhere an answer is kept, neither into
+// the file (nor beside it) nor into the text.
 TEST_F(DownloadTest, ErrorAnswersAreFailedDownloads) {
     struct Case {
         const char* fault;
         int result;
     } cases[] = {
         {"status:400", -1}, {"status:403", -1}, {"status:404", -1}, {"status:500", -1}, {"status:503", -1},
-        {"status:399", 0},  // not an error, however odd
-        {"status:204", 0},  // an answer without a body
+        {"status:301", -1}, {"status:302", -1}, {"status:303", -1}, {"status:307", -1},
+        {"status:304", -1},  // no body either
+        {"status:399", -1},
+        {"status:204", 0},  // a success without a body
+        {"status:299", 0},
         {"", 0},
     };
     FreshFolder("Answers");
@@ -463,6 +469,146 @@ TEST_F(DownloadTest, DownloadExOffline) {
     EXPECT_EQ(DownloadEx(&g_downloader, L"http://127.0.0.1:1/x", nullptr, nullptr, 1, 0, body, 1), -1);
     EXPECT_EQ(env.Boxes().size(), 1u);
     EXPECT_EQ(env.LogCount("Can't connect"), cant + 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The pool's sessions with another receive time-out for as long as this lives, set as the
+// download manager sets its own.
+struct PoolTimeout {
+    explicit PoolTimeout(DWORD ms) { Set(ms); }
+    ~PoolTimeout() { Set(DOWNLOAD_TIMEOUT_MS); }
+    static void Set(DWORD ms) {
+        EnterCriticalSection(&g_downloader.csPool);
+        for (HINTERNET s : g_downloader.sessions) {
+            EXPECT_TRUE(InternetSetOptionW(s, INTERNET_OPTION_SEND_TIMEOUT, &ms, sizeof(ms)));
+            EXPECT_TRUE(InternetSetOptionW(s, INTERNET_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms)));
+        }
+        LeaveCriticalSection(&g_downloader.csPool);
+    }
+};
+
+using testing_support::RawServer;
+
+// The whole of a load is bounded by the sessions' receive time-out, counted from the
+// request, however the server trickles its bytes: a silent server, header lines or body
+// bytes that come one by one. It is not tried again, no part file stays, and the log says
+// what failed, each line one line.
+TEST_F(DownloadTest, ALoadIsBoundedAsAWholeHoweverTheBytesTrickle) {
+    struct Case {
+        const char* name;
+        const char* head;    // sent at once
+        const char* repeat;  // then sent every 300 ms until the client has gone
+        const char* logged;  // besides the time-out's own line
+    } cases[] = {
+        {"silent", "", "", "InternetOpenUrl failed : errno=12002, msg=The operation timed out, Url=http://127.0.0.1:"},
+        {"header lines", "HTTP/1.1 200 OK\r\n", "X-Wait: 1\r\n",
+         "InternetOpenUrl failed : errno=12002, msg=The operation timed out, Url=http://127.0.0.1:"},
+        {"body bytes", "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n<channel>", "x",
+         ""},
+        {"long body bytes", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", "x", ""},
+    };
+    FreshFolder("Xml");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> gone{false};
+        RawServer server(
+            [&](int fd, const std::string&, int) {
+                if (*c.head && !RawServer::SendAll(fd, c.head)) return;
+                // At most a minute, so that a broken test cannot hang.
+                for (int i = 0; i < 200 && !gone; ++i) {
+                    if (*c.repeat && !RawServer::SendAll(fd, c.repeat)) return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                }
+            },
+            4);
+        PoolTimeout bound(1500);
+        const std::string timeout = "Download timeout: 1500ms, Url=" + server.url("/list.xml");
+        const int logged = env.LogCount(c.logged), timeouts = env.LogCount(timeout);
+        CStringA body;
+        auto start = std::chrono::steady_clock::now();
+        int r = DownloadEx(&g_downloader, platform::Utf8ToWide(server.url("/list.xml")).c_str(), nullptr,
+                           env.Path("Xml/recommend_1.xml").c_str(), 0, 1, body, 0);
+        auto took = std::chrono::steady_clock::now() - start;
+        gone = true;
+        EXPECT_EQ(r, -1);
+        EXPECT_LT(took, std::chrono::seconds(20)) << "not bounded by the time-out";
+        EXPECT_EQ(server.requests().size(), 1u) << "a load that timed out is not tried again";
+        EXPECT_TRUE(FilesIn("Xml").empty());
+        EXPECT_EQ(env.LogCount(timeout), timeouts + 1);
+        if (*c.logged) EXPECT_EQ(env.LogCount(c.logged), logged + 1);
+        EXPECT_EQ(FreeSessions(), 20u);
+    }
+}
+
+// A redirection without a Location is no list, picture or package: nothing of it is kept.
+TEST_F(DownloadTest, ARedirectionThatIsNotFollowedKeepsNothing) {
+    struct Case {
+        std::string target, folder, file;
+    } cases[] = {
+        {kTop, "Xml", "recommend_1.xml"},
+        {"/img/lv3f2a0000.jpg", "Image", "lv3f2a0000.jpg"},
+        {"/packages/Lumeo_v1.01.16.00001.CAB", "Update", "Lumeo_v1.01.16.00001.CAB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        FreshFolder(c.folder);
+        ASSERT_FALSE(env.service().Get(c.target).empty());
+        env.service().QueueFault("status:302", 2, c.target);
+        const int logged = env.LogCount("HTTP error answer : status=302, Url=http://" + env.host() + c.target);
+        CStringA body;
+        EXPECT_EQ(DownloadEx(&g_downloader, env.WUrl(c.target).c_str(), nullptr,
+                             env.Path(c.folder + "/" + c.file).c_str(), 1, 0, body, 0),
+                  -1);
+        EXPECT_TRUE(FilesIn(c.folder).empty());
+        EXPECT_EQ(env.LogCount("HTTP error answer : status=302, Url=http://" + env.host() + c.target), logged + 2)
+            << "both tries named";
+    }
+}
+
+// The request is closed before its session is back in the pool, where another thread may
+// take it at once: while the pool is held, the request of a finished download is closed.
+TEST_F(DownloadTest, TheRequestIsClosedBeforeTheSessionGoesBack) {
+    platform::SetWininetCallLog(true);
+    platform::TakeWininetCallLog();
+    std::atomic<int> result{1};
+    std::thread download([&] {
+        CStringA body;
+        result = Download(&g_downloader, env.WUrl(kTop + "&fault=delay:60000&n=closed").c_str(), nullptr, nullptr, 0,
+                          body, 0);
+    });
+    bool released = false;
+    struct Join {
+        ClientEnv& env;
+        std::thread& t;
+        bool& released;
+        ~Join() {
+            if (!released) env.service().Get("/control/release?count=1");
+            if (t.joinable()) t.join();
+            platform::SetWininetCallLog(false);
+        }
+    } join{env, download, released};
+    auto waitUntil = [](auto done) {
+        for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return done();
+    };
+    ASSERT_TRUE(waitUntil([&] { return !env.RequestsWith("&n=closed").empty(); }));
+    bool closed = false;
+    EnterCriticalSection(&g_downloader.csPool);
+    env.service().Get("/control/release?count=1");
+    released = true;
+    std::vector<std::string> calls;
+    closed = waitUntil([&] {
+        for (auto& line : platform::TakeWininetCallLog()) calls.push_back(line);
+        return std::find(calls.begin(), calls.end(), "InternetCloseHandle request") != calls.end();
+    });
+    LeaveCriticalSection(&g_downloader.csPool);
+    EXPECT_TRUE(closed) << "the request was still open when the session was given back";
+    download.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(FreeSessions(), 20u);
 }
 
 }  // namespace

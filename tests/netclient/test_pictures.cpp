@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/gdi.h"
+#include "raw_server.h"
 
 namespace {
 
@@ -272,6 +273,7 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
     } cases[] = {
         {"status:404", "HTTP error answer : status=404"},  // a failed download, tried again once
         {"status:500", "HTTP error answer : status=500"},
+        {"status:302", "HTTP error answer : status=302"},  // a redirection without a Location
         {"drop", "DownloadEx failed"},                     // half the body, then the connection closes
         {"status:204", "SHLoadImageFile failed : path="},   // no body at all: not a picture
     };
@@ -300,6 +302,55 @@ TEST_F(PictureTest, AFailedOrCutShortDownloadLeavesNoFileAndCachesNothing) {
         EXPECT_EQ(out, emptyPic);
     }
     EXPECT_TRUE(env.Boxes().empty()) << "thumbnails never show a message box";
+}
+
+// A server that sends no length and closes early: the body looks whole to HTTP, but the
+// picture does not decode whole, so it is a failed download as well.
+TEST_F(PictureTest, APictureCutShortWithoutALengthIsNotKept) {
+    const std::string vid = Vid(40);
+    const std::wstring wvid = platform::Utf8ToWide(vid);
+    const std::string jpeg = env.service().Get("/img/" + vid + ".jpg");
+    ASSERT_GT(jpeg.size(), 100u);
+    ASSERT_EQ(jpeg.substr(jpeg.size() - 2), "\xFF\xD9") << "ends with its end-of-image marker";
+    struct Case {
+        const char* name;
+        size_t sent;
+        bool kept;
+    } cases[] = {
+        {"whole", jpeg.size(), true},
+        {"half", jpeg.size() / 2, false},
+        {"all but the end marker", jpeg.size() - 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clear();
+        std::filesystem::remove_all(env.dir().path() + "/Image");
+        std::filesystem::create_directories(env.dir().path() + "/Image");
+        testing_support::RawServer server(
+            [&](int fd, const std::string&, int) {
+                testing_support::RawServer::SendAll(
+                    fd, "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\n\r\n" +
+                            jpeg.substr(0, c.sent));
+            },
+            2);
+        const int failures = env.LogCount("SHLoadImageFile failed : path=");
+        HBITMAP out = nullptr;
+        ASSERT_EQ(DownloadPicture(&g_downloader, wvid.c_str(),
+                                  platform::Utf8ToWide(server.url("/img/" + vid + ".jpg")).c_str(), 1, 0, &out),
+                  0);
+        if (c.kept) {
+            EXPECT_NE(out, emptyPic);
+            EXPECT_EQ(env.dir().Read(ImageFile(vid)), jpeg);
+            continue;
+        }
+        EXPECT_EQ(out, emptyPic);
+        EXPECT_EQ(GetPicture(&g_downloader, wvid.c_str()), picBk);
+        EXPECT_TRUE(ImageFolder().empty()) << "the cut picture was kept";
+        EXPECT_EQ(env.LogCount("SHLoadImageFile failed : path="), failures + 1);
+        // Nor is anything found by the next offline start.
+        ASSERT_EQ(DownloadPicture(&g_downloader, wvid.c_str(), L"", 0, 0, &out), 0);
+        EXPECT_EQ(out, emptyPic);
+    }
 }
 
 TEST_F(PictureTest, AFailedDownloadKeepsAnEarlierGoodFile) {

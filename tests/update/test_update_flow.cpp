@@ -301,6 +301,11 @@ TEST_F(UpdateFlow, FailedStepsAreLoggedAndStartUpGoesOn) {
          {0, 333}, true},
         {"the package is an error page", {"--update-type", "3"}, "status:404", "/packages/", {IDYES},
          "HTTP error answer : status=404", true, true, {0, 333}, true},
+        // A redirection without a Location is no answer and no package either.
+        {"the version answer is a redirection", {"--update-type", "2"}, "status:302", "getVersionInfo", {},
+         "HTTP error answer : status=302", false, true, {}, false},
+        {"the package is a redirection", {"--update-type", "3"}, "status:302", "/packages/", {IDYES},
+         "HTTP error answer : status=302", true, true, {0, 333}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

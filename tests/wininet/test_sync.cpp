@@ -2,6 +2,7 @@
 // loopback servers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -450,6 +451,80 @@ TEST(Winsock, StartupAndCleanupAreCounted) {
     EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
     EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &data), WSAVERNOTSUPPORTED);
+}
+
+}  // namespace
+
+namespace {
+
+// Redirections go on to http and https only: to any other scheme the redirection itself is
+// the answer, and nothing is asked of the other server.
+TEST(SyncRedirects, OnlyToHttpAndHttps) {
+    RawServer other([](int, const std::string&, int) {}, 4);
+    struct Case {
+        std::string location;
+        bool followed;
+    } cases[] = {
+        {"ftp://127.0.0.1:" + std::to_string(other.port()) + "/Lumeo.CAB", false},
+        {"FTP://127.0.0.1:" + std::to_string(other.port()) + "/Lumeo.CAB", false},
+        {"file:///etc/passwd", false},
+        {"/final", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.location);
+        RawServer server(
+            [&](int fd, const std::string& head, int) {
+                if (head.rfind("GET /final", 0) == 0)
+                    RawServer::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 7\r\nConnection: close\r\n\r\narrived");
+                else
+                    RawServer::SendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + c.location +
+                                               "\r\nContent-Length: 5\r\nConnection: close\r\n\r\nmoved");
+            },
+            2);
+        Inet s(OpenSession());
+        Inet req(InternetOpenUrlW(s, W(server.url("/start")).c_str(), nullptr, 0, 0, 0));
+        ASSERT_NE(req.h, nullptr) << GetLastError();
+        DWORD error = 1;
+        std::string body = ReadAll(req, 2047, nullptr, &error);
+        EXPECT_EQ(error, 0u) << "the answer ends as an answer";
+        if (c.followed) {
+            EXPECT_EQ(QueryText(req, HTTP_QUERY_STATUS_CODE), L"200");
+            EXPECT_EQ(body, "arrived");
+        } else {
+            EXPECT_EQ(QueryText(req, HTTP_QUERY_STATUS_CODE), L"302");
+            EXPECT_EQ(QueryText(req, HTTP_QUERY_LOCATION), W(c.location));
+            EXPECT_EQ(server.requests().size(), 1u);
+        }
+    }
+    EXPECT_TRUE(other.requests().empty()) << "the ftp server was asked";
+}
+
+// The wait for an answer's headers is bounded from the request: header lines that trickle
+// in restart no clock.
+TEST(SyncTimeouts, TrickledHeadersTimeOutFromTheRequest) {
+    std::atomic<bool> done{false};
+    RawServer server(
+        [&](int fd, const std::string&, int) {
+            if (!RawServer::SendAll(fd, "HTTP/1.1 200 OK\r\n")) return;
+            // A line every 100 ms, for at most a minute, until the client has gone.
+            for (int i = 0; i < 600 && !done; ++i) {
+                if (!RawServer::SendAll(fd, "X-Line: " + std::to_string(i) + "\r\n")) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        },
+        1);
+    Inet s(OpenSession());
+    DWORD t = 500;
+    ASSERT_TRUE(InternetSetOptionW(s, INTERNET_OPTION_RECEIVE_TIMEOUT, &t, sizeof(t)));
+    auto start = std::chrono::steady_clock::now();
+    HINTERNET req = InternetOpenUrlW(s, W(server.url("/")).c_str(), nullptr, 0, 0, 0);
+    DWORD code = GetLastError();
+    auto took = std::chrono::steady_clock::now() - start;
+    done = true;
+    EXPECT_EQ(req, nullptr);
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+    EXPECT_LT(took, std::chrono::seconds(30)) << "not bounded by the time-out";
+    if (req) InternetCloseHandle(req);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace platform {
 namespace {
@@ -33,7 +34,13 @@ struct JpegError {
 };
 
 void JpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
-void JpegQuiet(j_common_ptr, int) {}
+// Nothing is printed. Data that ends before the picture does (a cut download) is only a
+// warning to libjpeg, which fills the rest with grey: here it fails the decode.
+void JpegQuiet(j_common_ptr info, int level) {
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) JpegFail(info);
+}
 
 // No C++ object with a destructor lives in this frame: longjmp leaves it.
 bool DecodeJpegInto(const uint8_t* data, size_t size, Surface* out) {
@@ -68,7 +75,11 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, Surface* out) {
     while (info.output_scanline < info.output_height) {
         const unsigned y = info.output_scanline;
         JSAMPROW rows[1] = {row};
-        if (jpeg_read_scanlines(&info, rows, 1) != 1) break;
+        if (jpeg_read_scanlines(&info, rows, 1) != 1) {
+            std::free(row);
+            jpeg_destroy_decompress(&info);
+            return false;
+        }
         uint32_t* d = out->row(static_cast<int>(y));
         for (unsigned x = 0; x < info.output_width; ++x)
             d[x] = (static_cast<uint32_t>(row[3 * x]) << 16) | (row[3 * x + 1] << 8) | row[3 * x + 2];

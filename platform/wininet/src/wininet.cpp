@@ -165,6 +165,7 @@ struct Request : Handle {
     bool inMulti = false;
     bool started = false;
     bool follow = true;
+    bool refusedRedirect = false;  // the last answer is a redirection to a scheme not followed
     std::string requestedUrl;
     std::string effectiveUrl;
     // The answer: its status line and header lines (CR LF each), the last answer of a redirection chain.
@@ -254,12 +255,26 @@ bool IsRedirect(int status) {
 }
 
 bool HasHeader(std::string_view block, std::string_view name);
+bool FindHeader(std::string_view block, std::string_view name, DWORD index, std::string& value);
 
+// Redirections are followed to http and https only; a relative Location keeps the scheme.
+bool FollowableLocation(std::string_view block) {
+    std::string location;
+    if (!FindHeader(block, "Location", 0, location)) return false;
+    size_t colon = location.find(':');
+    size_t end = location.find_first_of("/?#");
+    if (colon == std::string::npos || (end != std::string::npos && end < colon)) return true;
+    std::string scheme = location.substr(0, colon);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme == "http" || scheme == "https";
+}
+
+// Headers do not restart the request's time-out: the wait for an answer's headers is
+// bounded as a whole from the request, however slowly their lines come.
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<Request*>(user);
     size_t n = size * count;
     std::string_view line(data, n);
-    r->lastActivity = NowMs();
     if (line.size() >= 5 && line.compare(0, 5, "HTTP/") == 0) {
         r->headerBlock.clear();
         r->status = 0;
@@ -277,7 +292,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.empty()) {
         // The end of one answer's headers: the last answer unless curl follows this one.
-        bool followed = r->follow && IsRedirect(r->status) && HasHeader(r->headerBlock, "Location");
+        bool followed = false;
+        if (r->follow && IsRedirect(r->status) && HasHeader(r->headerBlock, "Location")) {
+            followed = FollowableLocation(r->headerBlock);
+            // curl refuses to go on to another scheme: this answer is the last one.
+            r->refusedRedirect = !followed;
+        }
         if (r->status >= 200 && !followed) r->headersDone = true;
         return n;
     }
@@ -318,6 +338,8 @@ void Detach(Session& s, Request& r) {
 }
 
 void Finish(Session& s, Request& r, CURLcode result) {
+    // The redirection's own answer (whose body curl drops) is the request's whole answer.
+    if (r.refusedRedirect && result == CURLE_UNSUPPORTED_PROTOCOL) result = CURLE_OK;
     r.failedInBody = r.headersDone;
     r.done = true;
     r.result = result;
@@ -895,6 +917,7 @@ HINTERNET InternetOpenUrlW(HINTERNET session, LPCWSTR url, LPCWSTR headers, DWOR
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r->follow ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_HTTP09_ALLOWED, 1L);
     if (!s->agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, s->agent.c_str());
