@@ -250,6 +250,9 @@ LRESULT FrameWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         g_clientWidth = LOWORD(lParam);
         g_clientHeight = HIWORD(lParam);
+        // A turn resizes the frame before it is announced; the pages laid out on this size
+        // (when the frame is next painted) need the orientation that goes with it.
+        if (g_skin.shortSide) SetOrientation();
         return 0;
     case WM_PAINT: {
         MoveWindow(g_hStupWnd, 0, 0, g_clientWidth, g_clientHeight, FALSE);
