@@ -170,12 +170,15 @@ TEST_F(Modal, WithoutADisplayABoxGivesItsDefaultButton) {
 // the standard error and gives its default button at once; with a script it waits for it.
 TEST_F(Modal, AHeadlessProgramRunSaysEachBoxAndAnswersItsDefaultWithoutAScript) {
     platform::ui::ReportHeadlessMessageBoxes("Prog");
-    // A box left waiting is answered with cancel after a while, so the test fails, not hangs.
+    // A box left waiting for 20 s is answered with cancel, so the test fails, not hangs.
     std::atomic<bool> over{false};
     std::thread watchdog([&] {
-        for (int i = 0; !over; ++i) {
-            Sleep(10);
-            if (i % 500 == 499) platform::ui::AnswerNextMessageBox(IDCANCEL);
+        for (int waited = 0; !over; Sleep(10)) {
+            waited = FindWindowW(L"#MessageBox", nullptr) ? waited + 10 : 0;
+            if (waited >= 20000) {
+                platform::ui::AnswerNextMessageBox(IDCANCEL);
+                waited = 0;
+            }
         }
     });
     struct Off {
