@@ -159,8 +159,8 @@ void EnsureListener() {
             int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) {
                 if (errno == EINTR) continue;
-                // Shut down once the last announced window went (or broken): the socket is ours to close.
-                close(fd);
+                // Shut down once the last announced window went: the socket is ours to close.
+                if (errno == EINVAL) close(fd);
                 return;
             }
             timeval tv{5, 0};
