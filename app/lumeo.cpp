@@ -1,5 +1,7 @@
 #include "lumeo.h"
 
+#include <cstdio>
+
 #include "connMgr.h"
 #include "detailPage.h"
 #include "download.h"
@@ -45,6 +47,9 @@ WndClassDef g_listViewWindows[LIST_VIEW_WINDOW_COUNT] = {
 #undef WINDOW_ROW
 
 namespace {
+// The process's status at its end: not 0 when the program could not do what it was started for.
+int g_exitStatus = 0;
+
 // The tables take the stock white brush once the drawing layer is up, before WinMain.
 struct TableBrushes {
     static void Fill() {
@@ -114,7 +119,11 @@ BOOL InitInstance(HINSTANCE instance, int showCommand) {
 
     HWND running = FindWindowW(className, title);
     if (running) {
-        SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(running) | 1));
+        bool front = SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(running) | 1));
+        std::fputs(front ? "Lumeo is already running and was brought to the front\n" : "Lumeo is already running\n",
+                   stderr);
+        // A scripted run did not run its script: that is no success.
+        if (platform::ui::DisplayHasScript()) g_exitStatus = 1;
         return FALSE;
     }
     if (!MyRegisterClass(instance, className)) {
@@ -139,7 +148,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
         LOG(LOG_WARNING, L"MyInitialize failed.");
         return 0;
     }
-    if (!InitInstance(instance, showCommand)) return 0;
+    if (!InitInstance(instance, showCommand)) return g_exitStatus;
     HACCEL accel = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDA_LUMEO));
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0)) {
@@ -177,6 +186,7 @@ void FrameCreate(HWND hwnd) {
         text[511] = 0;
         LOG(LOG_WARNING, L"not support %d*%d screen.", cy, cx);
         MessageBoxW(hwnd, text, L"Message", MB_OK);
+        g_exitStatus = 1;
         SendMessageW(hwnd, WM_DESTROY, 0, 0);
         return;
     }
@@ -227,7 +237,7 @@ void FrameDestroy() {
         }
     }
     StopGif(&g_dtlGif);
-    PostQuitMessage(0);
+    PostQuitMessage(g_exitStatus);
 }
 
 }  // namespace
@@ -244,6 +254,9 @@ LRESULT FrameWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         g_clientWidth = LOWORD(lParam);
         g_clientHeight = HIWORD(lParam);
+        // A turn resizes the frame before it is announced; the pages laid out on this size
+        // (when the frame is next painted) need the orientation that goes with it.
+        if (g_skin.shortSide) SetOrientation();
         return 0;
     case WM_PAINT: {
         MoveWindow(g_hStupWnd, 0, 0, g_clientWidth, g_clientHeight, FALSE);

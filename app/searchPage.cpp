@@ -2,6 +2,8 @@
 // with their 清空 button.
 #include "searchPage.h"
 
+#include <algorithm>
+
 #include "entryGlobals.h"
 #include "lumeo.h"
 #include "log.h"
@@ -54,6 +56,17 @@ int MoveSearchControls() {
     int away = l.historyShown ? 0 : 2000;
     MoveWindow(g_hSearchBtn[1], l.clear.x + away, l.clear.y, l.clear.w, l.clear.h, FALSE);
     return 0;
+}
+
+// While the input panel is open the frame ends at the panel's top and the pages keep their
+// size beneath it: the search page is laid out on the part that still shows. Closing the
+// panel lays the whole window out again.
+void FitAboveThePanel() {
+    const LayoutRect& p = g_skin.pageRect;
+    int shown = std::min(p.h, g_clientHeight - p.y);
+    if (shown <= 0) return;
+    LayoutSearchPage(g_skin, p.w, shown);
+    InvalidateRect(g_hSearchWnd, nullptr, FALSE);
 }
 
 RECT HistoryRect() {
@@ -164,6 +177,7 @@ LRESULT SearchEditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
         PostMessageW(hwnd, EM_SETSEL, 0, -1);
         SipShowIM(SIPF_ON);
+        FitAboveThePanel();
         break;
     case WM_KILLFOCUS:
         SipShowIM(SIPF_OFF);

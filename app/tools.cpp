@@ -256,6 +256,8 @@ LRESULT StupWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         int m = g_orientation == 1 ? g_skin.startupMetric1 : g_skin.startupMetric2;
         int g = H - 2 * m - lh - t - 3 * t / 2;
         if (lh < g) g = lh;
+        // A screen too low for the margins gets no gap rather than a status line over the logo.
+        if (g < 0) g = 0;
         LayoutRect& r = g_skin.startupTextRect;
         r.x = (W - lw) / 2;
         r.y = m + lh + g;

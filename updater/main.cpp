@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (platform::ui::StartDisplay(options) != 0) return 1;
+    platform::ui::ReportHeadlessMessageBoxes("LMUpdate");
     RegisterResources();
     int code = WinMain(reinterpret_cast<HINSTANCE>(1), nullptr, commandLine.data(), SW_SHOW);
     platform::ui::StopDisplay();

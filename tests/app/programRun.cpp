@@ -36,10 +36,21 @@ std::string InstalledProgram::Gate(std::function<bool()> ready) {
 int InstalledProgram::Run(const std::string& script, int limitMs, const std::string& screen, int* elapsedMs) {
     std::string file = dir_.path() + "/script.txt";
     std::ofstream(file) << script;
+    return RunWith({"--script", file, "--screen", screen, "--api-host", service_.host()}, {}, limitMs, elapsedMs);
+}
+
+int InstalledProgram::RunWith(const std::vector<std::string>& options, const std::vector<std::string>& variables,
+                              int limitMs, int* elapsedMs) {
     std::string program = dir_.path() + "/Lumeo";
-    std::vector<std::string> args = {program, "--script", file, "--screen", screen, "--api-host", service_.host()};
+    std::vector<std::string> args = {program};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<std::string> vars = {"LUMEO_RUNTIME_DIR=" + dir_.path() + "/run",
                                      "LUMEO_REGISTRY_FILE=" + dir_.path() + "/registry.db", "LUMEO_HEADLESS=1"};
+    for (const std::string& v : variables) {
+        std::string name = v.substr(0, v.find('=') + 1);
+        std::erase_if(vars, [&](const std::string& have) { return have.rfind(name, 0) == 0; });
+        vars.push_back(v);
+    }
     for (char** e = environ; *e; ++e)
         if (std::string(*e).rfind("LUMEO_", 0) != 0) vars.push_back(*e);
     std::vector<char*> argv, envp;

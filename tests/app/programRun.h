@@ -20,6 +20,10 @@ public:
     // when it had not ended after `limitMs` (it is then killed). `elapsedMs` is the time it ran.
     int Run(const std::string& script, int limitMs = 60000, const std::string& screen = "480x800",
             int* elapsedMs = nullptr);
+    // Runs it with `options` alone and these `variables` ("NAME=value") over its own
+    // LUMEO_RUNTIME_DIR, LUMEO_REGISTRY_FILE and LUMEO_HEADLESS=1; as Run.
+    int RunWith(const std::vector<std::string>& options, const std::vector<std::string>& variables,
+                int limitMs = 60000, int* elapsedMs = nullptr);
     static bool EndedNormally(int status);
     // A script line at which the next run stops until `ready` holds, for a state outside the
     // program (the player core's log, the service's requests): a `wait file` for a file that

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/aygshell.h"
 #include "platform/gdi.h"
@@ -164,6 +166,70 @@ TEST_F(Modal, WithoutADisplayABoxGivesItsDefaultButton) {
     SetUpTestSuite();
 }
 
+// A program run headless without a script: nobody can answer, so each box says its text on
+// the standard error and gives its default button at once; with a script it waits for it.
+TEST_F(Modal, AHeadlessProgramRunSaysEachBoxAndAnswersItsDefaultWithoutAScript) {
+    platform::ui::ReportHeadlessMessageBoxes("Prog");
+    // A box left waiting for 20 s is answered with cancel, so the test fails, not hangs.
+    std::atomic<bool> over{false};
+    std::thread watchdog([&] {
+        for (int waited = 0; !over; Sleep(10)) {
+            waited = FindWindowW(L"#MessageBox", nullptr) ? waited + 10 : 0;
+            if (waited >= 20000) {
+                platform::ui::AnswerNextMessageBox(IDCANCEL);
+                waited = 0;
+            }
+        }
+    });
+    struct Off {
+        std::atomic<bool>& over;
+        std::thread& watchdog;
+        ~Off() {
+            over = true;
+            watchdog.join();
+            platform::ui::ReportHeadlessMessageBoxes("");
+        }
+    } off{over, watchdog};
+    struct Case {
+        UINT type;
+        int answer;
+    } cases[] = {{MB_OK, IDOK}, {MB_YESNO, IDYES}, {MB_YESNO | MB_DEFBUTTON2, IDNO}, {MB_OKCANCEL | MB_ICONHAND, IDOK}};
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        int r = MessageBoxW(frame_, L"无法连接网络，\n请检查网络设置。", L"提示", c.type);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(r, c.answer) << c.type;
+        EXPECT_EQ(said, "Prog: 提示: 无法连接网络，\n请检查网络设置。\n");
+        EXPECT_EQ(FindWindowW(L"#MessageBox", nullptr), nullptr);
+    }
+    // No caption: the phone's own word.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxW(nullptr, L"升级未成功(01)", nullptr, MB_OK), IDOK);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Prog: 错误: 升级未成功(01)\n");
+
+    // With a script the box stays for the script's answer, and is said all the same.
+    platform::ui::StopDisplay();
+    std::string script = testing::TempDir() + "/modal-answer-" + std::to_string(::getpid()) + ".script";
+    FILE* f = std::fopen(script.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("answer no\n", f);
+    std::fclose(f);
+    const char* argv[] = {"Prog", "--script", script.c_str()};
+    platform::ui::DisplayOptions o = platform::ui::ParseDisplayOptions(3, argv);
+    ASSERT_EQ(platform::ui::StartDisplay(o), 0);
+    frame_ = CreateWindowExW(0, L"TestModalFrame", L"frame", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+    testing::internal::CaptureStderr();
+    int r = MessageBoxW(frame_, L"确定要退出吗？", L"提示", MB_YESNO);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r, IDNO) << "the script's answer, not the default";
+    EXPECT_EQ(said, "Prog: 提示: 确定要退出吗？\n");
+    platform::ui::WaitForScript();
+    std::remove(script.c_str());
+    platform::ui::StopDisplay();
+    SetUpTestSuite();
+}
+
 INT_PTR WaitDlgProc(HWND dlg, UINT msg, WPARAM, LPARAM lParam) {
     static HWND s_owner;
     switch (msg) {
@@ -197,6 +263,71 @@ TEST_F(Modal, DialogFromATemplateRunsUntilEndDialog) {
     EXPECT_EQ(g_seen[1].first, static_cast<UINT>(WM_USER + 5));
     EXPECT_TRUE(IsWindowEnabled(frame_));
     EXPECT_EQ(DialogBoxIndirectParamW(nullptr, nullptr, frame_, WaitDlgProc, 0), -1);
+}
+
+INT_PTR QuietDlgProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+
+// Dialog base units as the phone defines them, measured on the dialog's own font: the average
+// width of the 52 Latin letters, rounded, and the font's cell height (tmHeight). A template
+// with a font is laid out in units of that font; one without, in the system's.
+TEST_F(Modal, DialogBaseUnitsAreTheCellOfTheTemplatesFont) {
+    struct Units {
+        int x, y;
+    };
+    auto measured = [](HFONT font) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE size{};
+        TEXTMETRICW tm{};
+        GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &size);
+        GetTextMetricsW(dc, &tm);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        return Units{static_cast<int>((size.cx / 26 + 1) / 2), static_cast<int>(tm.tmHeight)};
+    };
+    auto make = [&](DWORD style, WORD fontSize) {
+        auto tmpl = platform::ui::BuildDialogTemplate(WS_POPUP | style, 0, 0, 0, 100, 80, fontSize, L"MS Shell Dlg");
+        return CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()), frame_, QuietDlgProc,
+                                          0);
+    };
+    auto mapped = [](HWND dlg) {
+        RECT r{0, 0, 4, 8};
+        EXPECT_TRUE(MapDialogRect(dlg, &r));
+        return Units{r.right, r.bottom};
+    };
+    int lastHeight = 0;
+    for (WORD size : {WORD(6), WORD(9), WORD(14), WORD(24)}) {
+        SCOPED_TRACE(size);
+        HWND dlg = make(DS_SETFONT, size);
+        ASSERT_NE(dlg, nullptr);
+        auto font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr);
+        Units want = measured(font), got = mapped(dlg);
+        EXPECT_EQ(got.x, want.x);
+        EXPECT_EQ(got.y, want.y);
+        EXPECT_GT(got.y, lastHeight) << "a bigger font, taller units";
+        lastHeight = got.y;
+        RECT w;
+        GetWindowRect(dlg, &w);
+        EXPECT_EQ(w.right - w.left, 100 * want.x / 4);
+        EXPECT_EQ(w.bottom - w.top, 80 * want.y / 8);
+        DestroyWindow(dlg);
+    }
+    // Without a font of its own: the system's units, which a template of the system's size
+    // (9 points, the dialog font's) measures too.
+    LONG system = GetDialogBaseUnits();
+    HWND plain = make(0, 0);
+    ASSERT_NE(plain, nullptr);
+    Units p = mapped(plain);
+    EXPECT_EQ(p.x, LOWORD(system));
+    EXPECT_EQ(p.y, HIWORD(system));
+    DestroyWindow(plain);
+    HWND nine = make(DS_SETFONT, 9);
+    ASSERT_NE(nine, nullptr);
+    Units n = measured(reinterpret_cast<HFONT>(SendMessageW(nine, WM_GETFONT, 0, 0)));
+    EXPECT_EQ(LOWORD(system), n.x);
+    EXPECT_EQ(HIWORD(system), n.y);
+    DestroyWindow(nine);
 }
 
 TEST_F(Modal, PopupMenuFromResourcesAndTheSoftKeyBar) {

@@ -214,4 +214,18 @@ TEST_F(UpdaterProgram, ASecondUpdaterShowsTheFirstAndEnds) {
     EXPECT_EQ(log.find("second.CAB"), std::string::npos) << log;
 }
 
+// Headless, nobody can answer the box that tells of a bad command line: it takes its answer
+// and the updater ends, having logged why.
+TEST_F(UpdaterProgram, ABadCommandLineHeadlessEndsAndIsLogged) {
+    std::string updater = Install("prog");
+    const char* bad[] = {"nonsense", "type=2|a|b.CAB", "type=1|a"};
+    for (const char* cmd : bad) EXPECT_NE(updtest::WaitExit(updtest::Spawn({updater, cmd}, Env()), 20000), -1) << cmd;
+    std::string log = tree_.Read("prog/Log/LMUpdate_log_0.txt");
+    size_t failed = 0;
+    for (size_t at = log.find("Update failed : errno="); at != std::string::npos; at = log.find("Update failed", at + 1))
+        ++failed;
+    EXPECT_EQ(failed, std::size(bad)) << log;
+    EXPECT_TRUE(tree_.Read("calls.txt").empty()) << "no installer for a bad command line";
+}
+
 }  // namespace

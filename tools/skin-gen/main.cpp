@@ -45,7 +45,7 @@ const Colour kWhite{255, 255, 255};
 const Colour kMain = Hex(0x004475);       // the skin's main colour
 const Colour kTabArea = Hex(0x8BCCED);    // the tab bar behind the tabs
 const Colour kPage = Hex(0x2C5B81);       // channel, ranking and search pages
-const Colour kList = Hex(0xEFEFEF);       // list and history background
+const Colour kList = Hex(0xEFEFEF);       // list, history and detail page background
 const Colour kPressedRow = Hex(0xA3D5FA);
 const Colour kClearArea = Hex(0xD8E6F2);  // the strip under the history rows
 const Colour kAccent = Hex(0xFF8A00);
@@ -451,7 +451,7 @@ bool DrawSize(const std::filesystem::path& dir, const Size& z) {
     };
     pair(z.srchW, z.srchH, kPage, Hex(0x43A2EA), Hex(0x1A6CB5), L"搜索", Magnifier, "srchBtn.png");
     pair(z.clrW, z.clrH, kClearArea, Hex(0x86A5BF), Hex(0x5B7B97), L"清空", Cross, "srchClear.png");
-    pair(z.dtlW, z.dtlH, kWhite, Hex(0xFFAA45), Hex(0xEE7A00), L"播放", Play, "dtlBtn.png");
+    pair(z.dtlW, z.dtlH, kList, Hex(0xFFAA45), Hex(0xEE7A00), L"播放", Play, "dtlBtn.png");
 
     ok &= Save(Strip({Arrow(z, false), Arrow(z, true)}), dir, z, "lumeoArrow.png");
     ok &= Save(Thumb(z, true), dir, z, "emptyPic.png");

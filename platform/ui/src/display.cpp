@@ -34,6 +34,7 @@ struct DisplayState {
     std::mutex mu;
     bool running = false;
     bool headless = true;
+    bool scripted = false;
     std::shared_ptr<Surface> screen = std::make_shared<Surface>();
     std::atomic<bool> dirty{true};
     std::atomic<bool> stop{false};
@@ -301,6 +302,7 @@ int StartDisplay(const DisplayOptions& options) {
         d.screen->Resize(options.width, options.height, 0);
     }
     d.headless = options.headless;
+    d.scripted = !script.empty();
     d.stop = false;
     d.dirty = true;
     SetScreenDirtyListener([] { D().dirty = true; });
@@ -331,6 +333,7 @@ void StopDisplay() {
 
 bool DisplayRunning() { return D().running; }
 bool DisplayIsHeadless() { return D().headless; }
+bool DisplayHasScript() { return D().scripted; }
 
 void SetScreenSize(int width, int height) {
     SetSize(width, height);

@@ -117,9 +117,27 @@ void Serve(int fd) {
     WriteAll(fd, reply.data(), reply.size());
 }
 
+// Removes the sockets of processes of this user that ended without removing theirs.
+void RemoveStaleSockets(const std::string& dir) {
+    std::vector<std::string> stale;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n.size() <= 5 || n.compare(n.size() - 5, 5, ".sock") != 0) continue;
+            std::string digits = n.substr(0, n.size() - 5);
+            if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+            int pid = std::atoi(digits.c_str());
+            if (pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) stale.push_back(dir + "/" + n);
+        }
+        closedir(d);
+    }
+    for (auto& path : stale) unlink(path.c_str());
+}
+
 void EnsureListener() {
     auto& r = Reg();
     if (r.listenFd >= 0) return;
+    RemoveStaleSockets(RuntimeDirectory());
     r.socketPath = RuntimeDirectory() + "/" + std::to_string(getpid()) + ".sock";
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return;
@@ -141,6 +159,8 @@ void EnsureListener() {
             int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) {
                 if (errno == EINTR) continue;
+                // Shut down once the last announced window went: the socket is ours to close.
+                if (errno == EINVAL) close(fd);
                 return;
             }
             timeval tv{5, 0};
@@ -208,6 +228,12 @@ void WithdrawWindow(HWND h) {
     FolderLock lock;
     unlink(it->second.c_str());
     r.files.erase(it);
+    // Nothing of this process can be reached any more: its socket goes too.
+    if (r.files.empty() && r.listenFd >= 0) {
+        unlink(r.socketPath.c_str());
+        shutdown(r.listenFd, SHUT_RDWR);  // wakes the accepting thread, which closes it
+        r.listenFd = -1;
+    }
 }
 
 HWND FindRemoteWindow(const std::wstring& cls, const std::wstring* title) {

@@ -2,9 +2,11 @@
 // with its own modal loop on the calling thread; answered by a tap, the soft keys, a
 // scripted answer or the test hook.
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 
 #include "draw.h"
+#include "platform/codepage.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
 #include "wm.h"
@@ -35,6 +37,7 @@ struct Shared {
     std::vector<MessageBoxRecord> history;
     std::deque<int> pendingAnswers;
     std::vector<HWND> open;  // boxes on screen, oldest first
+    std::string reportAs;    // the program's name once its headless boxes are reported
 };
 
 Shared& G() {
@@ -288,6 +291,11 @@ void ClearMessageBoxHistory() {
     G().history.clear();
 }
 
+void ReportHeadlessMessageBoxes(const std::string& program) {
+    std::lock_guard lk(G().mu);
+    G().reportAs = program;
+}
+
 void AnswerNextMessageBox(int answer) {
     std::lock_guard lk(G().mu);
     G().pendingAnswers.push_back(answer);
@@ -308,6 +316,21 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     if (hook) {
         int r = hook(owner, t, c, type);
         if (r) {
+            Record(owner, t, c, type, r);
+            return r;
+        }
+    }
+    std::string reportAs;
+    {
+        std::lock_guard lk(G().mu);
+        reportAs = G().reportAs;
+    }
+    if (!reportAs.empty() && platform::ui::DisplayRunning() && platform::ui::DisplayIsHeadless()) {
+        std::fprintf(stderr, "%s: %s: %s\n", reportAs.c_str(), platform::WideToUtf8(c).c_str(),
+                     platform::WideToUtf8(t).c_str());
+        std::fflush(stderr);
+        if (!platform::ui::DisplayHasScript()) {
+            int r = DefaultAnswer(type);
             Record(owner, t, c, type, r);
             return r;
         }

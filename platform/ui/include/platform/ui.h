@@ -34,6 +34,11 @@ void ClearMessageBoxHistory();
 using PostObserver = std::function<bool(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)>;
 void SetPostObserver(PostObserver observer);
 
+// For a program run headless (called by its entry with its name): every message box's text
+// goes to the standard error as "<program>: <caption>: <text>". Without a script nobody can
+// answer, so the box gives its default answer at once; with one it waits for the script's.
+void ReportHeadlessMessageBoxes(const std::string& program);
+
 // Queues the answer (IDOK, IDYES, IDNO, IDCANCEL) of the next message box shown on the
 // display; a box on screen takes it at once. Without one a box waits, as on the phone.
 void AnswerNextMessageBox(int answer);
@@ -74,6 +79,8 @@ int StartDisplay(const DisplayOptions& options);
 void StopDisplay();
 bool DisplayRunning();
 bool DisplayIsHeadless();
+// Whether the display was started with a script (its input comes from nobody else).
+bool DisplayHasScript();
 
 // Screen size without a display (tests): windows, metrics and the orientation follow it.
 void SetScreenSize(int width, int height);
