@@ -64,7 +64,9 @@ TEST(StartsRun, AVariableIsRefusedAsItsOptionIs) {
         EXPECT_NE(optionSaid.find(s.value), std::string::npos) << optionSaid;
         EXPECT_NE(variableSaid.find(s.value), std::string::npos) << variableSaid;
         // The host's refusal does not name where the value came from: the same words.
-        if (std::string(s.option) == "--api-host") EXPECT_EQ(variableSaid, optionSaid);
+        if (std::string(s.option) == "--api-host") {
+            EXPECT_EQ(variableSaid, optionSaid);
+        }
         // Bad in the environment, it is refused even where the option would win over it.
         if (std::string(s.option) == "--api-host") {
             int both = program.RunWith({"--api-host", service.host(), "--help"},

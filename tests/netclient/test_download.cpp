@@ -538,7 +538,9 @@ TEST_F(DownloadTest, ALoadIsBoundedAsAWholeHoweverTheBytesTrickle) {
         EXPECT_EQ(server.requests().size(), 1u) << "a load that timed out is not tried again";
         EXPECT_TRUE(FilesIn("Xml").empty());
         EXPECT_EQ(env.LogCount(timeout), timeouts + 1);
-        if (*c.logged) EXPECT_EQ(env.LogCount(c.logged), logged + 1);
+        if (*c.logged) {
+            EXPECT_EQ(env.LogCount(c.logged), logged + 1);
+        }
         EXPECT_EQ(FreeSessions(), 20u);
     }
 }
