@@ -24,6 +24,7 @@
 #include "mp4.h"
 #include "mp4probe.h"
 #include "plugin/frame.h"
+#include "probe_run.h"
 #include "raw_server.h"
 
 using namespace mp4test;
@@ -615,18 +616,6 @@ std::vector<Got> ProbeLines(const std::string& out)
     return packets;
 }
 
-std::string Chunked(const std::string& body, size_t piece)
-{
-    std::string out;
-    char size[32];
-    for (size_t at = 0; at < body.size(); at += piece) {
-        std::string part = body.substr(at, piece);
-        std::snprintf(size, sizeof(size), "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
-}
-
 // The fragment files (atoms between 'moof' and 'mdat', and ffmpeg's) served once, as a live
 // stream is (no second request is answered), chunked, as HTTP/1.0 without a length and as
 // ICY: the probe lists every packet ffprobe lists, and ends with status 0.
@@ -644,14 +633,10 @@ TEST_F(Mp4Fragments, OverHttpWithoutALengthEveryPacketComes)
         ASSERT_FALSE(want.empty());
         for (Got& g : want)
             g.crc = 0;
-        // ICY: an empty metadata block (its length byte, 0) after every 16000 bytes.
-        std::string icy;
-        for (size_t at = 0; at < bytes.size(); at += 16000)
-            icy += bytes.substr(at, 16000) + (at + 16000 <= bytes.size() ? std::string(1, '\0') : "");
         const std::pair<const char*, std::string> answers[] = {
-            {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(bytes, 4096)},
+            {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + probe_run::Chunked(bytes, 4096, true)},
             {"HTTP/1.0 without a length", "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\n\r\n" + bytes},
-            {"ICY, metaint 16000", "ICY 200 OK\r\nicy-name: Loopback\r\nicy-metaint: 16000\r\n\r\n" + icy},
+            {"ICY, metaint 16000", "ICY 200 OK\r\nicy-name: Loopback\r\nicy-metaint: 16000\r\n\r\n" + probe_run::WithMetadata(bytes, 16000)},
         };
         for (const auto& answer : answers) {
             SCOPED_TRACE(answer.first);
