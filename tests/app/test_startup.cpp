@@ -305,6 +305,13 @@ TEST_P(ExitDuringStart, EndsAtOnceAndNothingFollows) {
             ASSERT_EQ(WaitForSingleObject(init, 30000), WAIT_OBJECT_0);
             ASSERT_TRUE(WaitFor([&] { return core->mainRunning == 1; }));
         }
+        // Each thumbnail thread's request has reached the service: on a busy machine one sent
+        // before the exit could otherwise be seen only after it.
+        if (c.hold == Hold::Request && std::string(c.held) == "/img/") {
+            ASSERT_TRUE(WaitFor([&] {
+                return RequestsTo(service, c.held).size() >= static_cast<size_t>(PictureThreadsRunning());
+            })) << "a thumbnail thread never asked for its picture";
+        }
 
         // 退出, as the soft key and the menu send it to the frame, answered yes.
         platform::ui::ClearMessageBoxHistory();
