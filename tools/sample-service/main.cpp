@@ -654,10 +654,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     g.port = bound;
-    std::thread([&server, stopSignals] {
+    std::thread([stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        server.stop();
+        // At once: a graceful stop would wait for every kept-alive or held connection. A
+        // stopped service has nothing left to write but its buffered output.
+        std::fflush(nullptr);
+        std::_Exit(0);
     }).detach();
     if (lifetime > 0) {
         std::thread([&server, lifetime] {
