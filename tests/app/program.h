@@ -38,4 +38,17 @@ std::vector<VideoList*> AllLists();
 // Every list empty as at start, none current, the init thread not yet done.
 void ResetLists();
 
+// The ten screen forms the program supports, and a test name for each ("480x800").
+struct ScreenForm {
+    int width, height;
+};
+inline constexpr ScreenForm kScreenForms[] = {{800, 480}, {480, 800}, {640, 480}, {480, 640}, {320, 240},
+                                              {240, 320}, {480, 320}, {320, 480}, {400, 240}, {240, 400}};
+struct FormName {
+    template <typename Info>
+    std::string operator()(const Info& i) const {
+        return std::to_string(i.param.width) + "x" + std::to_string(i.param.height);
+    }
+};
+
 }  // namespace apptest

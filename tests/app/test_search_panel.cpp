@@ -17,27 +17,16 @@ using namespace apptest;
 
 namespace {
 
-struct Form {
-    int width, height;
-};
-
-std::string Name(const testing::TestParamInfo<Form>& i) {
-    return std::to_string(i.param.width) + "x" + std::to_string(i.param.height);
-}
-
-const Form kForms[] = {{800, 480}, {480, 800}, {640, 480}, {480, 640}, {320, 240},
-                       {240, 320}, {480, 320}, {320, 480}, {400, 240}, {240, 400}};
-
 RECT ScreenRect(HWND h) {
     RECT r{};
     GetWindowRect(h, &r);
     return r;
 }
 
-class SearchPanel : public testing::TestWithParam<Form> {};
+class SearchPanel : public testing::TestWithParam<ScreenForm> {};
 
 TEST_P(SearchPanel, TheBoxStaysAboveTheOpenInputPanel) {
-    const Form f = GetParam();
+    const ScreenForm f = GetParam();
     RunProgram(f.width, f.height, [] {
         FinishInit();
         Command(g_hFrame, IDM_TAB_SEARCH);
@@ -72,6 +61,6 @@ TEST_P(SearchPanel, TheBoxStaysAboveTheOpenInputPanel) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(AllForms, SearchPanel, testing::ValuesIn(kForms), Name);
+INSTANTIATE_TEST_SUITE_P(AllForms, SearchPanel, testing::ValuesIn(kScreenForms), FormName());
 
 }  // namespace

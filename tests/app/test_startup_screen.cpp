@@ -15,17 +15,6 @@ using namespace apptest;
 
 namespace {
 
-struct Form {
-    int width, height;
-};
-
-std::string Name(const testing::TestParamInfo<Form>& i) {
-    return std::to_string(i.param.width) + "x" + std::to_string(i.param.height);
-}
-
-const Form kForms[] = {{800, 480}, {480, 800}, {640, 480}, {480, 640}, {320, 240},
-                       {240, 320}, {480, 320}, {320, 480}, {400, 240}, {240, 400}};
-
 bool White(COLORREF c) { return c == RGB(255, 255, 255); }
 
 // Every other column is looked at, on the picture and on the screen alike.
@@ -74,10 +63,10 @@ void ExpectStatusBelowTheLogo(const char* when) {
     });
 }
 
-class StartupScreen : public testing::TestWithParam<Form> {};
+class StartupScreen : public testing::TestWithParam<ScreenForm> {};
 
 TEST_P(StartupScreen, StatusAndProgressLieBelowTheLogoAsStartedAndTurned) {
-    const Form f = GetParam();
+    const ScreenForm f = GetParam();
     RunProgram(f.width, f.height, [] {
         // The driver stands for the init thread: the start-up screen stays up meanwhile.
         Idle();
@@ -89,6 +78,6 @@ TEST_P(StartupScreen, StatusAndProgressLieBelowTheLogoAsStartedAndTurned) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(AllForms, StartupScreen, testing::ValuesIn(kForms), Name);
+INSTANTIATE_TEST_SUITE_P(AllForms, StartupScreen, testing::ValuesIn(kScreenForms), FormName());
 
 }  // namespace
