@@ -201,14 +201,18 @@ uintptr_t OnScreen(const Chip& c) {
     return o.shown ? o.shown : o.attributeFrame;
 }
 
-int ScreenFault(Chip& c, const char* format, ...) {
+void CountRefusal(Chip& c, const char* format, va_list ap) {
     char text[200];
-    va_list ap;
-    va_start(ap, format);
     vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
     c.lastError = text;
     ++c.commandErrors;
+}
+
+int ScreenFault(Chip& c, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    CountRefusal(c, format, ap);
+    va_end(ap);
     ++c.screenFaults;
     return M24VA_INVALID_PARAM;
 }

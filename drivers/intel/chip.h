@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -186,6 +187,8 @@ bool FrameCallLost(Chip& c);
 
 // The frame the overlay scans out now (0: none; lock held).
 uintptr_t OnScreen(const Chip& c);
+// A refused call: its reason (PVRSim_LastError) and the error count (lock held).
+void CountRefusal(Chip& c, const char* format, va_list ap);
 // Refuses a call that would put the frame being decoded on screen, or decode into the one
 // there: says why (PVRSim_LastError), counts it and gives M24VA_INVALID_PARAM (lock held).
 int ScreenFault(Chip& c, const char* format, ...) __attribute__((format(printf, 2, 3)));

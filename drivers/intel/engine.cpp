@@ -45,14 +45,11 @@ const DctTable& Table() {
 
 int Refuse(Chip& c, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int Refuse(Chip& c, const char* format, ...) {
-    char text[200];
     va_list ap;
     va_start(ap, format);
-    vsnprintf(text, sizeof(text), format, ap);
+    CountRefusal(c, format, ap);
     va_end(ap);
-    c.lastError = text;
     c.engine.failed = true;
-    ++c.commandErrors;
     return M24VA_BAD_COMMAND;
 }
 
