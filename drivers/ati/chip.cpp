@@ -148,7 +148,7 @@ void ResetChip(Chip& c) {
     c.config.word[6] = 1;
     for (int i = 7; i <= 10; ++i) c.config.word[i] = 0x100 * i;
     c.initDepth = 0;
-    c.inits = c.terms = c.opens = c.errors = c.foundCalls = c.vblankWaits = c.idles = 0;
+    c.inits = c.terms = c.opens = c.errors = c.foundCalls = c.vblankWaits = c.idles = c.screenFaults = 0;
     c.framesStarted = c.blocksDecoded = 0;
     c.clientVersion.clear();
     c.surfaces.clear();
@@ -267,6 +267,11 @@ bool ScannedOut(Chip& c, AhiSurf surface) {
     Surface* s = FindSurface(c, surface);
     Surface* shown = c.overlayOn ? FindSurface(c, c.overlaySurface) : nullptr;
     return s && shown && s->block == shown->block;
+}
+
+int ScreenFault(Chip& c) {
+    ++c.screenFaults;
+    return AHI_ERR_STATE;
 }
 
 Context* FindContext(Chip& c, AhiContext* record) {
@@ -480,7 +485,7 @@ int AhiDispOverlayState(AhiContext* context, int on, int flags) {
     if (on && c.config.word[6] == 0) return Logged(c, AHI_ERR_DEVICE, "AhiDispOverlayState(%d, %d)", on, flags);
     // A frame the engine is decoding is never scanned out.
     if (on && OpenTarget(c, c.overlaySurface))
-        return Logged(c, AHI_ERR_STATE, "AhiDispOverlayState(%d, %d): a decode target", on, flags);
+        return Logged(c, ScreenFault(c), "AhiDispOverlayState(%d, %d): a decode target", on, flags);
     c.overlayOn = on != 0;
     return Logged(c, AHI_OK, "AhiDispOverlayState(%d, %d)", on, flags);
 }
@@ -509,7 +514,7 @@ int AhiDispOverlaySurf(AhiContext* context, AhiSurf surface, const AhiOverlayPos
     if (!Ctx(c, context) || !p || !s) return log(AHI_ERR_PARAM);
     if (c.config.word[6] == 0) return log(AHI_ERR_DEVICE);
     // A frame the engine is decoding is never scanned out.
-    if (c.overlayOn && OpenTarget(c, surface)) return log(AHI_ERR_STATE);
+    if (c.overlayOn && OpenTarget(c, surface)) return log(ScreenFault(c));
     int r = CheckPosition(c, *s, *p);
     if (r == AHI_OK) {
         c.overlaySurface = surface;
@@ -764,7 +769,7 @@ int AhiSimSetText(const char* name, const char* text) {
     return 0;
 }
 
-// Read-back: inits, terms, init_depth, opens, contexts, errors, found_calls, vblank_waits,
+// Read-back: inits, terms, init_depth, opens, contexts, errors, screen_faults, found_calls, vblank_waits,
 // idles, surfaces, used64, used32, used_offscreen, free64, free32, overlay_on,
 // overlay_surface, display_surface, idct_open, rounding, frames_started, blocks, reg414,
 // reg54c, client_version_set, screen_width, screen_height.
@@ -779,6 +784,7 @@ long long AhiSimGet(const char* name) {
     if (n == "opens") return c.opens;
     if (n == "contexts") return static_cast<long long>(c.contexts.size());
     if (n == "errors") return c.errors;
+    if (n == "screen_faults") return c.screenFaults;
     if (n == "found_calls") return c.foundCalls;
     if (n == "vblank_waits") return c.vblankWaits;
     if (n == "idles") return c.idles;

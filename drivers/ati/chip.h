@@ -109,6 +109,8 @@ struct Chip {
     Config config;
     int initDepth = 0;
     long long inits = 0, terms = 0, opens = 0, errors = 0, foundCalls = 0, vblankWaits = 0, idles = 0;
+    // Refused calls that would have decoded into the surface on screen or shown a decode target.
+    long long screenFaults = 0;
     long long framesStarted = 0, blocksDecoded = 0;
     std::string clientVersion;
     Arena arenas[kArenas];
@@ -143,6 +145,8 @@ int Logged(Chip& c, int result, const char* format, ...) __attribute__((format(p
 void EngineDrop(Chip& c);
 // Whether the overlay scans out the surface's memory now.
 bool ScannedOut(Chip& c, AhiSurf surface);
+// Counts a call refused because of the surface on screen; gives AHI_ERR_STATE.
+int ScreenFault(Chip& c);
 // Whether the surface's memory is the target of the engine's open frame.
 bool OpenTarget(Chip& c, AhiSurf surface);
 

@@ -165,7 +165,8 @@ int Decode(Chip& c, Engine& e, const AhiCoefGroup* groups, int count, const uint
            int mb, int scanBits, bool intra) {
     if (!e.inFrame) return AHI_ERR_STATE;
     Surface* target = FindSurface(c, e.target);
-    if (!target || ScannedOut(c, e.target)) return AHI_ERR_STATE;
+    if (!target) return AHI_ERR_STATE;
+    if (ScannedOut(c, e.target)) return ScreenFault(c);
     if (count < 0 || count > AHI_MAX_GROUPS || (count > 0 && !groups)) return AHI_ERR_PARAM;
     c.lastGroups.assign(groups, groups + count);
     // Without coefficients the scan is not looked at.
@@ -295,7 +296,7 @@ int AhiIDCTFrameStart(AhiIdct idct, AhiSurf target, AhiSurf forward, AhiSurf bac
     }
     if (sequence < e->sequenceBase) return log(AHI_ERR_STATE);
     // The surface on screen is never decoded into: the picture would change while shown.
-    if (ScannedOut(c, target)) return log(AHI_ERR_STATE);
+    if (ScannedOut(c, target)) return log(ScreenFault(c));
     if (c.config.frameStartResult) return log(c.config.frameStartResult);
     e->inFrame = true;
     e->sequence = sequence;

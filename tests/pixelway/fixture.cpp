@@ -131,6 +131,8 @@ void AhiTest::SetUp() {
 void AhiTest::TearDown() {
     NodeDelete(o);
     o = nullptr;
+    // Whatever a test did, the chip never decoded into or showed against the surface on screen.
+    EXPECT_EQ(Sim().Get("screen_faults"), 0) << Sim().Log();
 }
 
 void AhiTest::Create() {
