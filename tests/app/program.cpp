@@ -87,6 +87,22 @@ int RunProgram(int width, int height, std::function<void()> driver) {
 
 void OnUi(std::function<void()> fn) { SendMessageW(g_helper, kRun, 0, reinterpret_cast<LPARAM>(&fn)); }
 
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (done()) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+bool WaitOnUi(const std::function<bool()>& done, int ms) {
+    return WaitFor([&] {
+        bool ok = false;
+        OnUi([&] { ok = done(); });
+        return ok;
+    }, ms);
+}
+
 void FinishInit() {
     // From here list loads can start: they fail at once, and the box that says so is answered.
     platform::ui::SetMessageBoxHook([](HWND, const std::wstring& text, const std::wstring&, UINT) {

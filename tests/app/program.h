@@ -18,6 +18,10 @@ namespace apptest {
 int RunProgram(int width, int height, std::function<void()> driver);
 // Runs `fn` on the user-interface thread and waits for it.
 void OnUi(std::function<void()> fn);
+// Waits, up to `ms`, until `done` holds: asked on the calling thread, or on the
+// user-interface thread (WaitOnUi) where it reads what that thread owns.
+bool WaitFor(const std::function<bool()>& done, int ms = 30000);
+bool WaitOnUi(const std::function<bool()>& done, int ms = 30000);
 // What the init thread does at its end: message 0x592, on which the main window makes the
 // home tab current. From then on the "not connected" box of a failed list load is answered.
 void FinishInit();

@@ -196,16 +196,6 @@ void RunOnce(int width, int height, std::function<void()> driver) {
     ASSERT_TRUE(ran) << "the program did not start; run one test per process";
 }
 
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        bool ok = false;
-        OnUi([&] { ok = done(); });
-        if (ok) return true;
-        Sleep(20);
-    }
-    return false;
-}
-
 // The test's own program folder, with the log there.
 void UseFolder(const Env& env) {
     OnUi([&] {
@@ -242,7 +232,7 @@ void OpenDetail(const VideoItem& v, bool wait = true) {
         EXPECT_EQ(ShowDtlInfo(g_hListWnd), 0);
     });
     if (wait) {
-        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return RelVideoThreadsRunning() == 0; }));
         Idle();
     }
 }
@@ -379,7 +369,7 @@ TEST_P(LoadingAnimation, RunsWhileTheRelatedListLoadsWhereTheListIsShown) {
                 EXPECT_TRUE(drawn);
             }
         });
-        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return RelVideoThreadsRunning() == 0; }));
         Idle();
         OnUi([] {
             EXPECT_EQ(g_relLoading, 0);
@@ -505,8 +495,8 @@ TEST(DetailPage, ARelatedRowThatPlaysBecomesThePagesVideoWithItsOwnPictureAndRel
             ASSERT_EQ(GetRelatedRowRect(1, &row, nullptr), 1);
         });
         TapIn(g_hDtlWnd, (row.left + row.right) / 2, (row.top + row.bottom) / 2);
-        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
-        EXPECT_TRUE(WaitFor([] { return g_dtlPicture != g_skin.picBk; }));
+        EXPECT_TRUE(WaitOnUi([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return g_dtlPicture != g_skin.picBk; }));
         Idle();
         std::wstring vid = next.vid.GetString();
         OnUi([&] {
@@ -526,7 +516,7 @@ TEST(DetailPage, ARelatedRowThatPlaysBecomesThePagesVideoWithItsOwnPictureAndRel
         EXPECT_EQ(env.RelatedRequests(vid).size(), 1u);
         EXPECT_EQ(ShownRelated(), env.ServiceRelated(vid, 5));
         // Once the playback's watch is over the page knows a playback has started.
-        EXPECT_TRUE(WaitFor([] { return g_playBusy == 0 && g_dtlViewMode == 2; }, 10000));
+        EXPECT_TRUE(WaitOnUi([] { return g_playBusy == 0 && g_dtlViewMode == 2; }, 10000));
         CloseProgram();
     });
 }
@@ -598,7 +588,7 @@ TEST(DetailPage, TheThumbnailAndThePlayButtonAskToPlay) {
         auto played = [&](const std::function<void()>& ask) {
             OnUi([] { g_playRequest[0] = g_playRequest[1] = 0; });
             ask();
-            EXPECT_TRUE(WaitFor([] { return g_playBusy == 0; }, 10000));
+            EXPECT_TRUE(WaitOnUi([] { return g_playBusy == 0; }, 10000));
             OnUi([] {
                 std::u16string duration(g_playRequest), title(g_playRequest + duration.size() + 1);
                 EXPECT_EQ(platform::Utf16ToWide(title), g_curVideo.title.str());
@@ -726,7 +716,7 @@ TEST(DetailPage, ARelatedVideosPictureIsNotWaitedForOnTheScreensThread) {
         Idle();
         std::vector<COLORREF> waiting = ThumbnailShown();
         env.service.Get("/control/release?count=1");
-        EXPECT_TRUE(WaitFor([] { return g_dtlPicture != g_skin.picBk; }));
+        EXPECT_TRUE(WaitOnUi([] { return g_dtlPicture != g_skin.picBk; }));
         Idle();
         OnUi([] { EXPECT_NE(g_dtlPicture, g_skin.emptyPic); });
         std::vector<COLORREF> arrived = ThumbnailShown();
@@ -735,7 +725,7 @@ TEST(DetailPage, ARelatedVideosPictureIsNotWaitedForOnTheScreensThread) {
         EXPECT_GT(changed, arrived.size() / 2) << "the picture is not drawn";
         EXPECT_TRUE(std::filesystem::exists(env.dir.path() + "/Image/" + platform::WideToUtf8(next.vid.GetString()) +
                                             ".jpg"));
-        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return RelVideoThreadsRunning() == 0; }));
         CloseProgram();
     });
 }
@@ -753,7 +743,7 @@ TEST(DetailPage, TheLoadingAnimationShowsNoBoxAroundItsBar) {
         std::vector<std::string> off;
         // Once the page is painted and a frame of the animation is on it (its bar across the
         // middle row), the rows above and below the bar show the page.
-        EXPECT_TRUE(WaitFor([&] {
+        EXPECT_TRUE(WaitOnUi([&] {
             int x = g_skin.detail.loadingPos.x, y = g_skin.detail.loadingPos.y;
             int w = g_dtlGif.screenWidth, h = g_dtlGif.screenHeight;
             if (!g_dtlGif.playing || w < 3 || h < 3) return false;
@@ -773,7 +763,7 @@ TEST(DetailPage, TheLoadingAnimationShowsNoBoxAroundItsBar) {
         EXPECT_GT(checked, 0);
         EXPECT_TRUE(off.empty()) << off.front();
         env.service.Get("/control/release?count=1");
-        EXPECT_TRUE(WaitFor([] { return RelVideoThreadsRunning() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return RelVideoThreadsRunning() == 0; }));
         CloseProgram();
     });
 }

@@ -52,19 +52,9 @@ struct Folder : ServiceFolder {
     }
 };
 
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 10) {
-        bool ok = false;
-        OnUi([&] { ok = done(); });
-        if (ok) return true;
-        usleep(10 * 1000);
-    }
-    return false;
-}
-
 // After a tap that loads a list: the dialog has come and gone and `list` is shown.
 bool Shows(VideoList* list) {
-    return WaitFor([&] { return g_hWaitDlg == nullptr && g_curList == list; });
+    return WaitOnUi([&] { return g_hWaitDlg == nullptr && g_curList == list; });
 }
 
 void TapCentre(HWND hwnd) {
@@ -209,7 +199,7 @@ TEST(ListView, DraggingPastTheEndLoadsTheNextPageAndTheRestOfTheGestureDoesNothi
         int offsetAtDialog = 1;
         for (int k = 1; k < 40 && offsetAtDialog == 1; ++k) {
             Pen(platform::ui::InjectPenMove, x, y - 40 * k);
-            WaitFor([&] {
+            WaitOnUi([&] {
                 if (g_hWaitDlg) offsetAtDialog = g_scrollerPortrait.offsetY;
                 return g_hWaitDlg != nullptr || g_scrollerPortrait.offsetY == -40 * k;
             });
@@ -232,7 +222,7 @@ TEST(ListView, DraggingPastTheEndLoadsTheNextPageAndTheRestOfTheGestureDoesNothi
             EXPECT_EQ(g_scrollerPortrait.offsetY, offsetAtDialog);
             EXPECT_EQ(g_scrollerPortrait.IsActive(), 0);
         });
-        ASSERT_TRUE(WaitFor([] { return g_hWaitDlg == nullptr && GetItems(&g_listHot).size() == 20u; }));
+        ASSERT_TRUE(WaitOnUi([] { return g_hWaitDlg == nullptr && GetItems(&g_listHot).size() == 20u; }));
         Idle();
         EXPECT_EQ(ListRequests(),
                   std::vector<std::string>{"getTopVideos?pid=4f7be1c09a2d6e53&pz=10&pg=2&rt=1&f=8&seg=1&rp=1"});
@@ -272,7 +262,7 @@ TEST(ListView, AListThatIsCompleteSpringsBackFromItsEndWithoutAsking) {
         FakeTime::Now() += 500;
         Pen(platform::ui::InjectPenUp, x, y - total);
         // Back to the end in three ticks.
-        EXPECT_TRUE(WaitFor([&] { return g_scrollerPortrait.offsetY == minOffset; }));
+        EXPECT_TRUE(WaitOnUi([&] { return g_scrollerPortrait.offsetY == minOffset; }));
         Idle();
         EXPECT_TRUE(ListRequests().empty());
     });
@@ -306,7 +296,7 @@ TEST(ListView, AGlideStopsWhenAWaitDialogComesUp) {
         std::thread channel([] { OnUi([] { SwitchChannel(RSS_NEWS, 0, &g_skin); }); });
         int atDialog = 1, later = 2;
         bool glidingAtDialog = false;
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitOnUi([&] {
             if (!g_hWaitDlg) return false;
             atDialog = g_scrollerLandscape.offsetX;
             glidingAtDialog = atDialog > g_scrollerLandscape.targetX;

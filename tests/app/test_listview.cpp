@@ -154,17 +154,6 @@ void PenUp(int x, int y) {
     Idle();
 }
 
-// Waits (bounded) until `done` holds on the user-interface thread.
-bool WaitFor(std::function<bool()> done, int ms = 5000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        bool ok = false;
-        OnUi([&] { ok = done(); });
-        if (ok) return true;
-        Sleep(20);
-    }
-    return false;
-}
-
 void CloseProgram() { PostMessageW(g_hFrame, WM_CLOSE, 0, 0); }
 
 struct ScreenCase {
@@ -254,7 +243,6 @@ HBITMAP TwoColours(int w, int h, bool sideBySide, COLORREF first, COLORREF secon
     DeleteDC(dc);
     return b;
 }
-
 
 struct FormCase {
     int width, height;
@@ -374,7 +362,7 @@ TEST(ListView, ADragMovesTheRowsWithThePenAndShowsTheScrollBarOnlyMeanwhile) {
         });
         g_now += 400;
         PenUp(x, y0 - 200);
-        EXPECT_TRUE(WaitFor([] { return g_scrollerPortrait.IsActive() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return g_scrollerPortrait.IsActive() == 0; }));
         Idle();
         OnUi([&] {
             EXPECT_NE(GetCapture(), g_hListView);
@@ -402,7 +390,7 @@ TEST(ListView, AFlickGlidesOnAfterThePenLiftsAndStopsWhereItsSpeedRunsOut) {
         g_now += 100;
         PenMove(x, y0 - 100);
         PenUp(x, y0 - 100);
-        EXPECT_TRUE(WaitFor([] { return g_scrollerPortrait.IsActive() == 0; }));
+        EXPECT_TRUE(WaitOnUi([] { return g_scrollerPortrait.IsActive() == 0; }));
         Idle();
         OnUi([] {
             EXPECT_EQ(g_scrollerPortrait.offsetY, -3100);
@@ -502,7 +490,7 @@ TEST(ListView, HoldOnARowOpensItsPopupAtThePenAndTheCommandReachesTheProgram) {
         });
         POINT screen = Screen(120, y);
         PenDown(120, y);
-        EXPECT_TRUE(WaitFor([] { return VisiblePopup() != nullptr; }));
+        EXPECT_TRUE(WaitOnUi([] { return VisiblePopup() != nullptr; }));
         OnUi([&] {
             EXPECT_EQ(g_curVideo.vid, L"v002");
             RECT r;
@@ -512,9 +500,9 @@ TEST(ListView, HoldOnARowOpensItsPopupAtThePenAndTheCommandReachesTheProgram) {
         });
         // "查看详情(&2)": the list view hands the command on, which opens the detail page.
         platform::ui::InjectText(L"2");
-        EXPECT_TRUE(WaitFor([] { return VisiblePopup() == nullptr; }));
+        EXPECT_TRUE(WaitOnUi([] { return VisiblePopup() == nullptr; }));
         PenUp(120, y);
-        EXPECT_TRUE(WaitFor([] { return g_dtlOpenMode == 1; }));
+        EXPECT_TRUE(WaitOnUi([] { return g_dtlOpenMode == 1; }));
         // The lift of the hold is no tap, and no drag follows it.
         OnUi([] {
             EXPECT_EQ(g_scrollerPortrait.IsActive(), 0);

@@ -29,14 +29,6 @@ using namespace apptest;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-    for (int waited = 0; waited < ms; waited += 10) {
-        if (done()) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
 HWND WaitDialog() {
     HWND d = nullptr;
     OnUi([&] { d = g_hWaitDlg; });

@@ -33,14 +33,6 @@ using namespace apptest;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-    for (int waited = 0; waited < ms; waited += 10) {
-        if (done()) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
 // The screen as a PNG file's bytes.
 std::string Screen(const nettest::TempDir& dir) {
     std::string path = dir.path() + "/screen.png";
