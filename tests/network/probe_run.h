@@ -2,6 +2,7 @@
 // packets of the same file, and the bodies the awkward servers send.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +76,17 @@ inline std::vector<Packet> PacketLines(const std::string& out) {
             packets.push_back(p);
     }
     return packets;
+}
+
+// The same packets by stream, time and size (key flags aside), or where they first differ.
+inline ::testing::AssertionResult SameStreamsTimesAndSizes(const std::vector<Packet>& got,
+                                                           const std::vector<Packet>& want) {
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << got.size() << " packets, " << want.size() << " expected";
+    for (size_t i = 0; i < got.size(); ++i)
+        if (got[i].stream != want[i].stream || got[i].time != want[i].time || got[i].size != want[i].size)
+            return ::testing::AssertionFailure() << "packet " << i << ": " << got[i] << ", expected " << want[i];
+    return ::testing::AssertionSuccess();
 }
 
 inline bool HasErrorLine(const std::string& out) {

@@ -197,14 +197,7 @@ TEST(ProbeStreams, MmsWithoutALengthSelectsStreamsThroughANewRequest) {
         Ran run = Shell(Probe(args + server.url("/live")));
         EXPECT_EQ(run.status, 0) << run.out.substr(0, 3000);
         EXPECT_FALSE(HasErrorLine(run.out)) << run.out.substr(0, 3000);
-        std::vector<Packet> got = PacketLines(run.out);
-        ASSERT_EQ(got.size(), expected.size()) << run.out.substr(0, 3000);
-        for (size_t i = 0; i < got.size(); ++i) {
-            SCOPED_TRACE("packet " + std::to_string(i));
-            EXPECT_EQ(got[i].stream, expected[i].stream);
-            EXPECT_EQ(got[i].size, expected[i].size);
-            EXPECT_EQ(got[i].time, expected[i].time);
-        }
+        ASSERT_TRUE(SameStreamsTimesAndSizes(PacketLines(run.out), expected)) << run.out.substr(0, 3000);
         // Each selection is a request of its own, at the time asked for.
         std::vector<std::string> requests = server.requests();
         std::vector<std::string> times;
