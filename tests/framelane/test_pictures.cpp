@@ -74,7 +74,14 @@ int ChangedOutside(const std::vector<uint8_t>& rgb, int screenW, int screenH, co
 
 constexpr unsigned kGrey565 = 0x8410;
 
-class Pictures : public Output {};
+class Pictures : public Output {
+protected:
+    // The desktop grey with the viewport in the key colour, as the player paints it.
+    static void KeyedDesktop(int x, int y, int width, int height) {
+        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
+        PVRSim_FillDesktop(x, y, width, height, kKey565);
+    }
+};
 
 TEST_F(Pictures, FramesShowAsFfmpegConvertsAndScalesThem) {
     struct Case {
@@ -103,8 +110,7 @@ TEST_F(Pictures, FramesShowAsFfmpegConvertsAndScalesThem) {
         PVRSim_Reset();
         Screen(800, 480);
         ASSERT_NE(Create(), nullptr);
-        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-        PVRSim_FillDesktop(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height, kKey565);
+        KeyedDesktop(c.viewport.x, c.viewport.y, c.viewport.width, c.viewport.height);
         VideoEffects fx{};
         fx.scaleX = fx.scaleY = 0x10000;
         fx.direction = c.direction;
@@ -154,8 +160,7 @@ TEST_F(Pictures, TurnedScreensShowThePictureUpright) {
         screen.direction = c.direction;
         core::SetDesktop(&screen);
         ASSERT_NE(Create(), nullptr);
-        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-        PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+        KeyedDesktop(view.x, view.y, view.width, view.height);
         if (c.overlayTurns) {
             // IDCT frames stay upright; the decoder's picture is written into one.
             ASSERT_EQ(Set(0x201, 0), 0);
@@ -202,8 +207,7 @@ TEST_F(Pictures, TurnedScreensShowThePictureUpright) {
 // A viewport that runs past the screen shows the part of the picture that lies on it.
 TEST_F(Pictures, ViewportPastTheScreenIsCut) {
     ASSERT_NE(Create(), nullptr);
-    PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-    PVRSim_FillDesktop(640, 300, 160, 180, kKey565);
+    KeyedDesktop(640, 300, 160, 180);
     ASSERT_EQ(Start(Yuv(160, 120)), 0);
     // 320 x 240 at (640, 300): only its top-left 160 x 180 lies on the screen.
     ASSERT_EQ(Viewport(640, 300, 320, 240), 0);
@@ -392,8 +396,7 @@ TEST_F(Pictures, OddSizesShowAsTheirEvenNeighboursInEveryDirection) {
                 PVRSim_Reset();
                 Screen(800, 480);
                 ASSERT_NE(Create(), nullptr);
-                PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-                PVRSim_FillDesktop(view.x, view.y, view.width, view.height, kKey565);
+                KeyedDesktop(view.x, view.y, view.width, view.height);
                 VideoEffects fx{};
                 fx.scaleX = fx.scaleY = 0x10000;
                 fx.direction = d;
@@ -452,8 +455,7 @@ TEST_F(Pictures, EveryPixelOfTheViewportShowsThePicture) {
         PVRSim_Reset();
         Screen(800, 480);
         ASSERT_NE(Create(), nullptr);
-        PVRSim_FillDesktop(0, 0, 800, 480, kGrey565);
-        PVRSim_FillDesktop(c.view.x, c.view.y, c.view.width, c.view.height, kKey565);
+        KeyedDesktop(c.view.x, c.view.y, c.view.width, c.view.height);
         ASSERT_EQ(Start(Yuv(c.w, c.h)), 0);
         ASSERT_EQ(Viewport(c.view.x, c.view.y, c.view.width, c.view.height), 0);
         ASSERT_EQ(Set(OVERLAY_VISIBLE, 1), 0);
